@@ -1,0 +1,91 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "avi/avi_structs.h"
+#include "common/codes.h"
+
+namespace trunvex {
+
+class AviFile;
+class AviStream;
+class SinkFactory;
+
+inline constexpr std::int32_t MAX_VIDEO_STREAMS = 10;
+inline constexpr std::uint32_t AVIIF_KEYFRAME = 0x10;
+
+// The output side of a conversion run: the AVI file, its video streams keyed by frame size,
+// its one audio stream and the counters that position every sample. The file is opened by
+// the first header that needs it; everything written before the run's first key frame is
+// dropped. Nothing here allocates per sample.
+class AviWriter {
+public:
+    AviWriter() noexcept;
+    ~AviWriter();
+    AviWriter(const AviWriter&) = delete;
+    AviWriter& operator=(const AviWriter&) = delete;
+
+    // The path every open writes to, and where the bytes go (files unless a test says
+    // otherwise). Set before the run; read at every open.
+    void setOutputPath(std::string path) { outputPath = std::move(path); }
+    void setSinkFactory(SinkFactory& factory) noexcept { sinkFactory = &factory; }
+
+    // Drops every reference without releasing anything: the starting state of a run.
+    void resetOutput() noexcept;
+    // At the run's first key-frame header: releases what was opened before (audio only),
+    // leaving the output path as it was. No file is open afterwards.
+    void discardEarlyOutput() noexcept;
+    // Makes the stream for this frame size current, creating it (and the file) when needed.
+    // False when the file cannot be opened or an eleventh frame size arrives.
+    [[nodiscard]] bool selectVideoStream(VideoKind kind, std::uint32_t width,
+                                         std::uint32_t height, std::uint32_t frameRate) noexcept;
+    // One video sample at the next position. False when there is no current stream or the
+    // output has failed (a write error is sticky).
+    [[nodiscard]] bool writeVideoFrame(std::span<const std::uint8_t> frame, bool isKey) noexcept;
+    // Prepares the audio stream and format for an accepted audio header. False when the
+    // file cannot be opened.
+    [[nodiscard]] bool openAudioStream(std::uint32_t audioEncoding, std::uint32_t audioRateCode,
+                                       std::uint32_t frameRate) noexcept;
+    // One audio chunk, 0 bytes allowed. False when there is no audio stream or the output
+    // has failed.
+    [[nodiscard]] bool writeAudioFrame(std::span<const std::uint8_t> pcm) noexcept;
+    [[nodiscard]] VideoKind currentVideoKind() const noexcept { return videoKind; }
+    [[nodiscard]] std::int64_t framesWritten() const noexcept {
+        return static_cast<std::int64_t>(videoFrameCount) + audioChunkCount;
+    }
+    // Releases the streams and the file; the finished AVI appears at the output path. False
+    // when the file could not be completed (then nothing is left at the path).
+    [[nodiscard]] bool closeOutput() noexcept;
+    // Releases everything and removes what this run wrote; the output path stays as it was.
+    void abandonOutput() noexcept;
+    // The system's words for the last output failure, empty when there was none.
+    [[nodiscard]] std::string failureText() const;
+
+    // The writer's fields, in the order of the output state they describe.
+    AviFile* aviFile = nullptr;
+    std::int32_t videoFrameCount = 0;
+    std::int32_t currentVideoStream = 0;
+    std::int32_t videoStreamCount = 0;
+    std::array<AviStream*, MAX_VIDEO_STREAMS> videoStreams{};
+    std::array<AVISTREAMINFO, MAX_VIDEO_STREAMS> videoStreamInfos{};
+    BITMAPINFOHEADER videoFormat{};
+    std::int32_t audioChunkCount = 0;
+    AviStream* audioStream = nullptr;
+    AVISTREAMINFO audioStreamInfo{};
+    WAVEFORMATEX audioFormat{};
+    VideoKind videoKind = VIDEO_KIND_NONE;
+
+private:
+    [[nodiscard]] bool openOutputFile() noexcept;
+    void createVideoStream(std::int32_t index, VideoKind kind, std::uint32_t width,
+                           std::uint32_t height, std::uint32_t frameRate) noexcept;
+
+    std::string outputPath;
+    SinkFactory* sinkFactory;
+    std::string lastFailure;
+};
+
+}  // namespace trunvex

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+namespace trunvex {
+
+// Where an AVI file's bytes go. Writes are sequential except for the header and index
+// back-patching that seek() allows. A failed write or seek is sticky: every later call
+// fails too, and errorText() says why in the system's words.
+class ByteSink {
+public:
+    virtual ~ByteSink() = default;
+    [[nodiscard]] virtual bool write(std::span<const std::uint8_t> bytes) noexcept = 0;
+    [[nodiscard]] virtual bool seek(std::uint64_t position) noexcept = 0;
+    [[nodiscard]] virtual std::uint64_t position() const noexcept = 0;
+    // Makes the finished bytes appear at the output path (for a file: flush, then rename the
+    // temporary file onto the path). False when that failed; nothing is left behind then.
+    [[nodiscard]] virtual bool commit() noexcept = 0;
+    // Drops everything written; the output path is left as it was before the sink opened.
+    virtual void discard() noexcept = 0;
+    [[nodiscard]] virtual std::string errorText() const = 0;
+};
+
+// Opens sinks for output paths. The program uses files; tests use memory or inject faults.
+class SinkFactory {
+public:
+    virtual ~SinkFactory() = default;
+    // Null when the path cannot be written; errorText() then says why.
+    [[nodiscard]] virtual std::unique_ptr<ByteSink> open(const std::string& path) noexcept = 0;
+    [[nodiscard]] virtual std::string errorText() const = 0;
+};
+
+// The program's factory: a temporary file beside the path, renamed onto it by commit().
+SinkFactory& fileSinkFactory() noexcept;
+
+}  // namespace trunvex

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+namespace trunvex {
+
+// Writes one stored NAL unit (header byte first, no start code, no emulation prevention) in
+// Annex-B form at the start of `out`: 00 00 00 01, the header byte unchanged, then the body
+// with an 03 inserted wherever two zeros are followed by a byte of 03 or less. Returns the
+// bytes written; an empty unit yields nothing. Returns 0 and writes nothing when `out` cannot
+// hold the worst case for this unit (REPACK_BUFFER_BYTES always can for valid payloads).
+[[nodiscard]] std::uint32_t repackNalUnit(std::span<const std::uint8_t> unit,
+                                          std::span<std::uint8_t> out) noexcept;
+
+// Writes a key frame stored as a NAL list (u32 count N <= 10, N u32 lengths, the listed units,
+// then a last unit that takes the rest of the payload) as the Annex-B units back to back.
+// Returns the bytes written, or 0 when the list is malformed: N above MAX_LISTED_NALS, or a
+// count, table or listed lengths that run past the payload or leave no byte for the last
+// unit. No byte outside `payload` is read.
+[[nodiscard]] std::uint32_t repackNalListFrame(std::span<const std::uint8_t> payload,
+                                               std::span<std::uint8_t> out) noexcept;
+
+// The literal byte-at-a-time forms of the two operations above, kept as the reference that
+// the fast paths are checked against. Same contracts.
+[[nodiscard]] std::uint32_t repackNalUnitReference(std::span<const std::uint8_t> unit,
+                                                   std::span<std::uint8_t> out) noexcept;
+[[nodiscard]] std::uint32_t repackNalListFrameReference(std::span<const std::uint8_t> payload,
+                                                        std::span<std::uint8_t> out) noexcept;
+
+}  // namespace trunvex

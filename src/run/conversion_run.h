@@ -1,0 +1,64 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "common/codes.h"
+#include "demux/conversion_context.h"
+
+namespace trunvex {
+
+class SourceOpener;
+class SinkFactory;
+
+// What the run needs of a user interface: the convert button's caption, one message box
+// with one OK button (returns when dismissed), and, between chunks, how far the run is.
+class RunUi {
+public:
+    virtual ~RunUi() = default;
+    virtual void setConvertCaption(std::string_view caption) = 0;
+    virtual void showMessage(std::string_view text) = 0;
+    // Called after every chunk read; `total` is 0 when the size is unknown.
+    virtual void showProgress(std::uint64_t bytesRead, std::uint64_t total) {
+        (void)bytesRead;
+        (void)total;
+    }
+};
+
+// How a click on the convert button ended. The first four are the run's own results.
+enum ConvertOutcome : std::int32_t {
+    CONVERT_OK = RUN_OK,
+    CONVERT_READ_FAILED = RUN_READ_FAILED,
+    CONVERT_OUTPUT_FAILED = RUN_OUTPUT_FAILED,
+    CONVERT_NO_FRAMES = RUN_NO_FRAMES,
+    CONVERT_PATH_EMPTY = 4,
+    CONVERT_SOURCE_OPEN_FAILED = 5,
+    CONVERT_SAME_FILE = 6,
+};
+
+// The message shown for an outcome, byte for byte.
+[[nodiscard]] std::string_view messageFor(ConvertOutcome outcome) noexcept;
+
+struct ConvertReport {
+    ConvertOutcome outcome = CONVERT_OK;
+    // The system's reason behind a failed read or output, empty otherwise.
+    std::string systemReason;
+};
+
+// One conversion run, from the two paths to the one message: path checks, the source opened
+// and read in READ_CHUNK_BYTES chunks through processChunk, the outcome and its message.
+// The context's buffers must be allocated. The output is released on every outcome: a
+// complete AVI stays at aviPath after success and after a failed read; after "no frames" or
+// a failed write, aviPath is left as it was.
+ConvertReport convertRecording(ConversionContext& ctx, const std::string& sourcePath,
+                               const std::string& aviPath, RunUi& ui);
+ConvertReport convertRecording(ConversionContext& ctx, const std::string& sourcePath,
+                               const std::string& aviPath, RunUi& ui, SourceOpener& sources,
+                               SinkFactory& sinks);
+
+// The AVI path proposed for a source: the source path up to its last "." followed by ".avi"
+// (".avi" when there is no "." at all).
+[[nodiscard]] std::string deriveAviPath(const std::string& sourcePath);
+
+}  // namespace trunvex

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+namespace trunvex {
+
+// The source recording, opened for reading while others may still read and write it.
+class SourceReader {
+public:
+    virtual ~SourceReader() = default;
+    // Bytes read into `into`; fewer than asked only at the end of the file; -1 on failure.
+    [[nodiscard]] virtual std::int64_t read(std::span<std::uint8_t> into) noexcept = 0;
+    // Size in bytes when known (for progress), 0 otherwise.
+    [[nodiscard]] virtual std::uint64_t size() const noexcept = 0;
+    // True when `path` names this same file (another path or a link included).
+    [[nodiscard]] virtual bool isSameFileAs(const std::string& path) const noexcept = 0;
+    [[nodiscard]] virtual std::string errorText() const = 0;
+};
+
+class SourceOpener {
+public:
+    virtual ~SourceOpener() = default;
+    // Null when the path is missing, unreadable or not a regular file.
+    [[nodiscard]] virtual std::unique_ptr<SourceReader> open(const std::string& path) noexcept = 0;
+};
+
+// The program's opener: plain files.
+SourceOpener& fileSourceOpener() noexcept;
+
+}  // namespace trunvex
