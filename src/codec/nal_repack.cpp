@@ -1,1 +1,214 @@
-// placeholder
+#include "codec/nal_repack.h"
+
+#include <array>
+#include <cstddef>
+#include <cstring>
+#include <limits>
+
+#include "common/bytes.h"
+#include "common/codes.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace trunvex {
+namespace {
+
+constexpr std::array<std::uint8_t, 4> START_CODE = {0x00, 0x00, 0x00, 0x01};
+constexpr std::uint8_t EMULATION_PREVENTION = 0x03;
+
+// The most a unit of `length` bytes can grow to: start code, header byte, and one escape per
+// two body bytes after the first pair. Wide, so no unit length can wrap it.
+constexpr std::uint64_t worstCaseBytes(std::uint64_t length) noexcept {
+    if (length == 0) {
+        return 0;
+    }
+    return START_CODE.size() + length + (length >= 2 ? (length - 2) / 2 : 0);
+}
+
+// A unit is repacked only when its worst case fits both `out` and the 32-bit result.
+bool fitsWorstCase(std::uint64_t worst, std::size_t outSize) noexcept {
+    return worst <= outSize && worst <= std::numeric_limits<std::uint32_t>::max();
+}
+
+std::uint8_t* writeStartCode(std::uint8_t* o) noexcept {
+    std::memcpy(o, START_CODE.data(), START_CODE.size());
+    return o + START_CODE.size();
+}
+
+// One step of the escape state machine: `zeros` counts the zeros written since the last
+// non-zero byte or inserted escape, and never exceeds 2.
+inline std::uint8_t* escapeByte(std::uint8_t b, std::uint32_t& zeros, std::uint8_t* o) noexcept {
+    if (zeros == 2 && b <= EMULATION_PREVENTION) {
+        *o++ = EMULATION_PREVENTION;
+        zeros = 0;
+    }
+    *o++ = b;
+    zeros = b == 0 ? zeros + 1 : 0;
+    return o;
+}
+
+// Copies input to output up to the first pair of zero bytes, and returns how many bytes were
+// consumed. Only valid with a zero count of 0: then no byte before that pair can be escaped.
+// May store up to 16 bytes past the consumed run; the caller's worst-case check leaves room,
+// and the bytes that follow the run overwrite them.
+std::size_t copyUntilZeroPair(const std::uint8_t* in, std::size_t size, std::uint8_t* o) noexcept {
+    std::size_t pos = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    // The pair test reads one byte past each 16-byte block, hence the 17.
+    while (size - pos >= 17) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + pos));
+        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + pos + 1));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + pos), block);
+        const __m128i pairs =
+            _mm_and_si128(_mm_cmpeq_epi8(block, zero), _mm_cmpeq_epi8(next, zero));
+        const auto mask = static_cast<unsigned>(_mm_movemask_epi8(pairs));
+        if (mask != 0) {
+            return pos + static_cast<std::size_t>(__builtin_ctz(mask));
+        }
+        pos += 16;
+    }
+#endif
+    while (pos < size) {
+        const void* hit = std::memchr(in + pos, 0, size - pos);
+        const std::size_t zeroAt =
+            hit == nullptr ? size
+                           : static_cast<std::size_t>(static_cast<const std::uint8_t*>(hit) - in);
+        const bool pair = zeroAt + 1 < size && in[zeroAt + 1] == 0;
+        const std::size_t end = pair ? zeroAt : (zeroAt < size ? zeroAt + 1 : size);
+        std::memcpy(o + pos, in + pos, end - pos);
+        pos = end;
+        if (pair) {
+            break;
+        }
+    }
+    return pos;
+}
+
+// Fills the table from a NAL list and returns the number of listed units, or -1 when the list
+// is malformed. `lastOffset` receives where the final unit starts; it always has a byte left.
+int readNalList(std::span<const std::uint8_t> payload,
+                std::array<std::uint32_t, MAX_LISTED_NALS>& lengths,
+                std::size_t& lastOffset) noexcept {
+    if (payload.size() < 4) {
+        return -1;
+    }
+    const std::uint32_t count = loadLe32(payload.first<4>());
+    if (count > MAX_LISTED_NALS) {
+        return -1;
+    }
+    std::size_t pos = 4;
+    if (payload.size() - pos < std::size_t{4} * count) {
+        return -1;
+    }
+    for (std::uint32_t i = 0; i < count; ++i) {
+        lengths[i] = loadLe32(payload.subspan(pos).first<4>());
+        pos += 4;
+    }
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (payload.size() - pos < lengths[i]) {
+            return -1;
+        }
+        pos += lengths[i];
+    }
+    if (payload.size() - pos < 1) {
+        return -1;
+    }
+    lastOffset = pos;
+    return static_cast<int>(count);
+}
+
+using UnitRepacker = std::uint32_t (*)(std::span<const std::uint8_t>,
+                                       std::span<std::uint8_t>) noexcept;
+
+// Shared by the fast and the reference form: they differ only in how each unit is escaped.
+std::uint32_t repackList(std::span<const std::uint8_t> payload, std::span<std::uint8_t> out,
+                         UnitRepacker repackUnit) noexcept {
+    std::array<std::uint32_t, MAX_LISTED_NALS> lengths{};
+    std::size_t lastOffset = 0;
+    const int count = readNalList(payload, lengths, lastOffset);
+    if (count < 0) {
+        return 0;
+    }
+    std::uint64_t worst = worstCaseBytes(payload.size() - lastOffset);
+    for (int i = 0; i < count; ++i) {
+        worst += worstCaseBytes(lengths[static_cast<std::size_t>(i)]);
+    }
+    if (!fitsWorstCase(worst, out.size())) {
+        return 0;
+    }
+    std::size_t pos = 4 + 4 * static_cast<std::size_t>(count);
+    std::uint32_t total = 0;
+    for (int i = 0; i < count; ++i) {
+        const std::uint32_t length = lengths[static_cast<std::size_t>(i)];
+        total += repackUnit(payload.subspan(pos, length), out.subspan(total));
+        pos += length;
+    }
+    total += repackUnit(payload.subspan(pos), out.subspan(total));
+    return total;
+}
+
+}  // namespace
+
+std::uint32_t repackNalUnit(std::span<const std::uint8_t> unit,
+                            std::span<std::uint8_t> out) noexcept {
+    if (unit.empty() || !fitsWorstCase(worstCaseBytes(unit.size()), out.size())) {
+        return 0;
+    }
+    std::uint8_t* const outStart = out.data();
+    std::uint8_t* o = writeStartCode(outStart);
+    *o++ = unit[0];
+    const std::uint8_t* in = unit.data() + 1;
+    const std::size_t size = unit.size() - 1;
+    std::size_t pos = 0;
+    std::uint32_t zeros = 0;
+    while (pos < size) {
+        if (zeros == 0) {
+            const std::size_t run = copyUntilZeroPair(in + pos, size - pos, o);
+            pos += run;
+            o += run;
+            if (pos == size) {
+                break;
+            }
+        }
+        o = escapeByte(in[pos++], zeros, o);
+    }
+    return static_cast<std::uint32_t>(o - outStart);
+}
+
+std::uint32_t repackNalListFrame(std::span<const std::uint8_t> payload,
+                                 std::span<std::uint8_t> out) noexcept {
+    return repackList(payload, out, &repackNalUnit);
+}
+
+std::uint32_t repackNalUnitReference(std::span<const std::uint8_t> unit,
+                                     std::span<std::uint8_t> out) noexcept {
+    if (unit.empty() || !fitsWorstCase(worstCaseBytes(unit.size()), out.size())) {
+        return 0;
+    }
+    std::size_t o = 0;
+    for (const std::uint8_t b : START_CODE) {
+        out[o++] = b;
+    }
+    out[o++] = unit[0];
+    std::uint32_t zeros = 0;
+    for (std::size_t i = 1; i < unit.size(); ++i) {
+        const std::uint8_t b = unit[i];
+        if (zeros == 2 && b <= EMULATION_PREVENTION) {
+            out[o++] = EMULATION_PREVENTION;
+            zeros = 0;
+        }
+        out[o++] = b;
+        zeros = b == 0 ? zeros + 1 : 0;
+    }
+    return static_cast<std::uint32_t>(o);
+}
+
+std::uint32_t repackNalListFrameReference(std::span<const std::uint8_t> payload,
+                                          std::span<std::uint8_t> out) noexcept {
+    return repackList(payload, out, &repackNalUnitReference);
+}
+
+}  // namespace trunvex
