@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "avi/avi_writer.h"
@@ -7,6 +8,34 @@
 #include "common/fixed_buffer.h"
 
 namespace trunvex {
+
+// What the demultiplexer found in a recording, kept only when a run asks for it.
+struct DemuxStats {
+    struct FrameFormat {
+        std::uint32_t kind = 0;  // REC_H264_KEY or REC_MPEG4_KEY
+        std::uint32_t width = 0;
+        std::uint32_t height = 0;
+        std::uint32_t frameRate = 0;
+        std::uint64_t keyFrames = 0;
+    };
+    static constexpr std::size_t MAX_FORMATS = 16;
+
+    // Accepted records by kind, indexed by the start code's last byte minus 0xF0.
+    std::array<std::uint64_t, 16> records{};
+    // Start codes + headers + payloads of accepted records; the rest was passed over.
+    std::uint64_t recordBytes = 0;
+    std::uint64_t rejectedHeaders = 0;
+    std::uint64_t skippedPayloadBytes = 0;
+    std::uint64_t droppedVideoFrames = 0;  // of the family the current stream is not
+    std::uint64_t malformedKeyFrames = 0;  // NAL lists that did not fit their payload
+    std::array<FrameFormat, MAX_FORMATS> formats{};
+    std::size_t formatCount = 0;
+    // Audio blocks by encoding byte and by rate code.
+    std::array<std::uint64_t, 256> audioBlocksByEncoding{};
+    std::array<std::uint64_t, MAX_AUDIO_RATE_CODE + 1> audioBlocksByRateCode{};
+    double videoSeconds = 0;
+    double audioSeconds = 0;
+};
 
 // All state of a conversion: the four buffers (allocated once by the owner, never per run),
 // where the scan stands between two chunks, and the output writer.
@@ -35,6 +64,8 @@ struct ConversionContext {
     // The literal byte-at-a-time start-code search and escaping instead of the fast paths;
     // both give the same records and bytes, which the differential tests hold them to.
     bool useReferencePaths = false;
+    // Filled while attached; null in ordinary runs.
+    DemuxStats* stats = nullptr;
 
     // All four buffers, or none: false when memory ran out.
     [[nodiscard]] bool allocateBuffers() noexcept;

@@ -1,1 +1,344 @@
-// placeholder
+#include "demux/stream_demuxer.h"
+
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "codec/audio_decode.h"
+#include "codec/nal_repack.h"
+#include "demux/record_format.h"
+
+namespace trunvex {
+namespace {
+
+// Where a start-code search stopped: `shifted` bytes went through the accumulator, which
+// then held `accumulator`. A code counts only when at least one byte follows it.
+struct SearchResult {
+    std::uint32_t shifted = 0;
+    std::uint32_t accumulator = 0xFFFFFFFF;
+};
+
+// The literal search: every byte shifted through a 32-bit accumulator, which is compared
+// with the six codes before each shift.
+SearchResult searchByteAtATime(const std::uint8_t* p, std::uint32_t n) noexcept {
+    std::uint32_t acc = 0xFFFFFFFF;
+    std::uint32_t i = 0;
+    while (i < n && !isRecordStartCode(acc)) {
+        acc = (acc << 8) | p[i];
+        ++i;
+    }
+    return {i, acc};
+}
+
+// The accumulator's value after shifting all n bytes in from 0xFFFFFFFF.
+std::uint32_t accumulatorAfter(const std::uint8_t* p, std::uint32_t n) noexcept {
+    std::uint32_t acc = 0xFFFFFFFF;
+    for (std::uint32_t i = n > 4 ? n - 4 : 0; i < n; ++i) {
+        acc = (acc << 8) | p[i];
+    }
+    return acc;
+}
+
+// A record start code 00 00 01 Fx whose 01 byte is at p[j] (2 <= j).
+bool isRecordStartAt(const std::uint8_t* p, std::uint32_t j) noexcept {
+    return p[j] == 0x01 && p[j - 1] == 0x00 && p[j - 2] == 0x00 && isRecordKindByte(p[j + 1]);
+}
+
+// Finds what searchByteAtATime finds without shifting every byte: the first j >= 2 with
+// 00 00 01 Fx at j - 2 .. j + 1 and a byte after it, i.e. j + 2 < n.
+SearchResult searchFast(const std::uint8_t* p, std::uint32_t n) noexcept {
+    if (n < 5) {
+        return searchByteAtATime(p, n);
+    }
+    const std::uint32_t lastJ = n - 3;  // j + 2 <= n - 1
+    std::uint32_t j = 2;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i one = _mm_set1_epi8(1);
+    const __m128i highNibble = _mm_set1_epi8(static_cast<char>(0xF0));
+    // Each block tests j .. j + 15 and reads p[j - 2] .. p[j + 16].
+    while (j + 16 <= lastJ) {
+        const auto* q = reinterpret_cast<const __m128i*>(p + j);
+        const __m128i atJ = _mm_loadu_si128(q);
+        const __m128i before1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + j - 1));
+        const __m128i before2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + j - 2));
+        const __m128i after = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + j + 1));
+        __m128i hit = _mm_and_si128(_mm_cmpeq_epi8(atJ, one), _mm_cmpeq_epi8(before1, zero));
+        hit = _mm_and_si128(hit, _mm_cmpeq_epi8(before2, zero));
+        hit = _mm_and_si128(hit,
+                            _mm_cmpeq_epi8(_mm_and_si128(after, highNibble), highNibble));
+        auto mask = static_cast<std::uint32_t>(_mm_movemask_epi8(hit));
+        while (mask != 0) {
+            const auto lane = static_cast<std::uint32_t>(__builtin_ctz(mask));
+            if (isRecordKindByte(p[j + lane + 1])) {
+                const std::uint32_t found = j + lane;
+                return {found + 2, 0x00000100u | p[found + 1]};
+            }
+            mask &= mask - 1;
+        }
+        j += 16;
+    }
+#else
+    while (j <= lastJ) {
+        const void* one = std::memchr(p + j, 0x01, lastJ - j + 1);
+        if (one == nullptr) {
+            break;
+        }
+        j = static_cast<std::uint32_t>(static_cast<const std::uint8_t*>(one) - p);
+        if (isRecordStartAt(p, j)) {
+            return {j + 2, 0x00000100u | p[j + 1]};
+        }
+        ++j;
+    }
+#endif
+    for (; j <= lastJ; ++j) {
+        if (isRecordStartAt(p, j)) {
+            return {j + 2, 0x00000100u | p[j + 1]};
+        }
+    }
+    return {n, accumulatorAfter(p, n)};
+}
+
+std::uint32_t kindIndex(std::uint32_t kind) noexcept { return (kind & 0xFFu) - 0xF0u; }
+
+void noteFrameFormat(DemuxStats& stats, std::uint32_t kind, std::uint32_t width,
+                     std::uint32_t height, std::uint32_t frameRate) noexcept {
+    for (std::size_t i = 0; i < stats.formatCount; ++i) {
+        DemuxStats::FrameFormat& f = stats.formats[i];
+        if (f.kind == kind && f.width == width && f.height == height &&
+            f.frameRate == frameRate) {
+            ++f.keyFrames;
+            return;
+        }
+    }
+    if (stats.formatCount < DemuxStats::MAX_FORMATS) {
+        stats.formats[stats.formatCount++] = {kind, width, height, frameRate, 1};
+    }
+}
+
+bool writeVideo(ConversionContext& ctx, std::span<const std::uint8_t> frame, bool isKey) noexcept {
+    if (ctx.stats != nullptr && ctx.frameRate != 0) {
+        ctx.stats->videoSeconds += 1.0 / ctx.frameRate;
+    }
+    return ctx.writer.writeVideoFrame(frame, isKey);
+}
+
+// An H.264 frame stored as a NAL list (key) or one bare unit (delta), rewritten as Annex-B.
+bool writeRepackedH264(ConversionContext& ctx, std::span<const std::uint8_t> payload,
+                       bool isKey) noexcept {
+    const std::span<std::uint8_t> out = ctx.repackBuffer.view();
+    if (isKey) {
+        ctx.repackedLength = ctx.useReferencePaths ? repackNalListFrameReference(payload, out)
+                                                   : repackNalListFrame(payload, out);
+    } else {
+        ctx.repackedLength = ctx.useReferencePaths ? repackNalUnitReference(payload, out)
+                                                   : repackNalUnit(payload, out);
+    }
+    // A malformed list keeps its slot as an empty sample, so later frames keep their times.
+    if (isKey && ctx.repackedLength == 0 && ctx.stats != nullptr) {
+        ++ctx.stats->malformedKeyFrames;
+    }
+    return writeVideo(ctx, out.first(ctx.repackedLength), isKey && ctx.repackedLength > 0);
+}
+
+bool writeDecodedAudio(ConversionContext& ctx, std::span<const std::uint8_t> payload) noexcept {
+    const std::span<std::uint8_t> pcm = ctx.pcmBuffer.view();
+    const std::int32_t decoded = decodeAudioFrame(payload, ctx.audioEncoding, pcm);
+    const auto bytes = static_cast<std::uint32_t>(decoded > 0 ? decoded : 0);
+    if (ctx.stats != nullptr) {
+        const bool wide = ctx.audioEncoding >= AUDIO_ENC_NONE && ctx.audioEncoding <= AUDIO_ENC_ALAW;
+        const double samples = wide ? bytes / 2.0 : bytes;
+        ctx.stats->audioSeconds += samples / audioSampleRateOf(ctx.audioRateCode);
+    }
+    return ctx.writer.writeAudioFrame(pcm.first(bytes));
+}
+
+// Hands a complete payload on as its record kind and the current state say.
+bool dispatchPayload(ConversionContext& ctx, std::span<const std::uint8_t> payload) noexcept {
+    const std::uint32_t kind = ctx.startCodeAccumulator;
+    const VideoKind current = ctx.writer.currentVideoKind();
+    switch (kind) {
+        case REC_H264_KEY:
+        case REC_H264_DELTA:
+            if (current != VIDEO_KIND_H264) {
+                break;
+            }
+            if (ctx.payloadLayout == 0) {
+                return writeRepackedH264(ctx, payload, kind == REC_H264_KEY);
+            }
+            return writeVideo(ctx, payload, kind == REC_H264_KEY);
+        case REC_MPEG4_KEY:
+        case REC_MPEG4_DELTA:
+            if (current != VIDEO_KIND_MPEG4) {
+                break;
+            }
+            return writeVideo(ctx, payload, kind == REC_MPEG4_KEY);
+        case REC_AUDIO:
+            return writeDecodedAudio(ctx, payload);
+        default:
+            return true;
+    }
+    if (ctx.stats != nullptr) {
+        ++ctx.stats->droppedVideoFrames;
+    }
+    return true;
+}
+
+// A header found at the scan position; returns its payload length, or 0 when the header
+// breaks a rule of its kind.
+std::uint32_t validPayloadLength(const ConversionContext& ctx, std::uint32_t kind,
+                                 const std::uint8_t* header) noexcept {
+    if (kind == REC_AUDIO) {
+        const AudioHeader h = readAudioHeader(std::span<const std::uint8_t, 4>(header, 4));
+        return isValidAudioHeader(h) ? h.payloadLength : 0;
+    }
+    if (isDeltaFrameKind(kind)) {
+        const std::uint32_t length =
+            readDeltaPayloadLength(std::span<const std::uint8_t, 4>(header, 4));
+        return isValidDeltaHeader(length, ctx.keyFrameSeen) ? length : 0;
+    }
+    const KeyFrameHeader h = readKeyFrameHeader(std::span<const std::uint8_t, 12>(header, 12));
+    return isValidKeyFrameHeader(h) ? h.payloadLength : 0;
+}
+
+// Carries out what accepting a valid header means for the output. False when the writer
+// could not open its file or stream.
+bool acceptHeader(ConversionContext& ctx, std::uint32_t kind, const std::uint8_t* header) noexcept {
+    if (isKeyFrameKind(kind)) {
+        if (!ctx.keyFrameSeen) {
+            ctx.writer.discardEarlyOutput();
+            ctx.keyFrameSeen = true;
+        }
+        const KeyFrameHeader h = readKeyFrameHeader(std::span<const std::uint8_t, 12>(header, 12));
+        ctx.payloadLayout = h.layout;
+        ctx.frameRate = frameRateOf(h.rateByte);
+        const std::uint32_t width = h.widthBlocks * 8u;
+        const std::uint32_t height = h.heightBlocks * 8u;
+        if (ctx.stats != nullptr) {
+            noteFrameFormat(*ctx.stats, kind, width, height, ctx.frameRate);
+        }
+        const VideoKind videoKind = kind == REC_H264_KEY ? VIDEO_KIND_H264 : VIDEO_KIND_MPEG4;
+        return ctx.writer.selectVideoStream(videoKind, width, height, ctx.frameRate);
+    }
+    if (kind == REC_AUDIO) {
+        ctx.audioEncoding = header[0];
+        ctx.audioRateCode = header[1];
+        if (ctx.stats != nullptr) {
+            ++ctx.stats->audioBlocksByEncoding[ctx.audioEncoding];
+            ++ctx.stats->audioBlocksByRateCode[ctx.audioRateCode];
+        }
+        return ctx.writer.openAudioStream(ctx.audioEncoding, ctx.audioRateCode, ctx.frameRate);
+    }
+    return true;
+}
+
+// Keeps the last `count` bytes before `end` at the start of frameBuffer for the next call.
+// The source may lie inside frameBuffer, always after the destination.
+RunResult holdBytes(ConversionContext& ctx, const std::uint8_t* from, std::uint32_t count) noexcept {
+    std::memmove(ctx.frameBuffer.data(), from, count);
+    ctx.heldBytes = count;
+    ctx.payloadRemaining = 0;
+    return RUN_OK;
+}
+
+// Scans ctx.scanAvailable bytes at ctx.scanPosition for records until the buffer runs out.
+RunResult scanForRecords(ConversionContext& ctx) noexcept {
+    for (;;) {
+        ctx.startCodeAccumulator = 0xFFFFFFFF;
+        if (ctx.scanAvailable < CARRY_BYTES) {
+            return holdBytes(ctx, ctx.scanPosition, ctx.scanAvailable);
+        }
+        const SearchResult found = ctx.useReferencePaths
+                                       ? searchByteAtATime(ctx.scanPosition, ctx.scanAvailable)
+                                       : searchFast(ctx.scanPosition, ctx.scanAvailable);
+        ctx.startCodeAccumulator = found.accumulator;
+        ctx.scanPosition += found.shifted;
+        ctx.scanAvailable -= found.shifted;
+        if (ctx.scanAvailable == 0) {
+            // A code completed by the very last byte lies in these 16 and is found next time.
+            return holdBytes(ctx, ctx.scanPosition - CARRY_BYTES, CARRY_BYTES);
+        }
+        const std::uint32_t kind = ctx.startCodeAccumulator;
+        const std::uint32_t headerBytes = headerBytesFor(kind);
+        if (ctx.scanAvailable < headerBytes) {
+            return holdBytes(ctx, ctx.scanPosition - START_CODE_BYTES,
+                             START_CODE_BYTES + ctx.scanAvailable);
+        }
+        const std::uint32_t payloadLength = validPayloadLength(ctx, kind, ctx.scanPosition);
+        if (payloadLength == 0) {
+            // The rejected header and its would-be payload are searched like any bytes.
+            if (ctx.stats != nullptr) {
+                ++ctx.stats->rejectedHeaders;
+            }
+            continue;
+        }
+        if (!acceptHeader(ctx, kind, ctx.scanPosition)) {
+            return RUN_OUTPUT_FAILED;
+        }
+        if (ctx.stats != nullptr) {
+            ++ctx.stats->records[kindIndex(kind)];
+            ctx.stats->recordBytes += START_CODE_BYTES + headerBytes + payloadLength;
+            if (kind == REC_SKIP) {
+                ctx.stats->skippedPayloadBytes += payloadLength;
+            }
+        }
+        ctx.scanPosition += headerBytes;
+        ctx.scanAvailable -= headerBytes;
+        ctx.payloadRemaining = payloadLength;
+        ctx.skipPayload = kind == REC_SKIP;
+        if (ctx.payloadRemaining > ctx.scanAvailable) {
+            const std::uint32_t present = ctx.scanAvailable;
+            holdBytes(ctx, ctx.scanPosition, present);
+            ctx.payloadRemaining = payloadLength - present;
+            return RUN_OK;
+        }
+        if (!ctx.skipPayload &&
+            !dispatchPayload(ctx, std::span<const std::uint8_t>(ctx.scanPosition, payloadLength))) {
+            return RUN_OUTPUT_FAILED;
+        }
+        ctx.skipPayload = false;
+        ctx.scanPosition += payloadLength;
+        ctx.scanAvailable -= payloadLength;
+        ctx.payloadRemaining = 0;
+    }
+}
+
+}  // namespace
+
+RunResult processChunk(ConversionContext& ctx, std::span<const std::uint8_t> data) noexcept {
+    const auto length = static_cast<std::uint32_t>(data.size());
+    if (length == 0) {
+        return RUN_OK;
+    }
+    std::uint8_t* const held = ctx.frameBuffer.data();
+    if (ctx.payloadRemaining > 0) {
+        if (length < ctx.payloadRemaining) {
+            std::memcpy(held + ctx.heldBytes, data.data(), length);
+            ctx.heldBytes += length;
+            ctx.payloadRemaining -= length;
+            return RUN_OK;
+        }
+        const std::uint32_t taken = ctx.payloadRemaining;
+        std::memcpy(held + ctx.heldBytes, data.data(), taken);
+        const std::span<const std::uint8_t> payload(held, ctx.heldBytes + taken);
+        if (!ctx.skipPayload && !dispatchPayload(ctx, payload)) {
+            return RUN_OUTPUT_FAILED;
+        }
+        ctx.skipPayload = false;
+        ctx.payloadRemaining = 0;
+        ctx.scanPosition = data.data() + taken;
+        ctx.scanAvailable = length - taken;
+    } else if (ctx.heldBytes > 0) {
+        std::memcpy(held + ctx.heldBytes, data.data(), length);
+        ctx.scanPosition = held;
+        ctx.scanAvailable = ctx.heldBytes + length;
+    } else {
+        ctx.scanPosition = data.data();
+        ctx.scanAvailable = length;
+    }
+    return scanForRecords(ctx);
+}
+
+}  // namespace trunvex

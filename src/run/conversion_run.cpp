@@ -1,1 +1,133 @@
-// placeholder
+#include "run/conversion_run.h"
+
+#include <algorithm>
+
+#include "avi/byte_sink.h"
+#include "demux/stream_demuxer.h"
+#include "run/run_messages.h"
+#include "run/source_reader.h"
+
+namespace trunvex {
+namespace {
+
+// The per-run reset: the read buffer cleared, the writer's and the demultiplexer's fields
+// at their starting values.
+void resetForRun(ConversionContext& ctx, const std::string& aviPath, SinkFactory& sinks) {
+    std::fill_n(ctx.readBuffer.data(), READ_CHUNK_BYTES, std::uint8_t{0});
+    ctx.writer.resetOutput();
+    ctx.writer.setOutputPath(aviPath);
+    ctx.writer.setSinkFactory(sinks);
+    ctx.resetDemuxer();
+}
+
+struct ReadLoopResult {
+    RunResult result = RUN_OK;
+    std::string reason;
+};
+
+// Reads the source chunk by chunk into processChunk until the first short read has been
+// handled, a read fails or a chunk's output fails.
+ReadLoopResult feedSource(ConversionContext& ctx, SourceReader& source, RunUi& ui) {
+    const std::span<std::uint8_t> buffer = ctx.readBuffer.view();
+    const std::uint64_t total = source.size();
+    std::uint64_t bytesRead = 0;
+    for (;;) {
+        const std::int64_t n = source.read(buffer);
+        if (n < 0) {
+            return {RUN_READ_FAILED, source.errorText()};
+        }
+        const auto count = static_cast<std::uint32_t>(n);
+        bytesRead += count;
+        const RunResult result = processChunk(ctx, buffer.first(count));
+        ui.showProgress(bytesRead, total);
+        if (result != RUN_OK) {
+            return {result, ctx.writer.failureText()};
+        }
+        if (count < READ_CHUNK_BYTES) {
+            return {};
+        }
+    }
+}
+
+// Every outcome releases the output. A run that wrote samples leaves a complete AVI, unless
+// the output itself failed to write; a run that wrote nothing leaves the path as it was.
+ConvertOutcome releaseOutput(AviWriter& writer, RunResult result, std::string& reason) {
+    const bool outputBroken = result == RUN_OUTPUT_FAILED && !writer.failureText().empty();
+    if (writer.framesWritten() == 0 || outputBroken) {
+        writer.abandonOutput();
+        return static_cast<ConvertOutcome>(result);
+    }
+    if (!writer.closeOutput()) {
+        reason = writer.failureText();
+        return CONVERT_OUTPUT_FAILED;
+    }
+    return static_cast<ConvertOutcome>(result);
+}
+
+}  // namespace
+
+std::string_view messageFor(ConvertOutcome outcome) noexcept {
+    switch (outcome) {
+        case CONVERT_OK:
+            return MSG_SUCCEEDED;
+        case CONVERT_READ_FAILED:
+            return MSG_READ_FAILED;
+        case CONVERT_OUTPUT_FAILED:
+            return MSG_OUTPUT_FAILED;
+        case CONVERT_NO_FRAMES:
+            return MSG_NO_FRAMES;
+        case CONVERT_PATH_EMPTY:
+            return MSG_PATH_EMPTY;
+        case CONVERT_SOURCE_OPEN_FAILED:
+            return MSG_SOURCE_OPEN_FAILED;
+        case CONVERT_SAME_FILE:
+            return MSG_SAME_FILE;
+    }
+    return MSG_OUTPUT_FAILED;
+}
+
+ConvertReport convertRecording(ConversionContext& ctx, const std::string& sourcePath,
+                               const std::string& aviPath, RunUi& ui) {
+    return convertRecording(ctx, sourcePath, aviPath, ui, fileSourceOpener(), fileSinkFactory());
+}
+
+ConvertReport convertRecording(ConversionContext& ctx, const std::string& sourcePath,
+                               const std::string& aviPath, RunUi& ui, SourceOpener& sources,
+                               SinkFactory& sinks) {
+    ConvertReport report;
+    auto finish = [&](ConvertOutcome outcome) {
+        report.outcome = outcome;
+        ui.showMessage(messageFor(outcome));
+        return report;
+    };
+    if (sourcePath.empty() || aviPath.empty()) {
+        return finish(CONVERT_PATH_EMPTY);
+    }
+    std::unique_ptr<SourceReader> source = sources.open(sourcePath);
+    if (!source) {
+        return finish(CONVERT_SOURCE_OPEN_FAILED);
+    }
+    // Replacing the source with its own conversion would destroy the recording.
+    if (source->isSameFileAs(aviPath)) {
+        return finish(CONVERT_SAME_FILE);
+    }
+
+    ui.setConvertCaption(CAPTION_WAIT);
+    resetForRun(ctx, aviPath, sinks);
+    ReadLoopResult loop = feedSource(ctx, *source, ui);
+    ui.setConvertCaption(CAPTION_CONVERT);
+    source.reset();
+
+    if (loop.result == RUN_OK && ctx.writer.framesWritten() == 0) {
+        loop.result = RUN_NO_FRAMES;
+    }
+    report.systemReason = std::move(loop.reason);
+    return finish(releaseOutput(ctx.writer, loop.result, report.systemReason));
+}
+
+std::string deriveAviPath(const std::string& sourcePath) {
+    const std::size_t dot = sourcePath.rfind('.');
+    return (dot == std::string::npos ? std::string() : sourcePath.substr(0, dot)) + ".avi";
+}
+
+}  // namespace trunvex

@@ -1,0 +1,91 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "common/codes.h"
+
+namespace trunvex {
+
+// Header of REC_H264_KEY and REC_MPEG4_KEY (12 bytes after the start code).
+struct KeyFrameHeader {
+    std::uint8_t layout = 0;        // 0: H.264 payloads are NAL lists / bare units
+    std::uint8_t rateByte = 0;      // bits 0..4: frames per second
+    std::uint8_t widthBlocks = 0;   // width / 8
+    std::uint8_t heightBlocks = 0;  // height / 8
+    std::uint32_t payloadLength = 0;
+};
+
+// Header of REC_AUDIO (4 bytes after the start code).
+struct AudioHeader {
+    std::uint8_t encoding = 0;
+    std::uint8_t rateCode = 0;
+    std::uint16_t payloadLength = 0;
+};
+
+// True for the six start codes that introduce records; every other 00 00 01 xx is data.
+[[nodiscard]] constexpr bool isRecordStartCode(std::uint32_t value) noexcept {
+    switch (value) {
+        case REC_H264_KEY:
+        case REC_H264_DELTA:
+        case REC_MPEG4_KEY:
+        case REC_MPEG4_DELTA:
+        case REC_AUDIO:
+        case REC_SKIP:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// True for the kind bytes (the fourth start-code byte) of the six record kinds.
+[[nodiscard]] constexpr bool isRecordKindByte(std::uint8_t b) noexcept {
+    return isRecordStartCode(0x00000100u | b);
+}
+
+// Bytes of header after the start code: 12 for key frames and skips, 4 for the rest.
+[[nodiscard]] constexpr std::uint32_t headerBytesFor(std::uint32_t kind) noexcept {
+    return kind == REC_H264_KEY || kind == REC_MPEG4_KEY || kind == REC_SKIP ? LONG_HEADER_BYTES
+                                                                            : SHORT_HEADER_BYTES;
+}
+
+[[nodiscard]] constexpr bool isKeyFrameKind(std::uint32_t kind) noexcept {
+    return kind == REC_H264_KEY || kind == REC_MPEG4_KEY;
+}
+
+[[nodiscard]] constexpr bool isDeltaFrameKind(std::uint32_t kind) noexcept {
+    return kind == REC_H264_DELTA || kind == REC_MPEG4_DELTA;
+}
+
+[[nodiscard]] KeyFrameHeader readKeyFrameHeader(
+    std::span<const std::uint8_t, LONG_HEADER_BYTES> header) noexcept;
+[[nodiscard]] AudioHeader readAudioHeader(
+    std::span<const std::uint8_t, SHORT_HEADER_BYTES> header) noexcept;
+// The u32 payload length of a delta-frame header.
+[[nodiscard]] std::uint32_t readDeltaPayloadLength(
+    std::span<const std::uint8_t, SHORT_HEADER_BYTES> header) noexcept;
+
+// Validity rules; every comparison is unsigned.
+[[nodiscard]] constexpr bool isValidFramePayloadLength(std::uint32_t length) noexcept {
+    return length >= 1 && length <= MAX_FRAME_BYTES;
+}
+[[nodiscard]] constexpr bool isValidFrameSize(std::uint32_t widthBlocks,
+                                              std::uint32_t heightBlocks) noexcept {
+    return widthBlocks <= MAX_WIDTH_BLOCKS && heightBlocks <= MAX_HEIGHT_BLOCKS;
+}
+[[nodiscard]] bool isValidKeyFrameHeader(const KeyFrameHeader& header) noexcept;
+// A skip header has a key-frame header's shape; bytes 0 and 1 are not looked at.
+[[nodiscard]] bool isValidSkipHeader(const KeyFrameHeader& header) noexcept;
+[[nodiscard]] bool isValidDeltaHeader(std::uint32_t payloadLength, bool keyFrameSeen) noexcept;
+[[nodiscard]] bool isValidAudioHeader(const AudioHeader& header) noexcept;
+
+// Frames per second: bits 0..4 of the rate byte.
+[[nodiscard]] constexpr std::uint32_t frameRateOf(std::uint8_t rateByte) noexcept {
+    return rateByte & 0x1Fu;
+}
+// Rate code 2 is 8000 samples per second; every other valid code is 16000.
+[[nodiscard]] constexpr std::uint32_t audioSampleRateOf(std::uint32_t rateCode) noexcept {
+    return rateCode == 2 ? 8000u : 16000u;
+}
+
+}  // namespace trunvex
