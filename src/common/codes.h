@@ -60,14 +60,15 @@ inline constexpr std::uint32_t ALAW_MAX_INPUT_BYTES = 2048;
 // at most one escape byte per two body bytes after its header, floor((L - 2) / 2). A bare
 // delta frame of MAX_FRAME_BYTES is the worst case; a NAL list spends 4 + 4N bytes on its
 // count and table, which pays for its N + 1 start codes.
-inline constexpr std::uint32_t REPACK_BUFFER_BYTES = MAX_FRAME_BYTES + 4 + (MAX_FRAME_BYTES - 2) / 2;
+inline constexpr std::uint32_t REPACK_BUFFER_BYTES =
+    MAX_FRAME_BYTES + 4 + (MAX_FRAME_BYTES - 2) / 2;
 
 // Large enough for any 8- or 16-bit payload, so such payloads are decoded whole.
 inline constexpr std::uint32_t PCM_BUFFER_BYTES = 65536;
 
 // The frame buffer holds a whole payload, or the carried bytes followed by a full chunk.
-inline constexpr std::uint32_t FRAME_BUFFER_BYTES =
-    MAX_FRAME_BYTES > CARRY_BYTES + READ_CHUNK_BYTES ? MAX_FRAME_BYTES
-                                                     : CARRY_BYTES + READ_CHUNK_BYTES;
+inline constexpr std::uint32_t FRAME_BUFFER_BYTES = MAX_FRAME_BYTES > CARRY_BYTES + READ_CHUNK_BYTES
+                                                        ? MAX_FRAME_BYTES
+                                                        : CARRY_BYTES + READ_CHUNK_BYTES;
 
 }  // namespace trunvex

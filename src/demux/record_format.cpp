@@ -4,7 +4,8 @@
 
 namespace trunvex {
 
-KeyFrameHeader readKeyFrameHeader(std::span<const std::uint8_t, LONG_HEADER_BYTES> header) noexcept {
+KeyFrameHeader readKeyFrameHeader(
+    std::span<const std::uint8_t, LONG_HEADER_BYTES> header) noexcept {
     KeyFrameHeader h;
     h.layout = header[0];
     h.rateByte = header[1];

@@ -46,7 +46,7 @@ struct AudioHeader {
 // Bytes of header after the start code: 12 for key frames and skips, 4 for the rest.
 [[nodiscard]] constexpr std::uint32_t headerBytesFor(std::uint32_t kind) noexcept {
     return kind == REC_H264_KEY || kind == REC_MPEG4_KEY || kind == REC_SKIP ? LONG_HEADER_BYTES
-                                                                            : SHORT_HEADER_BYTES;
+                                                                             : SHORT_HEADER_BYTES;
 }
 
 [[nodiscard]] constexpr bool isKeyFrameKind(std::uint32_t kind) noexcept {

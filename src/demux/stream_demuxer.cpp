@@ -67,8 +67,7 @@ SearchResult searchFast(const std::uint8_t* p, std::uint32_t n) noexcept {
         const __m128i after = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + j + 1));
         __m128i hit = _mm_and_si128(_mm_cmpeq_epi8(atJ, one), _mm_cmpeq_epi8(before1, zero));
         hit = _mm_and_si128(hit, _mm_cmpeq_epi8(before2, zero));
-        hit = _mm_and_si128(hit,
-                            _mm_cmpeq_epi8(_mm_and_si128(after, highNibble), highNibble));
+        hit = _mm_and_si128(hit, _mm_cmpeq_epi8(_mm_and_si128(after, highNibble), highNibble));
         auto mask = static_cast<std::uint32_t>(_mm_movemask_epi8(hit));
         while (mask != 0) {
             const auto lane = static_cast<std::uint32_t>(__builtin_ctz(mask));
@@ -101,14 +100,15 @@ SearchResult searchFast(const std::uint8_t* p, std::uint32_t n) noexcept {
     return {n, accumulatorAfter(p, n)};
 }
 
-std::uint32_t kindIndex(std::uint32_t kind) noexcept { return (kind & 0xFFu) - 0xF0u; }
+std::uint32_t kindIndex(std::uint32_t kind) noexcept {
+    return (kind & 0xFFu) - 0xF0u;
+}
 
 void noteFrameFormat(DemuxStats& stats, std::uint32_t kind, std::uint32_t width,
                      std::uint32_t height, std::uint32_t frameRate) noexcept {
     for (std::size_t i = 0; i < stats.formatCount; ++i) {
         DemuxStats::FrameFormat& f = stats.formats[i];
-        if (f.kind == kind && f.width == width && f.height == height &&
-            f.frameRate == frameRate) {
+        if (f.kind == kind && f.width == width && f.height == height && f.frameRate == frameRate) {
             ++f.keyFrames;
             return;
         }
@@ -148,7 +148,8 @@ bool writeDecodedAudio(ConversionContext& ctx, std::span<const std::uint8_t> pay
     const std::int32_t decoded = decodeAudioFrame(payload, ctx.audioEncoding, pcm);
     const auto bytes = static_cast<std::uint32_t>(decoded > 0 ? decoded : 0);
     if (ctx.stats != nullptr) {
-        const bool wide = ctx.audioEncoding >= AUDIO_ENC_NONE && ctx.audioEncoding <= AUDIO_ENC_ALAW;
+        const bool wide =
+            ctx.audioEncoding >= AUDIO_ENC_NONE && ctx.audioEncoding <= AUDIO_ENC_ALAW;
         const double samples = wide ? bytes / 2.0 : bytes;
         ctx.stats->audioSeconds += samples / audioSampleRateOf(ctx.audioRateCode);
     }
@@ -236,7 +237,8 @@ bool acceptHeader(ConversionContext& ctx, std::uint32_t kind, const std::uint8_t
 
 // Keeps the last `count` bytes before `end` at the start of frameBuffer for the next call.
 // The source may lie inside frameBuffer, always after the destination.
-RunResult holdBytes(ConversionContext& ctx, const std::uint8_t* from, std::uint32_t count) noexcept {
+RunResult holdBytes(ConversionContext& ctx, const std::uint8_t* from,
+                    std::uint32_t count) noexcept {
     std::memmove(ctx.frameBuffer.data(), from, count);
     ctx.heldBytes = count;
     ctx.payloadRemaining = 0;

@@ -12,7 +12,8 @@ namespace {
 
 class FileSourceReader final : public SourceReader {
 public:
-    FileSourceReader(int fd, const struct stat& info) noexcept : fd(fd), info(info) {}
+    FileSourceReader(int openFd, const struct stat& openInfo) noexcept
+        : fd(openFd), info(openInfo) {}
     ~FileSourceReader() override { ::close(fd); }
     FileSourceReader(const FileSourceReader&) = delete;
     FileSourceReader& operator=(const FileSourceReader&) = delete;
