@@ -1,0 +1,14 @@
+#pragma once
+
+#include "avi/byte_sink.h"
+
+namespace trunvex {
+
+// Sinks that keep nothing: for describing a recording without writing a file.
+class NullSinkFactory final : public SinkFactory {
+public:
+    std::unique_ptr<ByteSink> open(const std::string& path) noexcept override;
+    std::string errorText() const override { return {}; }
+};
+
+}  // namespace trunvex
