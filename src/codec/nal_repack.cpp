@@ -49,6 +49,14 @@ inline std::uint8_t* escapeByte(std::uint8_t b, std::uint32_t& zeros, std::uint8
     return o;
 }
 
+#if defined(__SSE2__)
+// One bit per byte of the block that is zero.
+inline std::uint64_t zeroMask(__m128i block) noexcept {
+    return static_cast<std::uint32_t>(
+        _mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_setzero_si128())));
+}
+#endif
+
 // Copies input to output up to the first pair of zero bytes, and returns how many bytes were
 // consumed. Only valid with a zero count of 0: then no byte before that pair can be escaped.
 // May store up to 16 bytes past the consumed run; the caller's worst-case check leaves room,
@@ -56,19 +64,27 @@ inline std::uint8_t* escapeByte(std::uint8_t b, std::uint32_t& zeros, std::uint8
 std::size_t copyUntilZeroPair(const std::uint8_t* in, std::size_t size, std::uint8_t* o) noexcept {
     std::size_t pos = 0;
 #if defined(__SSE2__)
-    const __m128i zero = _mm_setzero_si128();
-    // The pair test reads one byte past each 16-byte block, hence the 17.
-    while (size - pos >= 17) {
-        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + pos));
-        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + pos + 1));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + pos), block);
-        const __m128i pairs =
-            _mm_and_si128(_mm_cmpeq_epi8(block, zero), _mm_cmpeq_epi8(next, zero));
-        const auto mask = static_cast<unsigned>(_mm_movemask_epi8(pairs));
-        if (mask != 0) {
-            return pos + static_cast<std::size_t>(__builtin_ctz(mask));
+    // 64 bytes a step: one bit per byte that is zero, and a pair where a zero's successor is
+    // zero too. The step reads one byte past its block to see a pair across the edge.
+    while (size - pos >= 65) {
+        const auto* src = reinterpret_cast<const __m128i*>(in + pos);
+        auto* dst = reinterpret_cast<__m128i*>(o + pos);
+        const __m128i b0 = _mm_loadu_si128(src);
+        const __m128i b1 = _mm_loadu_si128(src + 1);
+        const __m128i b2 = _mm_loadu_si128(src + 2);
+        const __m128i b3 = _mm_loadu_si128(src + 3);
+        _mm_storeu_si128(dst, b0);
+        _mm_storeu_si128(dst + 1, b1);
+        _mm_storeu_si128(dst + 2, b2);
+        _mm_storeu_si128(dst + 3, b3);
+        const std::uint64_t zeros =
+            zeroMask(b0) | (zeroMask(b1) << 16) | (zeroMask(b2) << 32) | (zeroMask(b3) << 48);
+        const std::uint64_t edge = static_cast<std::uint64_t>(in[pos + 64] == 0) << 63;
+        const std::uint64_t pairs = zeros & ((zeros >> 1) | edge);
+        if (pairs != 0) {
+            return pos + static_cast<std::size_t>(__builtin_ctzll(pairs));
         }
-        pos += 16;
+        pos += 64;
     }
 #endif
     while (pos < size) {
