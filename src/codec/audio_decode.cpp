@@ -72,6 +72,21 @@ inline void storeSample(std::uint8_t* o, std::int16_t sample) noexcept {
     o[1] = static_cast<std::uint8_t>(bits >> 8);
 }
 
+// Eight samples a step as one word: the flip is per byte, so byte order does not matter.
+void flipSignBits(const std::uint8_t* in, std::size_t n, std::uint8_t* o) noexcept {
+    constexpr std::uint64_t SIGN_BITS = 0x8080808080808080ULL;
+    std::size_t i = 0;
+    for (; n - i >= sizeof(std::uint64_t); i += sizeof(std::uint64_t)) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, in + i, sizeof word);
+        word ^= SIGN_BITS;
+        std::memcpy(o + i, &word, sizeof word);
+    }
+    for (; i < n; ++i) {
+        o[i] = static_cast<std::uint8_t>(in[i] ^ 0x80U);
+    }
+}
+
 // Results are signed 32-bit; no span the caller can hand in is allowed to wrap them.
 constexpr std::size_t MAX_RESULT_BYTES = std::numeric_limits<std::int32_t>::max() & ~std::size_t{1};
 
@@ -134,11 +149,7 @@ std::int32_t decodeAudioFrame(std::span<const std::uint8_t> payload, std::uint32
         default: {
             // Signed 8-bit samples become unsigned ones centred on 128.
             const std::size_t n = std::min({payload.size(), pcm.size(), MAX_RESULT_BYTES});
-            const std::uint8_t* in = payload.data();
-            std::uint8_t* o = pcm.data();
-            for (std::size_t i = 0; i < n; ++i) {
-                o[i] = static_cast<std::uint8_t>(in[i] ^ 0x80U);
-            }
+            flipSignBits(payload.data(), n, pcm.data());
             return static_cast<std::int32_t>(n);
         }
     }

@@ -148,6 +148,20 @@ TEST(DecodeAudioFrame, EightBitSignedBecomesUnsigned) {
     }
 }
 
+TEST(DecodeAudioFrame, EightBitLongPayloadFlipsEveryByte) {
+    // Long enough for the word-at-a-time path, with a tail that is not a whole word.
+    Bytes payload(3 * 256 + 5);
+    for (std::size_t i = 0; i < payload.size(); ++i) {
+        payload[i] = static_cast<std::uint8_t>(i * 7);
+    }
+    Bytes pcm(payload.size());
+    ASSERT_EQ(decodeAudioFrame(payload, AUDIO_ENC_PCM8, pcm),
+              static_cast<std::int32_t>(payload.size()));
+    for (std::size_t i = 0; i < payload.size(); ++i) {
+        ASSERT_EQ(pcm[i], payload[i] ^ 0x80) << "byte " << i;
+    }
+}
+
 TEST(ExpandAlaw, MatchesAnIndependentDecoder) {
     if (!test::haveFfmpeg()) {
         GTEST_SKIP() << "ffmpeg not found";
