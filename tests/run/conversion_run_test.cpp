@@ -1,0 +1,259 @@
+#include "run/conversion_run.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "avi/test_sinks.h"
+#include "mkrecording/recording_builder.h"
+#include "run/run_messages.h"
+#include "run/source_reader.h"
+
+namespace trunvex {
+namespace {
+
+using recording::RecordingBuilder;
+using Bytes = std::vector<std::uint8_t>;
+namespace fs = std::filesystem;
+
+// Records what the run showed, in order.
+class RecordingUi final : public RunUi {
+public:
+    void setConvertCaption(std::string_view caption) override { events.emplace_back(caption); }
+    void showMessage(std::string_view text) override { events.push_back("message: " + std::string(text)); }
+    std::vector<std::string> events;
+};
+
+// A recording in memory whose reads are counted and can fail.
+class MemorySourceOpener final : public SourceOpener {
+public:
+    explicit MemorySourceOpener(Bytes content) : bytes(std::move(content)) {}
+
+    std::unique_ptr<SourceReader> open(const std::string& path) noexcept override {
+        if (path == "missing") {
+            return nullptr;
+        }
+        return std::make_unique<Reader>(*this);
+    }
+
+    Bytes bytes;
+    int failAtRead = 0;  // 0: never
+    std::vector<std::int64_t> reads;
+
+private:
+    class Reader final : public SourceReader {
+    public:
+        explicit Reader(MemorySourceOpener& from) : owner(from) {}
+        std::int64_t read(std::span<std::uint8_t> into) noexcept override {
+            if (static_cast<int>(owner.reads.size()) + 1 == owner.failAtRead) {
+                owner.reads.push_back(-1);
+                return -1;
+            }
+            const std::size_t n = std::min(into.size(), owner.bytes.size() - at);
+            std::copy_n(owner.bytes.begin() + static_cast<std::ptrdiff_t>(at), n, into.begin());
+            at += n;
+            owner.reads.push_back(static_cast<std::int64_t>(n));
+            return static_cast<std::int64_t>(n);
+        }
+        std::uint64_t size() const noexcept override { return owner.bytes.size(); }
+        bool isSameFileAs(const std::string& path) const noexcept override { return path == "self"; }
+        std::string errorText() const override { return "Input/output error"; }
+
+    private:
+        MemorySourceOpener& owner;
+        std::size_t at = 0;
+    };
+};
+
+Bytes keyAndAudio() {
+    return RecordingBuilder()
+        .keyFrame(recording::KIND_MPEG4_KEY, {0, 25, 64, 64}, Bytes{1, 2, 3})
+        .audio(AUDIO_ENC_PCM16, 1, Bytes{4, 4})
+        .tailFiller()
+        .take();
+}
+
+class ConversionRunTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(ctx.allocateBuffers()); }
+
+    ConvertOutcome run(MemorySourceOpener& source, SinkFactory& sinks,
+                       const std::string& sourcePath = "rec.264",
+                       const std::string& aviPath = "out.avi") {
+        return convertRecording(ctx, sourcePath, aviPath, ui, source, sinks).outcome;
+    }
+
+    std::string lastMessage() const { return ui.events.empty() ? "" : ui.events.back(); }
+
+    ConversionContext ctx;
+    RecordingUi ui;
+    MemorySinkFactory sinks;
+};
+
+TEST_F(ConversionRunTest, RefusalsBeforeTheRunTouchNothing) {
+    struct Case {
+        const char* source;
+        const char* avi;
+        ConvertOutcome outcome;
+        std::string_view message;
+    };
+    const Case cases[] = {
+        {"", "out.avi", CONVERT_PATH_EMPTY, MSG_PATH_EMPTY},
+        {"rec.264", "", CONVERT_PATH_EMPTY, MSG_PATH_EMPTY},
+        {"missing", "out.avi", CONVERT_SOURCE_OPEN_FAILED, MSG_SOURCE_OPEN_FAILED},
+        {"rec.264", "self", CONVERT_SAME_FILE, MSG_SAME_FILE},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.source + std::string(" -> ") + c.avi);
+        MemorySourceOpener source(keyAndAudio());
+        ui.events.clear();
+        EXPECT_EQ(run(source, sinks, c.source, c.avi), c.outcome);
+        // One message and no caption change; the source was never read.
+        EXPECT_EQ(ui.events, std::vector<std::string>{"message: " + std::string(c.message)});
+        EXPECT_TRUE(source.reads.empty());
+        EXPECT_TRUE(sinks.files.empty());
+    }
+}
+
+TEST_F(ConversionRunTest, ReadsChunksUntilTheFirstShortRead) {
+    struct Case {
+        std::size_t size;
+        std::vector<std::int64_t> reads;
+    };
+    const Case cases[] = {
+        {0, {0}},
+        {65535, {65535}},
+        {65536, {65536, 0}},
+        {65537, {65536, 1}},
+        {3 * 65536 + 5, {65536, 65536, 65536, 5}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.size);
+        MemorySourceOpener source(Bytes(c.size, 0x55));
+        EXPECT_EQ(run(source, sinks), CONVERT_NO_FRAMES);
+        EXPECT_EQ(source.reads, c.reads);
+        EXPECT_EQ(lastMessage(), "message: " + std::string(MSG_NO_FRAMES));
+    }
+}
+
+TEST_F(ConversionRunTest, SuccessShowsTheWaitCaptionThenOneMessage) {
+    MemorySourceOpener source(keyAndAudio());
+    EXPECT_EQ(run(source, sinks), CONVERT_OK);
+    const std::vector<std::string> expected = {std::string(CAPTION_WAIT),
+                                               std::string(CAPTION_CONVERT),
+                                               "message: " + std::string(MSG_SUCCEEDED)};
+    EXPECT_EQ(ui.events, expected);
+    EXPECT_NE(sinks.find("out.avi"), nullptr);
+    EXPECT_EQ(sinks.openSinks(), 0);
+}
+
+TEST_F(ConversionRunTest, OutputThatCannotBeOpenedStopsTheReads) {
+    // The first record that needs the file lies in the third chunk.
+    Bytes rec(2 * 65536 + 100, 0x55);
+    const Bytes tail = keyAndAudio();
+    rec.insert(rec.end(), tail.begin(), tail.end());
+    rec.resize(5 * 65536, 0x55);
+    MemorySourceOpener source(rec);
+    FaultySinkFactory failing(sinks);
+    failing.failOpen = true;
+    EXPECT_EQ(run(source, failing), CONVERT_OUTPUT_FAILED);
+    EXPECT_EQ(source.reads.size(), 3u);
+    EXPECT_EQ(lastMessage(), "message: " + std::string(MSG_OUTPUT_FAILED));
+    EXPECT_TRUE(sinks.files.empty());
+}
+
+TEST_F(ConversionRunTest, FailedReadKeepsWhatWasWrittenAsACompleteFile) {
+    Bytes rec = keyAndAudio();
+    rec.resize(3 * 65536, 0x55);
+    MemorySourceOpener source(rec);
+    source.failAtRead = 2;
+    const ConvertReport report = convertRecording(ctx, "rec.264", "out.avi", ui, source, sinks);
+    EXPECT_EQ(report.outcome, CONVERT_READ_FAILED);
+    EXPECT_EQ(report.systemReason, "Input/output error");
+    EXPECT_EQ(lastMessage(), "message: " + std::string(MSG_READ_FAILED));
+    EXPECT_NE(sinks.find("out.avi"), nullptr);
+    EXPECT_EQ(sinks.openSinks(), 0);
+}
+
+TEST_F(ConversionRunTest, FailedWriteLeavesNothingAndIsNeverSuccess) {
+    const Bytes rec = keyAndAudio();
+    for (std::uint64_t failAt = 1;; ++failAt) {
+        SCOPED_TRACE(failAt);
+        MemorySourceOpener source(rec);
+        MemorySinkFactory memory;
+        FaultySinkFactory failing(memory);
+        failing.failWriteAt = failAt;
+        const ConvertOutcome outcome = run(source, failing);
+        if (failing.writesSeen < failAt) {
+            EXPECT_EQ(outcome, CONVERT_OK);  // every write has been failed once
+            break;
+        }
+        EXPECT_EQ(outcome, CONVERT_OUTPUT_FAILED);
+        EXPECT_TRUE(memory.files.empty());
+        EXPECT_EQ(memory.openSinks(), 0);
+    }
+}
+
+TEST_F(ConversionRunTest, NoFramesLeavesAnEarlierFileUntouched) {
+    sinks.files["out.avi"] = Bytes{'o', 'l', 'd'};
+    MemorySourceOpener source(Bytes(1000, 0x55));
+    EXPECT_EQ(run(source, sinks), CONVERT_NO_FRAMES);
+    EXPECT_EQ(sinks.files["out.avi"], (Bytes{'o', 'l', 'd'}));
+}
+
+TEST_F(ConversionRunTest, SecondRunStartsAfresh) {
+    MemorySourceOpener first(keyAndAudio());
+    first.failAtRead = 2;
+    Bytes longer = keyAndAudio();
+    longer.resize(70000, 0x55);
+    first.bytes = longer;
+    EXPECT_EQ(run(first, sinks), CONVERT_READ_FAILED);
+    MemorySourceOpener second(keyAndAudio());
+    EXPECT_EQ(run(second, sinks, "rec.264", "second.avi"), CONVERT_OK);
+    EXPECT_EQ(ctx.writer.videoStreamCount, 1);
+    EXPECT_EQ(ctx.writer.videoFrameCount, 1);
+    EXPECT_EQ(ctx.writer.audioChunkCount, 1);
+}
+
+TEST(DeriveAviPath, ReplacesTheTextAfterTheLastDot) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"C:\\rec\\cam1.264", "C:\\rec\\cam1.avi"},
+        {"C:\\rec.old\\cam1", "C:\\rec.avi"},
+        {"D:\\a.b.mp4", "D:\\a.b.avi"},
+        {"/home/u/rec/cam1.264", "/home/u/rec/cam1.avi"},
+        {"/home/u/rec.old/cam1", "/home/u/rec.avi"},
+        {"noextension", ".avi"},
+    };
+    for (const auto& [source, avi] : cases) {
+        EXPECT_EQ(deriveAviPath(source), avi) << source;
+    }
+}
+
+// The real files: a link or another spelling of the source is still the source.
+TEST(FileSources, SameFileThroughAnotherPathIsRefused) {
+    const fs::path dir = fs::temp_directory_path() / ("trunvex-run-" + std::to_string(::getpid()));
+    fs::create_directories(dir / "sub");
+    const fs::path source = dir / "rec.264";
+    const Bytes rec = keyAndAudio();
+    std::ofstream(source, std::ios::binary).write(reinterpret_cast<const char*>(rec.data()),
+                                                  static_cast<std::streamsize>(rec.size()));
+    fs::create_symlink(source, dir / "link.avi");
+    ConversionContext ctx;
+    ASSERT_TRUE(ctx.allocateBuffers());
+    RecordingUi ui;
+    for (const fs::path& avi : {source, dir / "link.avi", dir / "sub" / ".." / "rec.264"}) {
+        SCOPED_TRACE(avi);
+        EXPECT_EQ(convertRecording(ctx, source, avi, ui).outcome, CONVERT_SAME_FILE);
+        EXPECT_EQ(fs::file_size(source), rec.size());
+    }
+    EXPECT_EQ(convertRecording(ctx, source, dir / "out.avi", ui).outcome, CONVERT_OK);
+    EXPECT_GT(fs::file_size(dir / "out.avi"), 0u);
+    EXPECT_EQ(convertRecording(ctx, dir.string(), dir / "x.avi", ui).outcome,
+              CONVERT_SOURCE_OPEN_FAILED);
+    fs::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace trunvex
