@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# The whole test suite on a fresh machine: install what is missing; build with warnings as
+# errors and run every test; run the tests again under AddressSanitizer and
+# UndefinedBehaviorSanitizer; check the formatting; run each fuzzer for a short while.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+FUZZ_SECONDS=${FUZZ_SECONDS:-45}
+jobs=$(nproc)
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+
+tools/install-deps.sh
+
+step() { printf '\n== %s\n' "$*"; }
+
+count_results() {  # ctest's closing line -> "passed failed"
+  sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\2 \1/p' "$log" | tail -n 1
+}
+passed=0
+failed=0
+add_results() {
+  local total fails
+  read -r total fails <<<"$(count_results)"
+  passed=$((passed + total - fails))
+  failed=$((failed + fails))
+}
+
+step "build (warnings as errors)"
+cmake -S . -B build-ci -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRUNVEX_WERROR=ON \
+  -DTRUNVEX_BUILD_BENCH=ON >/dev/null
+cmake --build build-ci -j"$jobs"
+
+step "tests"
+status=0
+ctest --test-dir build-ci -j"$jobs" --output-on-failure 2>&1 | tee "$log" || status=1
+add_results
+
+step "tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTRUNVEX_SANITIZE=ON \
+  -DTRUNVEX_BUILD_UI=OFF >/dev/null
+cmake --build build-sanitize -j"$jobs"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build-sanitize -j"$jobs" --output-on-failure -LE slow 2>&1 | tee "$log" ||
+  status=1
+add_results
+
+step "formatting"
+if git ls-files '*.h' '*.cpp' | xargs clang-format --dry-run --Werror; then
+  passed=$((passed + 1))
+else
+  failed=$((failed + 1))
+  status=1
+fi
+
+if [ -f fuzz/CMakeLists.txt ]; then
+  step "fuzzers, ${FUZZ_SECONDS} s each"
+  cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_CXX_COMPILER=clang++ -DTRUNVEX_BUILD_FUZZ=ON -DTRUNVEX_BUILD_UI=OFF \
+    -DTRUNVEX_BUILD_CLI=OFF -DTRUNVEX_BUILD_TESTS=OFF >/dev/null
+  cmake --build build-fuzz -j"$jobs"
+  for fuzzer in build-fuzz/fuzz/*_fuzzer; do
+    name=$(basename "$fuzzer")
+    corpus=build-fuzz/corpus/$name
+    mkdir -p "$corpus"
+    seeds=fuzz/corpus/${name%_fuzzer}
+    [ -d "$seeds" ] || seeds=
+    if "$fuzzer" -max_total_time="$FUZZ_SECONDS" -print_final_stats=1 "$corpus" $seeds \
+      >"$log" 2>&1; then
+      echo "$name: $(grep -E 'stat::number_of_executed_units' "$log" | awk '{print $2}') runs, clean"
+      passed=$((passed + 1))
+    else
+      tail -n 40 "$log"
+      echo "$name: FAILED"
+      failed=$((failed + 1))
+      status=1
+    fi
+  done
+fi
+
+echo
+echo "all: $passed passed, $failed failed"
+exit "$status"
