@@ -1,1 +1,368 @@
-// placeholder
+#include "avi/avi_file.h"
+
+#include <algorithm>
+#include <new>
+
+#include "avi/avi_layout.h"
+#include "common/bytes.h"
+
+namespace trunvex {
+
+using namespace avi_layout;
+
+AviFile* AviFile::open(SinkFactory& factory, const std::string& path, const AviFileLimits& limits,
+                       std::string& failure) noexcept {
+    std::unique_ptr<ByteSink> output = factory.open(path);
+    if (!output) {
+        failure = factory.errorText();
+        return nullptr;
+    }
+    std::unique_ptr<AviFile> file(new (std::nothrow) AviFile());
+    if (!file) {
+        output->discard();
+        failure = "Cannot allocate memory";
+        return nullptr;
+    }
+    if (!file->start(std::move(output), limits)) {
+        failure = file->failure;
+        file->discard();
+        return nullptr;
+    }
+    return file.release();
+}
+
+AviFile::~AviFile() {
+    discard();
+}
+
+// The header region is written as one JUNK chunk now and overwritten by the real headers at
+// the end, so movi data can start at once.
+bool AviFile::start(std::unique_ptr<ByteSink> output, const AviFileLimits& given) noexcept {
+    sink = std::move(output);
+    limits = given;
+    limits.riffBytes = std::min(limits.riffBytes, MAX_RIFF_BYTES);
+    limits.legacyIndexEntries = std::max(limits.legacyIndexEntries, 1U);
+    limits.chunkIndexEntries = std::max(limits.chunkIndexEntries, 1U);
+    std::array<std::uint8_t, 20> head{};
+    storeLe32(std::span(head).subspan<0, 4>(), FOURCC_RIFF);
+    storeLe32(std::span(head).subspan<8, 4>(), FOURCC_AVI);
+    storeLe32(std::span(head).subspan<12, 4>(), FOURCC_JUNK);
+    storeLe32(std::span(head).subspan<16, 4>(), HEADER_RESERVE_BYTES - 20);
+    if (!put(std::array{std::span<const std::uint8_t>(head)})) {
+        return false;
+    }
+    static constexpr std::array<std::uint8_t, 4096> ZEROS{};
+    std::uint32_t left = HEADER_RESERVE_BYTES - 20;
+    while (left > 0) {
+        const std::uint32_t n = std::min<std::uint32_t>(left, ZEROS.size());
+        if (!put(std::array{std::span<const std::uint8_t>(ZEROS).first(n)})) {
+            return false;
+        }
+        left -= n;
+    }
+    moviStart = HEADER_RESERVE_BYTES;
+    std::array<std::uint8_t, 12> movi{};
+    storeLe32(std::span(movi).subspan<0, 4>(), FOURCC_LIST);
+    storeLe32(std::span(movi).subspan<8, 4>(), FOURCC_MOVI);
+    return put(std::array{std::span<const std::uint8_t>(movi)});
+}
+
+AviStream* AviFile::createStream(const AVISTREAMINFO& info) noexcept {
+    if (!failure.empty() || !sink || streamsCreated >= MAX_AVI_STREAMS) {
+        return nullptr;
+    }
+    AviStream& stream = streams[static_cast<std::size_t>(streamsCreated)];
+    stream.number = static_cast<std::uint32_t>(streamsCreated++);
+    stream.info = info;
+    stream.video = info.fccType != FOURCC_AUDS;
+    stream.chunkId = chunkIdFor(stream.number, stream.video ? "dc" : "wb");
+    // A stream created late begins at the shared position 0 too: the stretch before its
+    // first sample is filled when that sample arrives.
+    stream.nextPosition = 0;
+    return &stream;
+}
+
+bool AviFile::redescribeStream(AviStream* stream, const AVISTREAMINFO& info) noexcept {
+    if (stream == nullptr || stream->chunks != 0) {
+        return false;
+    }
+    stream->info = info;
+    stream->formatSet = false;
+    stream->formatBytes = 0;
+    return true;
+}
+
+bool AviFile::setFormat(AviStream* stream, std::int32_t /*position*/,
+                        std::span<const std::uint8_t> format) noexcept {
+    if (stream == nullptr || format.size() > stream->format.size()) {
+        return false;
+    }
+    // The headers already promise what the first format says (scale, rate and sample size
+    // of an audio stream follow from it), so a different later format is not taken.
+    if (!stream->formatSet) {
+        std::copy(format.begin(), format.end(), stream->format.begin());
+        stream->formatBytes = static_cast<std::uint32_t>(format.size());
+        stream->formatSet = true;
+    }
+    return true;
+}
+
+bool AviFile::write(AviStream* stream, std::int32_t position, std::span<const std::uint8_t> data,
+                    std::uint32_t flags) noexcept {
+    if (stream == nullptr || !failure.empty() || !sink) {
+        return false;
+    }
+    if (data.size() > MAX_CHUNK_BYTES) {
+        return fail("Sample too large for an AVI chunk");
+    }
+    if (!stream->video) {
+        return writeChunk(*stream, data, flags);
+    }
+    while (stream->nextPosition < position) {
+        if (!writeChunk(*stream, {}, 0)) {
+            return false;
+        }
+    }
+    return writeChunk(*stream, data, data.empty() ? 0 : flags);
+}
+
+bool AviFile::needsNextRiff(std::uint64_t chunkBytes) const noexcept {
+    if (!moviHasChunks) {
+        return false;  // every RIFF holds at least one chunk, however small the limit
+    }
+    if (riffNumber == 0 && legacyEntries >= limits.legacyIndexEntries) {
+        return true;
+    }
+    return sink->position() - riffStart + chunkBytes > limits.riffBytes;
+}
+
+bool AviFile::writeChunk(AviStream& stream, std::span<const std::uint8_t> data,
+                         std::uint32_t flags) noexcept {
+    const auto size = static_cast<std::uint32_t>(data.size());
+    if (needsNextRiff(8ULL + size + (size & 1U)) && !startNextRiff()) {
+        return false;
+    }
+    const std::uint64_t at = sink->position();
+    std::array<std::uint8_t, 8> head{};
+    storeLe32(std::span(head).first<4>(), stream.chunkId);
+    storeLe32(std::span(head).last<4>(), size);
+    static constexpr std::array<std::uint8_t, 1> PAD{};
+    const std::array parts{std::span<const std::uint8_t>(head), data,
+                           std::span<const std::uint8_t>(PAD).first(size & 1U)};
+    if (!put(parts)) {
+        return false;
+    }
+    moviHasChunks = true;
+    const bool key = (flags & KEY_FLAG) != 0;
+    const auto offset = static_cast<std::uint32_t>(at - (moviStart + 8));
+    if (riffNumber == 0) {
+        std::array<std::uint8_t, LEGACY_ENTRY_BYTES> entry{};
+        storeLe32(std::span(entry).subspan<0, 4>(), stream.chunkId);       // dwChunkId
+        storeLe32(std::span(entry).subspan<4, 4>(), key ? KEY_FLAG : 0U);  // dwFlags
+        storeLe32(std::span(entry).subspan<8, 4>(), offset);               // dwOffset
+        storeLe32(std::span(entry).subspan<12, 4>(), size);                // dwSize
+        legacyIndex.insert(legacyIndex.end(), entry.begin(), entry.end());
+        ++legacyEntries;
+    } else if (!addStandardEntry(stream, offset + 8, size, key)) {
+        return false;
+    }
+    ++stream.chunks;
+    stream.bytes += size;
+    stream.largestChunk = std::max(stream.largestChunk, size);
+    ++stream.nextPosition;
+    return true;
+}
+
+bool AviFile::startNextRiff() noexcept {
+    if (!closeRiff(false)) {
+        return false;
+    }
+    ++riffNumber;
+    riffStart = sink->position();
+    moviStart = riffStart + 12;
+    moviHasChunks = false;
+    std::array<std::uint8_t, 24> head{};
+    storeLe32(std::span(head).subspan<0, 4>(), FOURCC_RIFF);
+    storeLe32(std::span(head).subspan<8, 4>(), FOURCC_AVIX);
+    storeLe32(std::span(head).subspan<12, 4>(), FOURCC_LIST);
+    storeLe32(std::span(head).subspan<20, 4>(), FOURCC_MOVI);
+    return put(std::array{std::span<const std::uint8_t>(head)});
+}
+
+// Ends the movi list (with the standard indexes of its chunks when the file has or will
+// have more than one RIFF) and the RIFF. The first RIFF also gets the legacy index.
+bool AviFile::closeRiff(bool last) noexcept {
+    const bool openDml = riffNumber > 0 || !last;
+    if (riffNumber == 0 && openDml && !indexFirstRiffByStream()) {
+        return false;
+    }
+    for (AviStream& stream : streams) {
+        if (stream.blockCount > 0 && !flushStandardIndex(stream)) {
+            return false;
+        }
+    }
+    const std::uint64_t moviEnd = sink->position();
+    if (!patch32(moviStart + 4, static_cast<std::uint32_t>(moviEnd - moviStart - 8))) {
+        return false;
+    }
+    if (riffNumber == 0) {
+        std::array<std::uint8_t, 8> head{};
+        storeLe32(std::span(head).first<4>(), FOURCC_IDX1);
+        storeLe32(std::span(head).last<4>(), legacyEntries * LEGACY_ENTRY_BYTES);
+        if (!put(std::array{std::span<const std::uint8_t>(head),
+                            std::span<const std::uint8_t>(legacyIndex)})) {
+            return false;
+        }
+        std::vector<std::uint8_t>().swap(legacyIndex);
+        firstRiffBytes = static_cast<std::uint32_t>(sink->position() - 8);
+        for (AviStream& stream : streams) {
+            stream.firstRiffChunks = stream.chunks;
+        }
+        return true;
+    }
+    const std::uint64_t riffEnd = sink->position();
+    return patch32(riffStart + 4, static_cast<std::uint32_t>(riffEnd - riffStart - 8));
+}
+
+// The first RIFF's chunks are indexed in the legacy index only while the file may stay
+// plain AVI; once a second RIFF starts, each stream's entries are copied from it into
+// standard index blocks, so no second copy is kept meanwhile.
+bool AviFile::indexFirstRiffByStream() noexcept {
+    const std::span<const std::uint8_t> entries(legacyIndex);
+    for (std::int32_t s = 0; s < streamsCreated; ++s) {
+        AviStream& stream = streams[static_cast<std::size_t>(s)];
+        for (std::size_t at = 0; at < entries.size(); at += LEGACY_ENTRY_BYTES) {
+            const auto entry = entries.subspan(at).first<LEGACY_ENTRY_BYTES>();
+            if (loadLe32(entry.subspan<0, 4>()) != stream.chunkId) {
+                continue;
+            }
+            const bool key = (loadLe32(entry.subspan<4, 4>()) & KEY_FLAG) != 0;
+            // Standard entries point at the data, legacy ones at the chunk header.
+            if (!addStandardEntry(stream, loadLe32(entry.subspan<8, 4>()) + 8,
+                                  loadLe32(entry.subspan<12, 4>()), key)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+bool AviFile::addStandardEntry(AviStream& stream, std::uint32_t offset, std::uint32_t size,
+                               bool key) noexcept {
+    std::array<std::uint8_t, 8> entry{};
+    storeLe32(std::span(entry).first<4>(), offset);                               // dwOffset
+    storeLe32(std::span(entry).last<4>(), key ? size : size | NON_KEY_SIZE_BIT);  // dwSize
+    stream.blockEntries.insert(stream.blockEntries.end(), entry.begin(), entry.end());
+    ++stream.blockCount;
+    stream.blockBytes += size;
+    if (stream.blockCount >= limits.chunkIndexEntries) {
+        return flushStandardIndex(stream);
+    }
+    return true;
+}
+
+bool AviFile::flushStandardIndex(AviStream& stream) noexcept {
+    if (stream.superCount >= SUPER_INDEX_ENTRIES) {
+        return fail("File too large for its AVI index");
+    }
+    const std::uint64_t at = sink->position();
+    const std::uint32_t bodyBytes = 24 + stream.blockCount * 8;
+    std::array<std::uint8_t, 32> head{};
+    const auto h = std::span(head);
+    storeLe32(h.subspan<0, 4>(), indexIdFor(stream.number));
+    storeLe32(h.subspan<4, 4>(), bodyBytes);
+    storeLe16(h.subspan<8, 2>(), 2);                   // wLongsPerEntry
+    h[10] = 0;                                         // bIndexSubType
+    h[11] = INDEX_OF_CHUNKS;                           // bIndexType
+    storeLe32(h.subspan<12, 4>(), stream.blockCount);  // nEntriesInUse
+    storeLe32(h.subspan<16, 4>(), stream.chunkId);     // dwChunkId
+    storeLe64(h.subspan<20, 8>(), moviStart + 8);      // qwBaseOffset
+    if (!put(std::array{std::span<const std::uint8_t>(head),
+                        std::span<const std::uint8_t>(stream.blockEntries)})) {
+        return false;
+    }
+    AviStream::SuperEntry& entry = stream.superIndex[stream.superCount++];
+    entry.offset = at;
+    entry.size = 8 + bodyBytes;
+    entry.duration = static_cast<std::uint32_t>(
+        stream.video ? stream.blockCount : stream.blockBytes / blockAlign(stream));
+    stream.blockEntries.clear();
+    stream.blockCount = 0;
+    stream.blockBytes = 0;
+    return true;
+}
+
+bool AviFile::finish() noexcept {
+    if (!sink) {
+        return false;
+    }
+    if (!failure.empty() || !closeRiff(true)) {
+        discard();
+        return false;
+    }
+    fileBytes = sink->position();
+    std::vector<std::uint8_t> headers;
+    headers.resize(HEADER_RESERVE_BYTES);
+    if (buildHeaders(headers) == 0) {
+        static_cast<void>(fail("AVI headers do not fit their reserved space"));
+        discard();
+        return false;
+    }
+    if (!sink->seek(0) || !put(std::array{std::span<const std::uint8_t>(headers)}) ||
+        !sink->commit()) {
+        static_cast<void>(fail(sink->errorText()));
+        discard();
+        return false;
+    }
+    sink.reset();
+    return true;
+}
+
+void AviFile::discard() noexcept {
+    if (sink) {
+        sink->discard();
+        sink.reset();
+    }
+}
+
+bool AviFile::patch32(std::uint64_t position, std::uint32_t value) noexcept {
+    const std::uint64_t end = sink->position();
+    std::array<std::uint8_t, 4> bytes{};
+    storeLe32(bytes, value);
+    if (!sink->seek(position) || !put(std::array{std::span<const std::uint8_t>(bytes)}) ||
+        !sink->seek(end)) {
+        return fail(sink->errorText());
+    }
+    return true;
+}
+
+bool AviFile::put(std::span<const std::span<const std::uint8_t>> parts) noexcept {
+    if (!failure.empty()) {
+        return false;
+    }
+    if (!sink->writeGather(parts)) {
+        return fail(sink->errorText());
+    }
+    return true;
+}
+
+bool AviFile::fail(const std::string& reason) noexcept {
+    if (failure.empty()) {
+        failure = reason.empty() ? std::string("Output failed") : reason;
+    }
+    return false;
+}
+
+std::uint32_t AviFile::blockAlign(const AviStream& stream) const noexcept {
+    std::uint32_t align = stream.info.dwSampleSize;
+    if (stream.formatSet && stream.formatBytes >= 14) {
+        align = loadLe16(std::span<const std::uint8_t>(stream.format).subspan<12, 2>());
+    }
+    return align == 0 ? 1 : align;
+}
+
+std::uint64_t AviFile::streamLength(const AviStream& stream) const noexcept {
+    return stream.video ? stream.chunks : stream.bytes / blockAlign(stream);
+}
+
+}  // namespace trunvex

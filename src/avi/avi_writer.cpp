@@ -1,1 +1,288 @@
-// placeholder
+#include "avi/avi_writer.h"
+
+#include "avi/byte_sink.h"
+#include "common/bytes.h"
+
+namespace trunvex {
+namespace {
+
+inline constexpr std::uint32_t BUFFER_MARGIN_BYTES = 2048;
+inline constexpr std::uint32_t AUDIO_LEAD_NUMERATOR = 75;
+inline constexpr std::uint32_t AUDIO_LEAD_DENOMINATOR = 100;
+inline constexpr std::uint32_t RATE_CODE_8000 = 2;
+inline constexpr std::uint16_t WAVE_FORMAT_PCM = 1;
+
+// The encodings whose samples decode to 16 bits; every other value decodes as 8-bit PCM,
+// so declaring 16 bits for it would make players read pairs of samples as one.
+bool decodesTo16Bits(std::uint32_t audioEncoding) noexcept {
+    return audioEncoding >= AUDIO_ENC_NONE && audioEncoding <= AUDIO_ENC_ALAW;
+}
+
+std::array<std::uint8_t, BITMAPINFOHEADER_BYTES> formatBytes(const BITMAPINFOHEADER& f) noexcept {
+    std::array<std::uint8_t, BITMAPINFOHEADER_BYTES> b{};
+    const auto s = std::span(b);
+    storeLe32(s.subspan<0, 4>(), f.biSize);
+    storeLe32(s.subspan<4, 4>(), static_cast<std::uint32_t>(f.biWidth));
+    storeLe32(s.subspan<8, 4>(), static_cast<std::uint32_t>(f.biHeight));
+    storeLe16(s.subspan<12, 2>(), f.biPlanes);
+    storeLe16(s.subspan<14, 2>(), f.biBitCount);
+    storeLe32(s.subspan<16, 4>(), f.biCompression);
+    storeLe32(s.subspan<20, 4>(), f.biSizeImage);
+    storeLe32(s.subspan<24, 4>(), static_cast<std::uint32_t>(f.biXPelsPerMeter));
+    storeLe32(s.subspan<28, 4>(), static_cast<std::uint32_t>(f.biYPelsPerMeter));
+    storeLe32(s.subspan<32, 4>(), f.biClrUsed);
+    storeLe32(s.subspan<36, 4>(), f.biClrImportant);
+    return b;
+}
+
+std::array<std::uint8_t, WAVEFORMATEX_BYTES> formatBytes(const WAVEFORMATEX& f) noexcept {
+    std::array<std::uint8_t, WAVEFORMATEX_BYTES> b{};
+    const auto s = std::span(b);
+    storeLe16(s.subspan<0, 2>(), f.wFormatTag);
+    storeLe16(s.subspan<2, 2>(), f.nChannels);
+    storeLe32(s.subspan<4, 4>(), f.nSamplesPerSec);
+    storeLe32(s.subspan<8, 4>(), f.nAvgBytesPerSec);
+    storeLe16(s.subspan<12, 2>(), f.nBlockAlign);
+    storeLe16(s.subspan<14, 2>(), f.wBitsPerSample);
+    storeLe16(s.subspan<16, 2>(), f.cbSize);
+    return b;
+}
+
+}  // namespace
+
+AviWriter::AviWriter() noexcept : sinkFactory(&fileSinkFactory()) {}
+
+AviWriter::~AviWriter() {
+    abandonOutput();
+}
+
+void AviWriter::resetOutput() noexcept {
+    // A run releases its output on every outcome; should one not have, its file is dropped
+    // here rather than leaked.
+    abandonOutput();
+    aviFile = nullptr;
+    audioStream = nullptr;
+    videoStreams.fill(nullptr);
+    videoFrameCount = 0;
+    currentVideoStream = 0;
+    videoStreamCount = 0;
+    audioChunkCount = 0;
+    videoStreamInfos.fill(AVISTREAMINFO{});
+    videoKind = VIDEO_KIND_NONE;
+    lastFailure.clear();
+}
+
+bool AviWriter::openOutputFile() noexcept {
+    std::string reason;
+    aviFile = AviFile::open(*sinkFactory, outputPath, fileLimits, reason);
+    if (aviFile == nullptr) {
+        lastFailure = reason;
+        return false;
+    }
+    return true;
+}
+
+void AviWriter::releaseFile(bool keep) noexcept {
+    if (aviFile == nullptr) {
+        return;
+    }
+    if (keep) {
+        if (!aviFile->finish()) {
+            lastFailure = aviFile->errorText();
+        }
+    } else {
+        aviFile->discard();
+    }
+    delete aviFile;
+    aviFile = nullptr;
+}
+
+void AviWriter::discardEarlyOutput() noexcept {
+    if (aviFile == nullptr) {
+        return;
+    }
+    if (audioStream != nullptr) {
+        audioStream = nullptr;
+        audioChunkCount = 0;
+    }
+    // Only audio can precede the first key frame; any other handle would dangle.
+    videoStreams.fill(nullptr);
+    releaseFile(false);
+}
+
+bool AviWriter::selectVideoStream(VideoKind kind, std::uint32_t width, std::uint32_t height,
+                                  std::uint32_t frameRate) noexcept {
+    videoFormat = BITMAPINFOHEADER{};
+    videoFormat.biSize = BITMAPINFOHEADER_BYTES;
+    videoFormat.biWidth = static_cast<std::int32_t>(width);
+    videoFormat.biHeight = static_cast<std::int32_t>(height);
+    videoFormat.biPlanes = 1;
+    videoFormat.biBitCount = 12;
+    videoFormat.biCompression = kind == VIDEO_KIND_H264 ? fourCc("H264") : fourCc("XVID");
+    videoFormat.biSizeImage = width * height * 3 / 2;
+    if (videoFrameCount == 0) {
+        if (aviFile == nullptr && !openOutputFile()) {
+            return false;
+        }
+        const std::size_t slot = static_cast<std::size_t>(currentVideoStream);
+        if (videoStreams[slot] != nullptr) {
+            // A stream that has not received a frame is described by the latest key frame
+            // instead of being left empty beside a second stream of the new size.
+            describeVideoStream(currentVideoStream, width, height, frameRate);
+            aviFile->redescribeStream(videoStreams[slot], videoStreamInfos[slot]);
+            aviFile->setFormat(videoStreams[slot], videoFrameCount, formatBytes(videoFormat));
+            videoKind = kind;
+            return true;
+        }
+        createVideoStream(currentVideoStream, kind, width, height, frameRate);
+        return true;
+    }
+    const auto matches = [&](std::int32_t i) {
+        const AVISTREAMINFO& info = videoStreamInfos[static_cast<std::size_t>(i)];
+        return info.rcFrame.right == static_cast<std::int32_t>(width) &&
+               info.rcFrame.bottom == static_cast<std::int32_t>(height);
+    };
+    if (matches(currentVideoStream)) {
+        return true;
+    }
+    for (std::int32_t i = 0; i < videoStreamCount; ++i) {
+        if (matches(i)) {
+            currentVideoStream = i;
+            return true;
+        }
+    }
+    if (videoStreamCount >= MAX_VIDEO_STREAMS) {
+        lastFailure = "More frame sizes than video streams";
+        return false;
+    }
+    currentVideoStream = videoStreamCount;
+    createVideoStream(currentVideoStream, kind, width, height, frameRate);
+    return true;
+}
+
+void AviWriter::describeVideoStream(std::int32_t index, std::uint32_t width, std::uint32_t height,
+                                    std::uint32_t frameRate) noexcept {
+    AVISTREAMINFO& info = videoStreamInfos[static_cast<std::size_t>(index)];
+    info = AVISTREAMINFO{};
+    info.fccType = fourCc("vids");
+    info.fccHandler = fourCc("MPG4");
+    info.dwScale = 1;
+    info.dwRate = frameRate;
+    info.dwSuggestedBufferSize = width * height * 3 / 2 + BUFFER_MARGIN_BYTES;
+    info.rcFrame.right = static_cast<std::int32_t>(width);
+    info.rcFrame.bottom = static_cast<std::int32_t>(height);
+}
+
+void AviWriter::createVideoStream(std::int32_t index, VideoKind kind, std::uint32_t width,
+                                  std::uint32_t height, std::uint32_t frameRate) noexcept {
+    const auto slot = static_cast<std::size_t>(index);
+    describeVideoStream(index, width, height, frameRate);
+    videoStreams[slot] = aviFile->createStream(videoStreamInfos[slot]);
+    if (videoStreams[slot] != nullptr) {
+        // The stream's format is the one of the key frame that created it.
+        aviFile->setFormat(videoStreams[slot], videoFrameCount, formatBytes(videoFormat));
+    }
+    videoKind = kind;
+    ++videoStreamCount;
+}
+
+bool AviWriter::writeVideoFrame(std::span<const std::uint8_t> frame, bool isKey) noexcept {
+    if (currentVideoStream < 0 || currentVideoStream >= MAX_VIDEO_STREAMS) {
+        return false;
+    }
+    AviStream* stream = videoStreams[static_cast<std::size_t>(currentVideoStream)];
+    if (stream == nullptr || aviFile == nullptr) {
+        return false;
+    }
+    aviFile->setFormat(stream, videoFrameCount, formatBytes(videoFormat));
+    if (!aviFile->write(stream, videoFrameCount, frame, isKey ? AVIIF_KEYFRAME : 0)) {
+        lastFailure = aviFile->errorText();
+        return false;
+    }
+    ++videoFrameCount;
+    return true;
+}
+
+void AviWriter::describeAudioStream(std::uint32_t frameRate) noexcept {
+    audioStreamInfo = AVISTREAMINFO{};
+    audioStreamInfo.fccType = fourCc("auds");
+    audioStreamInfo.dwScale = audioFormat.nBlockAlign;
+    audioStreamInfo.dwRate = audioFormat.nAvgBytesPerSec;
+    audioStreamInfo.dwSampleSize = audioFormat.nBlockAlign;
+    audioStreamInfo.dwSuggestedBufferSize = audioFormat.nAvgBytesPerSec;
+    audioStreamInfo.dwInitialFrames = frameRate * AUDIO_LEAD_NUMERATOR / AUDIO_LEAD_DENOMINATOR;
+}
+
+bool AviWriter::openAudioStream(std::uint32_t audioEncoding, std::uint32_t audioRateCode,
+                                std::uint32_t frameRate) noexcept {
+    const std::uint16_t bits = decodesTo16Bits(audioEncoding) ? 16 : 8;
+    audioFormat = WAVEFORMATEX{};
+    audioFormat.wFormatTag = WAVE_FORMAT_PCM;
+    audioFormat.nChannels = 1;
+    audioFormat.nSamplesPerSec = audioRateCode == RATE_CODE_8000 ? 8000 : 16000;
+    audioFormat.wBitsPerSample = bits;
+    audioFormat.nBlockAlign = static_cast<std::uint16_t>(bits / 8);
+    audioFormat.nAvgBytesPerSec = audioFormat.nSamplesPerSec * audioFormat.nBlockAlign;
+    audioFormat.cbSize = 0;
+    if (audioChunkCount != 0) {
+        return true;
+    }
+    if (aviFile == nullptr && !openOutputFile()) {
+        return false;
+    }
+    describeAudioStream(frameRate);
+    if (audioStream != nullptr) {
+        // A second audio header before the first audio chunk: one stream, described by the
+        // header whose samples it will carry.
+        aviFile->redescribeStream(audioStream, audioStreamInfo);
+    } else {
+        audioStream = aviFile->createStream(audioStreamInfo);
+    }
+    if (audioStream != nullptr) {
+        aviFile->setFormat(audioStream, audioChunkCount, formatBytes(audioFormat));
+    }
+    return true;
+}
+
+bool AviWriter::writeAudioFrame(std::span<const std::uint8_t> pcm) noexcept {
+    if (audioStream == nullptr || aviFile == nullptr) {
+        return false;
+    }
+    aviFile->setFormat(audioStream, audioChunkCount, formatBytes(audioFormat));
+    if (!aviFile->write(audioStream, audioChunkCount, pcm, AVIIF_KEYFRAME)) {
+        lastFailure = aviFile->errorText();
+        return false;
+    }
+    ++audioChunkCount;
+    return true;
+}
+
+bool AviWriter::closeOutput() noexcept {
+    audioStream = nullptr;
+    for (std::int32_t i = 0; i < videoStreamCount && i < MAX_VIDEO_STREAMS; ++i) {
+        videoStreams[static_cast<std::size_t>(i)] = nullptr;
+    }
+    if (aviFile == nullptr) {
+        return true;
+    }
+    const std::string before = lastFailure;
+    lastFailure.clear();
+    releaseFile(true);
+    if (!lastFailure.empty()) {
+        return false;
+    }
+    lastFailure = before;
+    return true;
+}
+
+void AviWriter::abandonOutput() noexcept {
+    audioStream = nullptr;
+    videoStreams.fill(nullptr);
+    releaseFile(false);
+}
+
+std::string AviWriter::failureText() const {
+    return lastFailure;
+}
+
+}  // namespace trunvex

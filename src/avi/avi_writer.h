@@ -4,7 +4,9 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <utility>
 
+#include "avi/avi_file.h"
 #include "avi/avi_structs.h"
 #include "common/codes.h"
 
@@ -32,6 +34,9 @@ public:
     // otherwise). Set before the run; read at every open.
     void setOutputPath(std::string path) { outputPath = std::move(path); }
     void setSinkFactory(SinkFactory& factory) noexcept { sinkFactory = &factory; }
+    // Where files switch to OpenDML and how much index they keep in memory; tests lower
+    // the RIFF size to reach the OpenDML layout with small files. Read at every open.
+    void setFileLimits(const AviFileLimits& limits) noexcept { fileLimits = limits; }
 
     // Drops every reference without releasing anything: the starting state of a run.
     void resetOutput() noexcept;
@@ -40,8 +45,8 @@ public:
     void discardEarlyOutput() noexcept;
     // Makes the stream for this frame size current, creating it (and the file) when needed.
     // False when the file cannot be opened or an eleventh frame size arrives.
-    [[nodiscard]] bool selectVideoStream(VideoKind kind, std::uint32_t width,
-                                         std::uint32_t height, std::uint32_t frameRate) noexcept;
+    [[nodiscard]] bool selectVideoStream(VideoKind kind, std::uint32_t width, std::uint32_t height,
+                                         std::uint32_t frameRate) noexcept;
     // One video sample at the next position. False when there is no current stream or the
     // output has failed (a write error is sticky).
     [[nodiscard]] bool writeVideoFrame(std::span<const std::uint8_t> frame, bool isKey) noexcept;
@@ -83,8 +88,14 @@ private:
     void createVideoStream(std::int32_t index, VideoKind kind, std::uint32_t width,
                            std::uint32_t height, std::uint32_t frameRate) noexcept;
 
+    void releaseFile(bool keep) noexcept;
+    void describeVideoStream(std::int32_t index, std::uint32_t width, std::uint32_t height,
+                             std::uint32_t frameRate) noexcept;
+    void describeAudioStream(std::uint32_t frameRate) noexcept;
+
     std::string outputPath;
     SinkFactory* sinkFactory;
+    AviFileLimits fileLimits;
     std::string lastFailure;
 };
 

@@ -16,6 +16,18 @@ public:
     [[nodiscard]] virtual bool write(std::span<const std::uint8_t> bytes) noexcept = 0;
     [[nodiscard]] virtual bool seek(std::uint64_t position) noexcept = 0;
     [[nodiscard]] virtual std::uint64_t position() const noexcept = 0;
+    // Writes the parts one after another, as one write: a chunk header, its payload and its
+    // pad byte go out together, and a file sink hands a large payload to the system without
+    // copying it. Counts as a single write for fault injection.
+    [[nodiscard]] virtual bool writeGather(
+        std::span<const std::span<const std::uint8_t>> parts) noexcept {
+        for (const std::span<const std::uint8_t> part : parts) {
+            if (!write(part)) {
+                return false;
+            }
+        }
+        return true;
+    }
     // Makes the finished bytes appear at the output path (for a file: flush, then rename the
     // temporary file onto the path). False when that failed; nothing is left behind then.
     [[nodiscard]] virtual bool commit() noexcept = 0;
@@ -34,6 +46,13 @@ public:
 };
 
 // The program's factory: a temporary file beside the path, renamed onto it by commit().
+// Opening fails when the path names a directory, or its directory is missing or not
+// writable. Writes are gathered in a 1 MiB buffer; large payloads go straight through.
 SinkFactory& fileSinkFactory() noexcept;
+
+// The temporary name a file sink for `path` starts with: ".<name>." in the same directory.
+// A sink's own file adds a unique part and ".part"; what is left behind by a killed run can be
+// recognised by these two ends.
+[[nodiscard]] std::string temporaryPrefixFor(const std::string& path);
 
 }  // namespace trunvex

@@ -1,0 +1,138 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "avi/avi_structs.h"
+#include "avi/byte_sink.h"
+
+namespace trunvex {
+
+// Ten video streams and one audio stream: chunk ids 00 to 10.
+inline constexpr std::int32_t MAX_AVI_STREAMS = 11;
+// Super index entries reserved per stream; with the block sizes below this is enough for
+// about two days of 50 chunks a second, and for 512 RIFFs of 1 GiB.
+inline constexpr std::uint32_t SUPER_INDEX_ENTRIES = 512;
+// The headers are written last into this region at the start of the file; the worst case
+// (11 streams with their super indexes, odml) needs 92 192 bytes.
+inline constexpr std::uint32_t HEADER_RESERVE_BYTES = 96 * 1024;
+
+// Where a file switches to further RIFFs (OpenDML) and how much index it holds in memory.
+struct AviFileLimits {
+    // A chunk that would take its RIFF past this many bytes starts the next RIFF (at most
+    // 1 GiB, so that index offsets stay 32-bit).
+    std::uint64_t riffBytes = std::uint64_t{1} << 30;
+    // Legacy index entries (16 bytes each) kept for the first RIFF; reaching this closes the
+    // first RIFF early.
+    std::uint32_t legacyIndexEntries = 256 * 1024;
+    // Entries per standard index block (8 bytes each) of a stream in a later RIFF.
+    std::uint32_t chunkIndexEntries = 16 * 1024;
+};
+
+class AviFile;
+
+// One stream of an AviFile; a handle owned by the file, valid until the file is released.
+class AviStream {
+private:
+    friend class AviFile;
+
+    struct SuperEntry {
+        std::uint64_t offset = 0;
+        std::uint32_t size = 0;
+        std::uint32_t duration = 0;
+    };
+
+    AVISTREAMINFO info{};
+    std::array<std::uint8_t, BITMAPINFOHEADER_BYTES> format{};
+    std::uint32_t formatBytes = 0;
+    bool formatSet = false;
+    bool video = false;
+    std::uint32_t number = 0;
+    std::uint32_t chunkId = 0;
+    std::int64_t nextPosition = 0;  // video: the position the next chunk takes
+    std::uint64_t chunks = 0;
+    std::uint64_t firstRiffChunks = 0;
+    std::uint64_t bytes = 0;
+    std::uint32_t largestChunk = 0;
+    // The open standard index block of the current RIFF, as the bytes it is written with.
+    std::vector<std::uint8_t> blockEntries;
+    std::uint32_t blockCount = 0;
+    std::uint64_t blockBytes = 0;
+    std::array<SuperEntry, SUPER_INDEX_ENTRIES> superIndex{};
+    std::uint32_t superCount = 0;
+};
+
+// The AVI file behind AviWriter: streams are created at any time, samples are appended as
+// chunks, and the headers are written at the end into a region reserved at offset 0.
+// Plain AVI while the data fits one RIFF; past that, OpenDML with standard and super
+// indexes. The index kept in memory is bounded (see AviFileLimits). Any failure is sticky:
+// later calls return false and errorText() says why.
+class AviFile {
+public:
+    // Creates the file (through the factory) for path. Null when that fails; failure then
+    // holds the reason.
+    [[nodiscard]] static AviFile* open(SinkFactory& factory, const std::string& path,
+                                       const AviFileLimits& limits, std::string& failure) noexcept;
+    ~AviFile();
+    AviFile(const AviFile&) = delete;
+    AviFile& operator=(const AviFile&) = delete;
+
+    // A new stream described by info ("vids" or "auds"); null past MAX_AVI_STREAMS.
+    [[nodiscard]] AviStream* createStream(const AVISTREAMINFO& info) noexcept;
+    // Describes a stream that has no chunk yet anew, and forgets its format. False when it
+    // already has chunks.
+    bool redescribeStream(AviStream* stream, const AVISTREAMINFO& info) noexcept;
+    // The first format given to a stream is its format; later ones are ignored. False when
+    // the format is larger than 40 bytes.
+    bool setFormat(AviStream* stream, std::int32_t position,
+                   std::span<const std::uint8_t> format) noexcept;
+    // One sample as one chunk. Video: positions past the stream's next one are first filled
+    // with empty chunks; an earlier position appends. Audio: the position is not used.
+    [[nodiscard]] bool write(AviStream* stream, std::int32_t position,
+                             std::span<const std::uint8_t> data, std::uint32_t flags) noexcept;
+    // Writes the indexes and headers and makes the file appear at its path.
+    [[nodiscard]] bool finish() noexcept;
+    // Drops the file; the path is left as it was.
+    void discard() noexcept;
+    [[nodiscard]] const std::string& errorText() const noexcept { return failure; }
+    [[nodiscard]] std::int32_t streamCount() const noexcept { return streamsCreated; }
+
+private:
+    AviFile() noexcept = default;
+    [[nodiscard]] bool start(std::unique_ptr<ByteSink> output, const AviFileLimits& given) noexcept;
+    [[nodiscard]] bool writeChunk(AviStream& stream, std::span<const std::uint8_t> data,
+                                  std::uint32_t flags) noexcept;
+    [[nodiscard]] bool needsNextRiff(std::uint64_t chunkBytes) const noexcept;
+    [[nodiscard]] bool startNextRiff() noexcept;
+    [[nodiscard]] bool closeRiff(bool last) noexcept;
+    [[nodiscard]] bool indexFirstRiffByStream() noexcept;
+    [[nodiscard]] bool addStandardEntry(AviStream& stream, std::uint32_t offset, std::uint32_t size,
+                                        bool key) noexcept;
+    [[nodiscard]] bool flushStandardIndex(AviStream& stream) noexcept;
+    [[nodiscard]] bool patch32(std::uint64_t position, std::uint32_t value) noexcept;
+    [[nodiscard]] bool put(std::span<const std::span<const std::uint8_t>> parts) noexcept;
+    [[nodiscard]] bool fail(const std::string& reason) noexcept;
+    [[nodiscard]] std::uint32_t buildHeaders(std::span<std::uint8_t> out) const noexcept;
+    [[nodiscard]] std::uint64_t streamLength(const AviStream& stream) const noexcept;
+    [[nodiscard]] std::uint32_t blockAlign(const AviStream& stream) const noexcept;
+
+    std::unique_ptr<ByteSink> sink;
+    AviFileLimits limits;
+    std::array<AviStream, MAX_AVI_STREAMS> streams{};
+    std::int32_t streamsCreated = 0;
+    std::uint32_t riffNumber = 0;  // 0 for the first RIFF ('AVI '), then the AVIX lists
+    std::uint64_t riffStart = 0;
+    std::uint64_t moviStart = 0;  // the LIST header; its 'movi' code is the index base + 8
+    bool moviHasChunks = false;
+    std::uint32_t firstRiffBytes = 0;
+    std::uint64_t fileBytes = 0;
+    std::vector<std::uint8_t> legacyIndex;
+    std::uint32_t legacyEntries = 0;
+    std::string failure;
+};
+
+}  // namespace trunvex
