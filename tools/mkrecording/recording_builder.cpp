@@ -102,9 +102,10 @@ RecordingBuilder& RecordingBuilder::fill(std::size_t count, std::uint8_t value) 
 
 RecordingBuilder& RecordingBuilder::junk(std::size_t count, std::uint32_t seed) {
     std::mt19937 rng(seed);
-    // A byte that would complete 00 00 01 is replaced: no start code can then begin inside
-    // the junk, and none can straddle its end, since a record always begins with 00 00 01.
-    std::uint32_t zeros = 0;
+    // A byte that would complete 00 00 01 is replaced, counting as if two zeros came before
+    // the junk: no start code can then begin inside it or straddle either of its ends (what
+    // follows it is a record, which brings its own 00 00 01).
+    std::uint32_t zeros = 2;
     for (std::size_t i = 0; i < count; ++i) {
         auto b = static_cast<std::uint8_t>(rng() & 0xFF);
         if (zeros >= 2 && b == 0x01) {

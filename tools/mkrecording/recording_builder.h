@@ -86,8 +86,8 @@ public:
 
     RecordingBuilder& raw(std::span<const std::uint8_t> bytes);
     RecordingBuilder& fill(std::size_t count, std::uint8_t value);
-    // `count` bytes from `seed` that hold no 00 00 01, so they can form no start code, also
-    // not together with the records around them.
+    // `count` bytes from `seed` with no 00 00 01 and no 01 that only zeros precede, so they
+    // form no start code, also not together with the bytes around them.
     RecordingBuilder& junk(std::size_t count, std::uint32_t seed);
     RecordingBuilder& invalidHeader(InvalidHeader which);
     // The 16 bytes of 0xFF that end a fixture: the converter never examines the last bytes of
