@@ -1,0 +1,271 @@
+#include "ui/converter_dialog.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QUrl>
+#include <memory>
+
+#include "run/run_messages.h"
+#include "ui/file_chooser.h"
+#include "ui/message_box.h"
+#include "ui_tests.h"
+
+using namespace trunvex;
+
+namespace {
+
+QString text(std::string_view bytes) {
+    return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+QString outputPath(const QString& name) {
+    return QDir(QStringLiteral(TRUNVEX_UI_TEST_OUTPUT_DIR)).filePath(name);
+}
+
+}  // namespace
+
+class ConverterDialogTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<ConverterDialog> dialog;
+    QStringList messages;
+
+    QLineEdit* edit(const char* name) const { return dialog->findChild<QLineEdit*>(name); }
+    QPushButton* button(const char* name) const { return dialog->findChild<QPushButton*>(name); }
+    QString sourceBox() const { return edit("IDC_SOURCE_PATH")->text(); }
+    QString aviBox() const { return edit("IDC_AVI_PATH")->text(); }
+    void click(const char* name) { QTest::mouseClick(button(name), Qt::LeftButton); }
+    void chooseSource(const QString& path) {
+        FileChooser::setNextAnswer(path);
+        click("IDC_BROWSE_SOURCE");
+    }
+    void typeAviPath(const QString& path) {
+        edit("IDC_AVI_PATH")->clear();
+        QTest::keyClicks(edit("IDC_AVI_PATH"), path);
+    }
+
+private slots:
+    void init() {
+        messages.clear();
+        FileChooser::clearAnswers();
+        OkMessageBox::setAnswerer([this](const QString& shown) { messages.append(shown); });
+        dialog = std::make_unique<ConverterDialog>();
+        dialog->show();
+    }
+    void cleanup() {
+        dialog.reset();
+        OkMessageBox::setAnswerer({});
+        FileChooser::clearAnswers();
+    }
+
+    void startsAsTheTemplateSays() {
+        QCOMPARE(dialog->windowTitle(), QStringLiteral("Trunvex(V02100309)"));
+        QVERIFY(!edit("IDC_SOURCE_PATH")->isEnabled());
+        QVERIFY(edit("IDC_AVI_PATH")->isEnabled());
+        QVERIFY(sourceBox().isEmpty() && aviBox().isEmpty());
+        QCOMPARE(button("IDC_CONVERT")->text(), text(CAPTION_CONVERT));
+        QVERIFY(button("IDOK")->isDefault());
+        // The first tab stop takes the focus, so Enter anywhere reaches "Exit".
+        QCOMPARE(dialog->focusWidget(), button("IDOK"));
+        QVERIFY(!dialog->findChild<QProgressBar*>("RUN_PROGRESS")->isVisible());
+        // Tab order is template order, the disabled box skipped.
+        QCOMPARE(button("IDOK")->nextInFocusChain(), edit("IDC_SOURCE_PATH"));
+        QVERIFY(dialog->context().buffersAllocated());
+    }
+
+    void sourceBrowseProposesAviPath_data() {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("avi");
+        QTest::newRow("extension") << "C:\\rec\\cam1.264"
+                                   << "C:\\rec\\cam1.avi";
+        QTest::newRow("dot in a folder") << "C:\\rec.old\\cam1"
+                                         << "C:\\rec.avi";
+        QTest::newRow("no dot") << "C:\\rec\\cam1"
+                                << ".avi";
+        QTest::newRow("last dot only") << "D:\\a.b.mp4"
+                                       << "D:\\a.b.avi";
+        QTest::newRow("posix extension") << "/home/u/rec/cam1.264"
+                                         << "/home/u/rec/cam1.avi";
+        QTest::newRow("posix dot in a folder") << "/srv/rec.old/cam1"
+                                               << "/srv/rec.avi";
+        QTest::newRow("posix no dot") << "/srv/rec/cam1"
+                                      << ".avi";
+        QTest::newRow("posix last dot only") << "/tmp/a.b.mp4"
+                                             << "/tmp/a.b.avi";
+    }
+    void sourceBrowseProposesAviPath() {
+        QFETCH(QString, source);
+        QFETCH(QString, avi);
+        typeAviPath(QStringLiteral("typed.avi"));
+        chooseSource(source);
+        QCOMPARE(sourceBox(), source);
+        QCOMPARE(aviBox(), avi);
+        const FileChooserRequest& asked = FileChooser::lastRequest();
+        QVERIFY(asked.open);
+        QCOMPARE(asked.nameFilters.size(), 3);
+    }
+
+    void cancelledSourceBrowseKeepsStoredAviPath() {
+        chooseSource(QStringLiteral("/rec/cam1.264"));
+        typeAviPath(QStringLiteral("/elsewhere/typed.avi"));
+        FileChooser::setNextAnswer(std::nullopt);
+        click("IDC_BROWSE_SOURCE");
+        QVERIFY(sourceBox().isEmpty());
+        // The typed text was never read back, so the stored proposal returns.
+        QCOMPARE(aviBox(), QStringLiteral("/rec/cam1.avi"));
+    }
+
+    void aviBrowseReplacesTypedText() {
+        chooseSource(QStringLiteral("/rec/cam1.264"));
+        typeAviPath(QStringLiteral("/elsewhere/typed.avi"));
+        FileChooser::setNextAnswer(QStringLiteral("/out/chosen.avi"));
+        click("IDC_BROWSE_AVI");
+        QCOMPARE(aviBox(), QStringLiteral("/out/chosen.avi"));
+        QCOMPARE(sourceBox(), QStringLiteral("/rec/cam1.264"));
+        const FileChooserRequest& asked = FileChooser::lastRequest();
+        QVERIFY(!asked.open);
+        QVERIFY(asked.overwritePrompt);
+        QCOMPARE(asked.defaultSuffix, QStringLiteral("AVI"));
+        QCOMPARE(asked.nameFilters, QStringList{QStringLiteral("AVI Files (*.AVI)")});
+    }
+
+    void cancelledAviBrowseEmptiesAviPath() {
+        chooseSource(QStringLiteral("/rec/cam1.264"));
+        FileChooser::setNextAnswer(std::nullopt);
+        click("IDC_BROWSE_AVI");
+        QVERIFY(aviBox().isEmpty());
+        QCOMPARE(sourceBox(), QStringLiteral("/rec/cam1.264"));
+        click("IDC_CONVERT");
+        QCOMPARE(messages, QStringList{text(MSG_PATH_EMPTY)});
+        QCOMPARE(button("IDC_CONVERT")->text(), text(CAPTION_CONVERT));
+    }
+
+    void droppedRecordingIsTakenAsSource() {
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(QStringLiteral("/data/录像/cam2.264"))});
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(dialog.get(), &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(dialog.get(), &drop);
+        QCOMPARE(sourceBox(), QStringLiteral("/data/录像/cam2.264"));
+        QCOMPARE(aviBox(), QStringLiteral("/data/录像/cam2.avi"));
+    }
+
+    void closingFreesBuffersOnce_data() {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<int>("result");
+        QTest::newRow("Enter in the AVI box") << "enter" << DIALOG_OK;
+        QTest::newRow("Exit") << "exit" << DIALOG_OK;
+        QTest::newRow("Escape") << "escape" << DIALOG_CANCEL;
+        QTest::newRow("close box") << "close" << DIALOG_CANCEL;
+    }
+    void closingFreesBuffersOnce() {
+        QFETCH(QString, how);
+        QFETCH(int, result);
+        QVERIFY(dialog->context().buffersAllocated());
+        if (how == QLatin1String("enter")) {
+            edit("IDC_AVI_PATH")->setFocus();
+            QTest::keyClick(edit("IDC_AVI_PATH"), Qt::Key_Return);
+        } else if (how == QLatin1String("exit")) {
+            click("IDOK");
+        } else if (how == QLatin1String("escape")) {
+            QTest::keyClick(dialog.get(), Qt::Key_Escape);
+        } else {
+            dialog->close();
+        }
+        QVERIFY(!dialog->isVisible());
+        QCOMPARE(dialog->result(), result);
+        QVERIFY(!dialog->context().buffersAllocated());
+        QCOMPARE(dialog->bufferReleases(), 1);
+    }
+
+    void aboutItemOpensAboutBox() {
+        QAction* about = dialog->aboutAction();
+        QVERIFY(about != nullptr);
+        QCOMPARE(about->text(), QStringLiteral("关于 Trunvex(&A)..."));
+        QVERIFY(dialog->actions().contains(about));
+
+        QString title;
+        QStringList labels;
+        QTimer::singleShot(0, this, [&] {
+            QWidget* box = QApplication::activeModalWidget();
+            QVERIFY(box != nullptr && box != dialog.get());
+            title = box->windowTitle();
+            for (const QLabel* label : box->findChildren<QLabel*>()) {
+                labels.append(label->pixmap().isNull() ? label->text() : QStringLiteral("<icon>"));
+            }
+            QVERIFY(box->grab().save(outputPath(QStringLiteral("about_dialog.png"))));
+            auto* ok = box->findChild<QPushButton*>("IDOK");
+            QCOMPARE(ok->text(), QStringLiteral("确定"));
+            QVERIFY(ok->isDefault());
+            QTest::mouseClick(ok, Qt::LeftButton);
+        });
+        about->trigger();
+        QCOMPARE(title, QStringLiteral("关于 Trunvex"));
+        QCOMPARE(labels, (QStringList{QStringLiteral("<icon>"), QStringLiteral("Trunvex 1.0 版"),
+                                      QStringLiteral("Copyright (C) 2026")}));
+        // The main dialog is as it was.
+        QVERIFY(dialog->isVisible());
+        QVERIFY(dialog->context().buffersAllocated());
+    }
+
+    void convertsSampleRecording() {
+        const QString sample = QStringLiteral(TRUNVEX_SAMPLE_RECORDING);
+        if (!QFileInfo::exists(sample)) {
+            QSKIP("samples/sample.264 is not there");
+        }
+        const QString avi = outputPath(QStringLiteral("sample_from_dialog.avi"));
+        QFile::remove(avi);
+        chooseSource(sample);
+        FileChooser::setNextAnswer(avi);
+        click("IDC_BROWSE_AVI");
+
+        QPushButton* convert = button("IDC_CONVERT");
+        auto* bar = dialog->findChild<QProgressBar*>("RUN_PROGRESS");
+        QStringList captionsDuringRun;
+        connect(bar, &QProgressBar::valueChanged, this, [&] {
+            captionsDuringRun.append(convert->text());
+            QVERIFY(bar->isVisible());
+        });
+        QString captionAtMessage;
+        OkMessageBox::setAnswerer([&](const QString& shown) {
+            messages.append(shown);
+            captionAtMessage = convert->text();
+        });
+        click("IDC_CONVERT");
+
+        QCOMPARE(messages, QStringList{text(MSG_SUCCEEDED)});
+        QCOMPARE(captionAtMessage, text(CAPTION_CONVERT));
+        QVERIFY(!captionsDuringRun.isEmpty());
+        QCOMPARE(captionsDuringRun.count(text(CAPTION_WAIT)), captionsDuringRun.size());
+        QCOMPARE(bar->value(), 100);
+        QVERIFY(!bar->isVisible());
+        QVERIFY(QFileInfo(avi).size() > 0);
+    }
+
+    void rendersScreenshot() {
+        chooseSource(QStringLiteral("/home/用户/录像/通道1.264"));
+        QVERIFY(dialog->grab().save(outputPath(QStringLiteral("converter_dialog.png"))));
+    }
+};
+
+int runConverterDialogTests(int argc, char** argv) {
+    ConverterDialogTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "converter_dialog_test.moc"
