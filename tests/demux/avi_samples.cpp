@@ -43,8 +43,9 @@ std::vector<AviSample> listSamples(const std::vector<std::uint8_t>& avi) {
         const std::uint32_t size = le32(avi, at + 4);
         const std::string id(reinterpret_cast<const char*>(avi.data() + at), 4);
         if (id[2] == 'd' || id[2] == 'w') {
-            samples.push_back({id, {avi.begin() + static_cast<std::ptrdiff_t>(at + 8),
-                                    avi.begin() + static_cast<std::ptrdiff_t>(at + 8 + size)},
+            samples.push_back({id,
+                               {avi.begin() + static_cast<std::ptrdiff_t>(at + 8),
+                                avi.begin() + static_cast<std::ptrdiff_t>(at + 8 + size)},
                                false});
             sampleAtOffset[at - moviStart] = samples.size() - 1;
         }

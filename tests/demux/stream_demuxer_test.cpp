@@ -49,7 +49,8 @@ Bytes mixedRecording() {
     b.junk(100, 7).invalidHeader(recording::INVALID_KEY_WIDTH_91);
     b.keyFrame(H264_KEY, {0, 25, 352, 288}, nalListFrame(0x11, 150000));
     for (int i = 0; i < 30; ++i) {
-        Bytes delta = sequence(static_cast<std::size_t>(500 + 997 * i), static_cast<std::uint8_t>(i));
+        Bytes delta =
+            sequence(static_cast<std::size_t>(500 + 997 * i), static_cast<std::uint8_t>(i));
         delta[0] = 0x41;
         delta.insert(delta.end(), hiddenCodes.begin(), hiddenCodes.end());
         b.deltaFrame(H264_DELTA, delta);
@@ -59,7 +60,8 @@ Bytes mixedRecording() {
             b.skip(hiddenCodes).junk(static_cast<std::size_t>(i), static_cast<std::uint32_t>(i));
         }
         if (i % 7 == 0) {
-            b.invalidHeader(static_cast<recording::InvalidHeader>(i % recording::INVALID_HEADER_KINDS));
+            b.invalidHeader(
+                static_cast<recording::InvalidHeader>(i % recording::INVALID_HEADER_KINDS));
         }
     }
     b.deltaFrame(MPEG4_DELTA, sequence(40, 9));
@@ -98,8 +100,10 @@ TEST_F(DemuxFixture, FastPathsGiveTheReferenceBytes) {
         Bytes noise(200000);
         for (std::uint8_t& v : noise) {
             const auto r = random() % 16;
-            v = r < 6 ? 0 : r < 9 ? 1 : r < 13 ? static_cast<std::uint8_t>(0xF0 + random() % 16)
-                                               : static_cast<std::uint8_t>(random());
+            v = r < 6    ? 0
+                : r < 9  ? 1
+                : r < 13 ? static_cast<std::uint8_t>(0xF0 + random() % 16)
+                         : static_cast<std::uint8_t>(random());
         }
         inputs.push_back(noise);
         Bytes mutated = inputs[0];
@@ -143,7 +147,8 @@ TEST_F(DemuxFixture, StateBetweenCalls) {
     codeAtEnd.insert(codeAtEnd.end(), {0, 0, 1, 0xF0});
     Bytes cutHeader(20, 0x55);
     cutHeader.insert(cutHeader.end(), {0, 0, 1, 0xFD, 0, 25, 44, 36, 0});  // 5 header bytes
-    Bytes cutPayload = RecordingBuilder().fill(20, 0x55).audioHeader(7, 1, 100).fill(30, 0x80).take();
+    Bytes cutPayload =
+        RecordingBuilder().fill(20, 0x55).audioHeader(7, 1, 100).fill(30, 0x80).take();
     Bytes tenAfter = RecordingBuilder().audio(7, 1, Bytes(20, 1)).fill(10, 0x55).take();
     const Case cases[] = {
         {"fewer than 16 bytes are held unexamined", shortSource, 15, 0},
@@ -187,10 +192,8 @@ TEST_F(DemuxFixture, RecordsSplitAtEveryBoundary) {
 TEST_F(DemuxFixture, PayloadOverThreeChunksIsDispatchedOnceWhole) {
     Bytes payload = sequence(150000, 0);
     payload[0] = 0x65;
-    const Bytes rec = RecordingBuilder()
-                          .keyFrame(MPEG4_KEY, {0, 25, 64, 64}, payload)
-                          .tailFiller()
-                          .take();
+    const Bytes rec =
+        RecordingBuilder().keyFrame(MPEG4_KEY, {0, 25, 64, 64}, payload).tailFiller().take();
     ASSERT_EQ(feed(rec, 65536), RUN_OK);
     const std::vector<AviSample> samples = finishSamples();
     ASSERT_EQ(samples.size(), 1u);
@@ -217,7 +220,7 @@ TEST_F(DemuxFixture, RecordsBecomeSamples) {
     };
     const Bytes rejectedThenValid =
         RecordingBuilder()
-            .raw(Bytes{0, 0, 1, 0xFD, 0, 25, 91, 36})  // width byte 91: rejected
+            .raw(Bytes{0, 0, 1, 0xFD, 0, 25, 91, 36})           // width byte 91: rejected
             .keyFrame(MPEG4_KEY, {0, 25, 64, 64}, Bytes{7, 7})  // starts at its 5th byte
             .tailFiller()
             .take();
@@ -256,7 +259,8 @@ TEST_F(DemuxFixture, RecordsBecomeSamples) {
                               .deltaFrame(H264_DELTA, Bytes{0x41, 0, 0, 0})
                               .tailFiller()
                               .take();
-    const Bytes emptyAudio = RecordingBuilder().audio(AUDIO_ENC_NONE, 1, Bytes{1, 2, 3}).tailFiller().take();
+    const Bytes emptyAudio =
+        RecordingBuilder().audio(AUDIO_ENC_NONE, 1, Bytes{1, 2, 3}).tailFiller().take();
     const Bytes malformedList = RecordingBuilder()
                                     .keyFrame(H264_KEY, {0, 25, 64, 64}, Bytes{11, 0, 0, 0, 0x65})
                                     .deltaFrame(H264_DELTA, Bytes{0x41})
@@ -273,9 +277,11 @@ TEST_F(DemuxFixture, RecordsBecomeSamples) {
         {"start codes inside a payload are data",
          codeInsidePayload,
          {{"00dc", {0, 0, 1, 0xFC, 0, 0, 0, 1}, true}}},
-        {"audio before the first key frame is dropped", earlyAudio,
+        {"audio before the first key frame is dropped",
+         earlyAudio,
          {{"00dc", {5}, true}, {"01wb", {2, 2}, true}}},
-        {"frames of the other family are dropped", otherFamily,
+        {"frames of the other family are dropped",
+         otherFamily,
          {{"00dc", {0x65}, true}, {"01dc", {}, false}, {"01dc", {4}, true}}},
         {"layout 0 repacks, layout 1 writes as stored",
          layouts,
@@ -284,7 +290,8 @@ TEST_F(DemuxFixture, RecordsBecomeSamples) {
           {"00dc", {0, 0, 1, 0x65}, true},
           {"00dc", {0x41, 0, 0, 0}, false}}},
         {"an undecoded audio block is an empty chunk", emptyAudio, {{"00wb", {}, true}}},
-        {"a malformed NAL list keeps its slot as an empty non-key sample", malformedList,
+        {"a malformed NAL list keeps its slot as an empty non-key sample",
+         malformedList,
          {{"00dc", {}, false}, {"00dc", {0, 0, 0, 1, 0x41}, false}}},
     };
     for (const Case& c : cases) {

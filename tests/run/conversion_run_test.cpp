@@ -22,7 +22,9 @@ namespace fs = std::filesystem;
 class RecordingUi final : public RunUi {
 public:
     void setConvertCaption(std::string_view caption) override { events.emplace_back(caption); }
-    void showMessage(std::string_view text) override { events.push_back("message: " + std::string(text)); }
+    void showMessage(std::string_view text) override {
+        events.push_back("message: " + std::string(text));
+    }
     std::vector<std::string> events;
 };
 
@@ -58,7 +60,9 @@ private:
             return static_cast<std::int64_t>(n);
         }
         std::uint64_t size() const noexcept override { return owner.bytes.size(); }
-        bool isSameFileAs(const std::string& path) const noexcept override { return path == "self"; }
+        bool isSameFileAs(const std::string& path) const noexcept override {
+            return path == "self";
+        }
         std::string errorText() const override { return "Input/output error"; }
 
     private:
@@ -237,8 +241,8 @@ TEST(FileSources, SameFileThroughAnotherPathIsRefused) {
     fs::create_directories(dir / "sub");
     const fs::path source = dir / "rec.264";
     const Bytes rec = keyAndAudio();
-    std::ofstream(source, std::ios::binary).write(reinterpret_cast<const char*>(rec.data()),
-                                                  static_cast<std::streamsize>(rec.size()));
+    std::ofstream(source, std::ios::binary)
+        .write(reinterpret_cast<const char*>(rec.data()), static_cast<std::streamsize>(rec.size()));
     fs::create_symlink(source, dir / "link.avi");
     ConversionContext ctx;
     ASSERT_TRUE(ctx.allocateBuffers());
