@@ -107,7 +107,7 @@ TEST_F(RecordingMakerTest, H264VideoDecodesLikeTheEncodersStream) {
     ASSERT_EQ(rec.videoFrames.size(), 50u);
     EXPECT_TRUE(rec.videoFrames[0].key);
     EXPECT_FALSE(rec.videoFrames[1].key);
-    EXPECT_EQ(rec.videoAll, rec.videoStreams.at(0));
+    EXPECT_EQ(rec.videoAll, streamVideo(rec, 0));
     // The repacked form differs from the encoder's bytes (4-byte start codes, no SEI in delta
     // frames) but must decode to the same pictures.
     const std::string expected = frameChecksums(m.segments[0].stream, "h264");

@@ -16,6 +16,7 @@ using trunvex::recording::AudioMode;
 using trunvex::recording::Recording;
 using trunvex::recording::RecordingOptions;
 using trunvex::recording::SizeChange;
+using trunvex::recording::streamVideo;
 using trunvex::recording::VideoMode;
 
 bool writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
@@ -61,8 +62,9 @@ bool writeOutputs(const Recording& rec, const std::string& out, const std::strin
     bool ok = writeFile(out, rec.bytes);
     if (!annexbOut.empty()) {
         ok = writeFile(annexbOut, rec.videoAll) && ok;
-        for (std::size_t k = 0; rec.videoStreams.size() > 1 && k < rec.videoStreams.size(); ++k) {
-            ok = writeFile(streamPath(annexbOut, k), rec.videoStreams[k]) && ok;
+        const std::size_t streams = rec.streamSizes.size();
+        for (std::uint32_t k = 0; streams > 1 && k < streams; ++k) {
+            ok = writeFile(streamPath(annexbOut, k), streamVideo(rec, k)) && ok;
         }
     }
     if (!pcmOut.empty()) {
@@ -76,7 +78,7 @@ void report(const Recording& rec) {
               << " delta, " << rec.audioRecords << " audio, " << rec.skipRecords
               << " skip records, " << rec.invalidHeaders << " invalid headers, " << rec.junkRuns
               << " junk runs; " << rec.videoFrames.size() << " video and " << rec.audioChunks.size()
-              << " audio chunks expected in " << rec.videoStreams.size() << " video streams\n";
+              << " audio chunks expected in " << rec.streamSizes.size() << " video streams\n";
 }
 
 }  // namespace

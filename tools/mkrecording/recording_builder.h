@@ -94,6 +94,7 @@ public:
     // its input, so a record must be followed by at least that many.
     RecordingBuilder& tailFiller() { return fill(16, 0xFF); }
 
+    void reserve(std::size_t bytes) { data.reserve(bytes); }
     [[nodiscard]] const std::vector<std::uint8_t>& bytes() const { return data; }
     [[nodiscard]] std::size_t size() const { return data.size(); }
     [[nodiscard]] std::vector<std::uint8_t> take() { return std::move(data); }

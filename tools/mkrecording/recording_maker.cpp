@@ -272,7 +272,6 @@ std::uint32_t streamIndex(Recording& rec, const Placed& p) {
         return static_cast<std::uint32_t>(it - rec.streamSizes.begin());
     }
     rec.streamSizes.push_back(size);
-    rec.videoStreams.emplace_back();
     return static_cast<std::uint32_t>(rec.streamSizes.size() - 1);
 }
 
@@ -281,6 +280,7 @@ std::uint32_t streamIndex(Recording& rec, const Placed& p) {
 // examines the last 16 bytes it holds; its payload counts when it is complete.
 void modelConversion(const std::vector<Placed>& placed, Recording& rec) {
     const std::size_t fileSize = rec.bytes.size();
+    rec.videoAll.reserve(fileSize);  // repacking grows a frame by a few bytes at most
     bool keySeen = false;
     std::uint32_t stream = 0;
     for (const Placed& p : placed) {
@@ -307,11 +307,8 @@ void modelConversion(const std::vector<Placed>& placed, Recording& rec) {
         }
         const std::size_t before = rec.videoAll.size();
         appendExpectedVideo(payload, p, rec.videoAll);
-        const std::span<const std::uint8_t> chunk(rec.videoAll.data() + before,
-                                                  rec.videoAll.size() - before);
-        rec.videoStreams[stream].insert(rec.videoStreams[stream].end(), chunk.begin(), chunk.end());
         rec.videoFrames.push_back(
-            {stream, isKeyKind(p.kind), static_cast<std::uint32_t>(chunk.size())});
+            {stream, isKeyKind(p.kind), static_cast<std::uint32_t>(rec.videoAll.size() - before)});
     }
 }
 
@@ -345,6 +342,19 @@ bool checkSize(std::uint32_t width, std::uint32_t height, std::string& error) {
 }
 
 }  // namespace
+
+std::vector<std::uint8_t> streamVideo(const Recording& rec, std::uint32_t stream) {
+    std::vector<std::uint8_t> out;
+    std::size_t pos = 0;
+    for (const ExpectedVideoFrame& frame : rec.videoFrames) {
+        if (frame.stream == stream) {
+            const auto first = rec.videoAll.begin() + static_cast<std::ptrdiff_t>(pos);
+            out.insert(out.end(), first, first + frame.bytes);
+        }
+        pos += frame.bytes;
+    }
+    return out;
+}
 
 std::uint8_t encodingOf(AudioMode mode) {
     switch (mode) {
@@ -407,10 +417,21 @@ bool assembleRecording(const RecordingOptions& o, const MediaInput& media, Recor
         }
     }
     Assembler assembler(o, rec);
-    assembler.run(video, audioPayloads(o, media.samples));
+    std::size_t total = 64;
+    for (const VideoRecord& v : video) {
+        total += 16 + v.payload.size();
+    }
+    const std::vector<Bytes> audio = audioPayloads(o, media.samples);
+    for (const Bytes& a : audio) {
+        total += 8 + a.size();
+    }
+    // Room for the damage too, so the file is built without moving it.
+    assembler.builder.reserve(o.junk || o.skipRecords ? total + total / 8 : total);
+    assembler.run(video, audio);
     if (o.truncateBytes == 0) {
         assembler.builder.tailFiller();
     }
+    std::vector<VideoRecord>().swap(video);  // the file holds the payloads now
     rec.bytes = assembler.builder.take();
     rec.bytes.resize(rec.bytes.size() - std::min<std::size_t>(rec.bytes.size(), o.truncateBytes));
     modelConversion(assembler.placed, rec);

@@ -69,10 +69,10 @@ struct ExpectedVideoFrame {
 
 struct Recording {
     std::vector<std::uint8_t> bytes;  // the recording file
-    // The video streams the converter must create, in creation order, with the frame size of
-    // each and the concatenation of its chunks; `videoAll` holds every chunk in write order.
+    // The video streams the converter must create, in creation order, by frame size, and
+    // every video chunk it must write, back to back in write order (videoFrames says which
+    // stream each belongs to; streamVideo picks one stream's chunks out).
     std::vector<std::pair<std::uint32_t, std::uint32_t>> streamSizes;
-    std::vector<std::vector<std::uint8_t>> videoStreams;
     std::vector<std::uint8_t> videoAll;
     std::vector<ExpectedVideoFrame> videoFrames;
     // The audio chunks the converter must keep (those after the first key-frame header, or
@@ -108,6 +108,10 @@ struct MediaInput {
 // Builds the recording from `media`. False when a frame is too large for a record.
 [[nodiscard]] bool assembleRecording(const RecordingOptions& options, const MediaInput& media,
                                      Recording& recording, std::string& error);
+
+// The chunks of video stream `stream`, back to back.
+[[nodiscard]] std::vector<std::uint8_t> streamVideo(const Recording& recording,
+                                                    std::uint32_t stream);
 
 // The audio encoding byte of a mode (ENC_PCM8 for AUDIO_OFF, which writes none).
 [[nodiscard]] std::uint8_t encodingOf(AudioMode mode);
