@@ -59,7 +59,7 @@ inline std::uint64_t zeroMask(__m128i block) noexcept {
 
 // Copies input to output up to the first pair of zero bytes, and returns how many bytes were
 // consumed. Only valid with a zero count of 0: then no byte before that pair can be escaped.
-// May store up to 16 bytes past the consumed run; the caller's worst-case check leaves room,
+// May store up to 64 bytes past the consumed run; the caller's worst-case check leaves room,
 // and the bytes that follow the run overwrite them.
 std::size_t copyUntilZeroPair(const std::uint8_t* in, std::size_t size, std::uint8_t* o) noexcept {
     std::size_t pos = 0;

@@ -214,18 +214,6 @@ TEST(RepackNalListFrame, FastMatchesReference) {
 // wrote it; repacking the unescaped form must give the very same bytes back.
 class RepackRealStream : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        if (!test::haveFfmpeg()) {
-            return;
-        }
-        const auto path = test::workDir() / "testsrc2.h264";
-        if (test::runCommand("ffmpeg -y -v error -f lavfi -i testsrc2=size=320x240:rate=25 -t 2 "
-                             "-c:v libx264 -f h264 \"" +
-                             path.string() + "\"")) {
-            units = splitAnnexB(test::readFile(path));
-        }
-    }
-
     // The unit runs to the next 00 00 01; zeros before it belong to a 4-byte start code or
     // are trailing padding, as an Annex-B reader sees them.
     static std::vector<Bytes> splitAnnexB(const Bytes& stream) {
@@ -268,14 +256,22 @@ protected:
         return raw;
     }
 
+    // Each test encodes its own file: CTest may run the tests of this fixture at once.
     void SetUp() override {
         if (!test::haveFfmpeg()) {
             GTEST_SKIP() << "ffmpeg not found";
         }
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        const auto path = test::workDir() / (std::string(info->name()) + ".h264");
+        ASSERT_TRUE(test::runCommand(
+            "ffmpeg -y -v error -f lavfi -i testsrc2=size=320x240:rate=25 -t 2 -c:v libx264 "
+            "-f h264 \"" +
+            path.string() + "\""));
+        units = splitAnnexB(test::readFile(path));
         ASSERT_GT(units.size(), 10U) << "ffmpeg made no usable H.264 stream";
     }
 
-    static inline std::vector<Bytes> units;
+    std::vector<Bytes> units;
 };
 
 TEST_F(RepackRealStream, EachUnitComesBackAsEncoded) {
