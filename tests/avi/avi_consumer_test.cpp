@@ -200,6 +200,75 @@ TEST_F(ConsumerTest, MediaInfoReadsTheStreams) {
     EXPECT_EQ(info.out, "AVC,176,144,25.000,36\nPCM,8000,16,1\n");
 }
 
+// Past 4 GiB: the OpenDML layout keeps every packet reachable and the end seekable, and
+// the writer's memory stays small. The write runs in a child process so its peak resident
+// size can be measured alone.
+TEST(AviLarge, PastFourGiBStaysReadableAndSeekable) {
+    if (!avitest::haveTool("ffprobe")) {
+        GTEST_SKIP() << "ffprobe not installed";
+    }
+    const auto dir = avitest::scratchDir("large");
+    const avitest::Clip clip = avitest::encodeClip(dir, true, 1, 176, 144);
+    ASSERT_EQ(clip.frames.size(), 1U);
+    // A real key frame padded with trailing zero bytes, which the H.264 syntax allows.
+    std::vector<std::uint8_t> frame = clip.frames[0];
+    frame.resize(400000, 0);
+    constexpr int FRAMES = 10800;  // 432 s at 25 frames per second: 4.33 GB
+    const std::string path = (dir / "large.avi").string();
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        AviWriter writer;
+        writer.setOutputPath(path);
+        writer.resetOutput();
+        const std::vector<std::uint8_t> audio = avitest::frameBytes(1280, 3);
+        bool ok = writer.selectVideoStream(VIDEO_KIND_H264, 176, 144, 25) &&
+                  writer.openAudioStream(AUDIO_ENC_PCM16, 1, 25);
+        for (int i = 0; ok && i < FRAMES; ++i) {
+            ok = writer.writeVideoFrame(frame, true) && writer.writeAudioFrame(audio);
+        }
+        ok = ok && writer.closeOutput();
+        _exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    rusage usage{};
+    ASSERT_EQ(wait4(child, &status, 0, &usage), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    const long peakKiB = usage.ru_maxrss;
+    std::printf("peak resident size of the 4 GiB write: %ld KiB\n", peakKiB);
+    ::testing::Test::RecordProperty("peak_rss_kib", std::to_string(peakKiB));
+    EXPECT_LT(peakKiB, 64 * 1024);
+    EXPECT_GT(std::filesystem::file_size(path), std::uint64_t{1} << 32);
+
+    const AviCheck check = checkAvi(FileRiffSource(path));
+    ASSERT_TRUE(check.ok()) << check.error;
+    EXPECT_GE(check.riffCount, 5U);
+    EXPECT_EQ(check.indexOf(0).size(), static_cast<std::size_t>(FRAMES));
+    EXPECT_EQ(check.odmlTotalFrames, static_cast<std::uint32_t>(FRAMES));
+
+    const std::vector<Packet> packets = probePackets(path);
+    std::size_t video = 0;
+    std::size_t audio = 0;
+    for (const Packet& p : packets) {
+        if (p.stream == 0) {
+            EXPECT_EQ(p.dts, static_cast<long long>(video));
+            EXPECT_TRUE(p.key);
+            ++video;
+        } else {
+            ++audio;
+        }
+    }
+    EXPECT_EQ(video, static_cast<std::size_t>(FRAMES));
+    EXPECT_EQ(audio, static_cast<std::size_t>(FRAMES));
+    // Seeking to the last second lands there, in the last RIFF.
+    const avitest::Command seek =
+        run("ffprobe -v error -select_streams v -read_intervals 431%+#3 -show_entries "
+            "packet=dts -of csv=p=0 " +
+            quote(path));
+    EXPECT_EQ(seek.out, "10775\n10776\n10777\n");
+    std::filesystem::remove_all(dir);
+}
+
 // A run killed while writing leaves the file that was at the path before untouched.
 TEST(AviProcess, KilledRunLeavesTheEarlierFile) {
     const auto dir = avitest::scratchDir("killed");
