@@ -1,5 +1,6 @@
 // A whole conversion run from memory into a memory sink; every AVI it leaves must be
 // well-formed, and the run must end with exactly one message.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -34,7 +35,7 @@ private:
         explicit Reader(std::span<const std::uint8_t> b) : bytes(b) {}
         std::int64_t read(std::span<std::uint8_t> into) noexcept override {
             const std::size_t n = std::min(into.size(), bytes.size() - at);
-            std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(at), n, into.begin());
+            std::copy_n(bytes.data() + at, n, into.data());
             at += n;
             return static_cast<std::int64_t>(n);
         }
