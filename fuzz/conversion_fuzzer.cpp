@@ -2,6 +2,7 @@
 // well-formed, and the run must end with exactly one message.
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <span>
@@ -16,8 +17,9 @@ namespace {
 
 using namespace trunvex;
 
-void check(bool condition) {
+void check(bool condition, const char* what) {
     if (!condition) {
+        std::fprintf(stderr, "broken: %s\n", what);
         std::abort();
     }
 }
@@ -61,7 +63,7 @@ public:
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static ConversionContext* ctx = [] {
         auto* c = new ConversionContext;
-        check(c->allocateBuffers());
+        check(c->allocateBuffers(), "c->allocateBuffers()");
         return c;
     }();
     InputSource source;
@@ -69,11 +71,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     MemorySinkFactory sinks;
     CountingUi ui;
     const ConvertReport report = convertRecording(*ctx, "in.264", "out.avi", ui, source, sinks);
-    check(ui.messages == 1);
-    check(sinks.openSinks() == 0);
+    check(ui.messages == 1, "ui.messages == 1");
+    check(sinks.openSinks() == 0, "sinks.openSinks() == 0");
     const std::vector<std::uint8_t>* avi = sinks.find("out.avi");
     if (report.outcome == CONVERT_OK) {
-        check(avi != nullptr);
+        check(avi != nullptr, "avi != nullptr");
     }
     if (avi != nullptr) {
         const AviCheck result = checkAvi(*avi);
@@ -82,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::abort();
         }
     } else {
-        check(report.outcome != CONVERT_OK);
+        check(report.outcome != CONVERT_OK, "report.outcome != CONVERT_OK");
     }
     return 0;
 }

@@ -1,6 +1,7 @@
 // Feeds the input to processChunk in pieces whose sizes come from the input itself, so chunk
 // boundaries fall everywhere, and holds the result to the whole-chunk byte-at-a-time run.
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <span>
 #include <vector>
@@ -13,8 +14,9 @@ namespace {
 
 using namespace trunvex;
 
-void check(bool condition) {
+void check(bool condition, const char* what) {
     if (!condition) {
+        std::fprintf(stderr, "broken: %s\n", what);
         std::abort();
     }
 }
@@ -29,10 +31,11 @@ void startRun(ConversionContext& ctx, SinkFactory& sinks) {
 // The invariants that hold between two calls.
 void checkStateBetweenCalls(const ConversionContext& ctx) {
     if (ctx.payloadRemaining == 0) {
-        check(ctx.heldBytes <= CARRY_BYTES);
-        check(!ctx.skipPayload);
+        check(ctx.heldBytes <= CARRY_BYTES, "ctx.heldBytes <= CARRY_BYTES");
+        check(!ctx.skipPayload, "!ctx.skipPayload");
     } else {
-        check(ctx.heldBytes + ctx.payloadRemaining <= MAX_FRAME_BYTES);
+        check(ctx.heldBytes + ctx.payloadRemaining <= MAX_FRAME_BYTES,
+              "ctx.heldBytes + ctx.payloadRemaining <= MAX_FRAME_BYTES");
     }
 }
 
@@ -50,7 +53,8 @@ std::vector<std::uint8_t> convert(ConversionContext& ctx, std::span<const std::u
         }
         n = std::min(n, input.size() - at);
         result = processChunk(ctx, input.subspan(at, n));
-        check(result == RUN_OK || result == RUN_OUTPUT_FAILED);
+        check(result == RUN_OK || result == RUN_OUTPUT_FAILED,
+              "result == RUN_OK || result == RUN_OUTPUT_FAILED");
         if (result == RUN_OK) {
             checkStateBetweenCalls(ctx);
         }
@@ -60,10 +64,10 @@ std::vector<std::uint8_t> convert(ConversionContext& ctx, std::span<const std::u
         ctx.writer.abandonOutput();
         return {};
     }
-    check(ctx.writer.closeOutput());
-    check(sinks.openSinks() == 0);
+    check(ctx.writer.closeOutput(), "ctx.writer.closeOutput()");
+    check(sinks.openSinks() == 0, "sinks.openSinks() == 0");
     const std::vector<std::uint8_t>* avi = sinks.find("out.avi");
-    check(avi != nullptr);
+    check(avi != nullptr, "avi != nullptr");
     return *avi;
 }
 
@@ -72,7 +76,7 @@ std::vector<std::uint8_t> convert(ConversionContext& ctx, std::span<const std::u
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static ConversionContext* ctx = [] {
         auto* c = new ConversionContext;
-        check(c->allocateBuffers());
+        check(c->allocateBuffers(), "c->allocateBuffers()");
         return c;
     }();
     if (size < 1) {
@@ -89,9 +93,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     RunResult referenceResult = RUN_OK;
     ctx->useReferencePaths = true;
     const std::vector<std::uint8_t> reference = convert(*ctx, input, {}, referenceResult);
-    check(fastResult == referenceResult);
+    check(fastResult == referenceResult, "fastResult == referenceResult");
     // A run stopped by its output (an eleventh frame size) stops at the same record whatever
     // the chunking, so its file is the same too.
-    check(fast == reference);
+    check(fast == reference, "fast == reference");
     return 0;
 }
