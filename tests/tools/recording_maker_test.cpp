@@ -52,6 +52,79 @@ std::vector<std::int16_t> tone(std::size_t n) {
     return s;
 }
 
+// A GOP whose delta frame has two slices cannot use bare units: it is stored as written, with
+// layout byte 1, and the next GOP goes back to NAL lists. SEI in a delta frame is dropped.
+TEST(AssembleRecording, GopThatDoesNotFitNalListsIsStoredAsWritten) {
+    const Bytes gop1 = {
+        0x00, 0x00, 0x00, 0x01, 0x67, 0x42, 0x00, 0x00, 0x03, 0x01,  // SPS, escaped
+        0x00, 0x00, 0x00, 0x01, 0x68, 0xCE,                          // PPS
+        0x00, 0x00, 0x00, 0x01, 0x65, 0x88, 0x84,                    // IDR
+        0x00, 0x00, 0x00, 0x01, 0x41, 0x9A, 0x01,                    // P, first_mb 0
+        0x00, 0x00, 0x00, 0x01, 0x41, 0x4C, 0x02,                    // P, first_mb 1
+    };
+    const Bytes gop2 = {
+        0x00, 0x00, 0x00, 0x01, 0x67, 0x42,                          // SPS
+        0x00, 0x00, 0x00, 0x01, 0x68, 0xCE,                          // PPS
+        0x00, 0x00, 0x00, 0x01, 0x65, 0x88, 0x00, 0x00, 0x03, 0x02,  // IDR, escaped
+        0x00, 0x00, 0x00, 0x01, 0x06, 0x05, 0x01,                    // SEI
+        0x00, 0x00, 0x00, 0x01, 0x41, 0x9B, 0x03,                    // P
+    };
+    MediaInput media;
+    media.segments.push_back({352, 288, gop1});
+    media.segments.back().stream.insert(media.segments.back().stream.end(), gop2.begin(),
+                                        gop2.end());
+    RecordingOptions options;
+    options.fps = 2;  // two frames per second keeps the audio out of the way
+    options.audio = AUDIO_OFF;
+    Recording rec;
+    std::string error;
+    ASSERT_TRUE(assembleRecording(options, media, rec, error)) << error;
+    EXPECT_EQ(rec.layoutAsStoredGops, 1u);
+    EXPECT_EQ(walkRecords(rec.bytes)[KIND_H264_KEY], 2);
+    EXPECT_EQ(rec.bytes[4], LAYOUT_AS_STORED);
+
+    const Bytes repacked = {
+        0x00, 0x00, 0x00, 0x01, 0x67, 0x42,                          // SPS
+        0x00, 0x00, 0x00, 0x01, 0x68, 0xCE,                          // PPS
+        0x00, 0x00, 0x00, 0x01, 0x65, 0x88, 0x00, 0x00, 0x03, 0x02,  // IDR
+        0x00, 0x00, 0x00, 0x01, 0x41, 0x9B, 0x03,                    // P, without the SEI
+    };
+    Bytes expected = gop1;
+    expected.insert(expected.end(), repacked.begin(), repacked.end());
+    EXPECT_EQ(rec.videoAll, expected);
+    ASSERT_EQ(rec.videoFrames.size(), 4u);
+    EXPECT_EQ(rec.videoFrames[1].bytes, 14u);  // both slices of the stored delta frame
+}
+
+TEST(RecordingOptions, OutsideTheFormatAreRefused) {
+    struct Case {
+        const char* name;
+        void (*spoil)(RecordingOptions&);
+    };
+    const Case cases[] = {
+        {"width not a multiple of 8", [](RecordingOptions& o) { o.width = 350; }},
+        {"wider than 720", [](RecordingOptions& o) { o.width = 728; }},
+        {"taller than 576", [](RecordingOptions& o) { o.height = 584; }},
+        {"32 fps", [](RecordingOptions& o) { o.fps = 32; }},
+        {"44100 Hz", [](RecordingOptions& o) { o.audioRate = 44100; }},
+        {"size change to 0x0",
+         [](RecordingOptions& o) {
+             o.sizeChanges.push_back({0, 0, 1});
+         }},
+        {"129 ms audio blocks", [](RecordingOptions& o) { o.audioBlockMs = 129; }},
+    };
+    std::string defaultsError;
+    ASSERT_TRUE(checkOptions(RecordingOptions{}, defaultsError)) << defaultsError;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RecordingOptions o;
+        c.spoil(o);
+        std::string error;
+        EXPECT_FALSE(checkOptions(o, error));
+        EXPECT_FALSE(error.empty());
+    }
+}
+
 class RecordingMakerTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -173,32 +246,6 @@ TEST_F(RecordingMakerTest, EarlyAudioAndTruncatedTailAreNotExpected) {
     EXPECT_EQ(
         Bytes(full.pcm.begin(), full.pcm.begin() + static_cast<std::ptrdiff_t>(cut.pcm.size())),
         cut.pcm);
-}
-
-TEST_F(RecordingMakerTest, OptionsOutsideTheFormatAreRefused) {
-    struct Case {
-        const char* name;
-        void (*spoil)(RecordingOptions&);
-    };
-    const Case cases[] = {
-        {"width not a multiple of 8", [](RecordingOptions& o) { o.width = 350; }},
-        {"wider than 720", [](RecordingOptions& o) { o.width = 728; }},
-        {"taller than 576", [](RecordingOptions& o) { o.height = 584; }},
-        {"32 fps", [](RecordingOptions& o) { o.fps = 32; }},
-        {"44100 Hz", [](RecordingOptions& o) { o.audioRate = 44100; }},
-        {"size change to 0x0",
-         [](RecordingOptions& o) {
-             o.sizeChanges.push_back({0, 0, 1});
-         }},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        RecordingOptions o = options;
-        c.spoil(o);
-        std::string error;
-        EXPECT_FALSE(checkOptions(o, error));
-        EXPECT_FALSE(error.empty());
-    }
 }
 
 TEST_F(RecordingMakerTest, ProgramWritesOneVideoFilePerFrameSize) {

@@ -40,8 +40,10 @@ struct KeyFrameFields {
     std::uint32_t height = 576;
 };
 
-// Invalid headers that writeInvalidHeader can emit. Each is a lone start code and header with
-// no payload behind it; bytes that follow are searched by the converter as usual.
+// Invalid headers that invalidHeader() writes. Each is a lone start code and header with no
+// payload behind it; bytes that follow are searched by the converter as usual. (A delta-frame
+// header with a good length is invalid only before the first key frame: write deltaHeader
+// there for that case.)
 enum InvalidHeader : std::uint32_t {
     INVALID_KEY_WIDTH_91 = 0,  // 00 00 01 FD, width byte 91
     INVALID_KEY_HEIGHT_73,     // 00 00 01 FD, height byte 73

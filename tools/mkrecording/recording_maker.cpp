@@ -390,8 +390,14 @@ bool checkOptions(const RecordingOptions& o, std::string& error) {
         error = "audio rate must be 8000 or 16000";
         return false;
     }
-    if (o.audioBlockMs == 0 || o.seconds <= 0) {
-        error = "audio block length and duration must be positive";
+    if (o.seconds <= 0) {
+        error = "the duration must be positive";
+        return false;
+    }
+    // 128 ms at 16 kHz is 2048 samples: a full ADPCM block, and all the A-law the decoder
+    // takes in one payload.
+    if (o.audioBlockMs == 0 || o.audioBlockMs > 128) {
+        error = "audio blocks must last 1 to 128 ms";
         return false;
     }
     return true;

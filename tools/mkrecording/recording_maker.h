@@ -6,6 +6,19 @@
 //
 // makeRecording gets its material from ffmpeg; assembleRecording takes it from the caller, so
 // tests can build recordings from streams they already hold.
+//
+// H.264 goes in whole GOPs (a key frame and the delta frames up to the next one). A GOP is
+// stored in the NAL-list layout (layout byte 0) when its key frame keeps at most 11 units once
+// access unit delimiters, filler and end-of-sequence/stream units are dropped, and every delta
+// frame keeps exactly one unit once SEI is dropped too; otherwise the whole GOP is stored as
+// the encoder wrote it, with layout byte 1, since a key frame's layout byte also governs the
+// delta frames after it. ffmpeg is asked for one slice per picture, so the fallback is rare.
+//
+// The expected output follows the converter's rules: audio before the first accepted key-frame
+// header is dropped with the file it went to; a record counts only when its header lies in
+// the file and at least 16 bytes follow its start code (the converter never examines the last
+// 16 bytes it holds), and its payload only when complete. Generated files end in 16 bytes of
+// 0xFF unless truncated.
 
 #include <cstdint>
 #include <string>
@@ -48,8 +61,8 @@ struct RecordingOptions {
     std::string bitrate = "2M";
     std::uint32_t gop = 0;  // 0: two seconds of frames
     AudioMode audio = AUDIO_ADPCM;
-    std::uint32_t audioRate = 8000;  // 8000 or 16000
-    std::uint32_t audioBlockMs = 40;
+    std::uint32_t audioRate = 8000;   // 8000 or 16000
+    std::uint32_t audioBlockMs = 40;  // 1 to 128
     AudioSource audioSource = AUDIO_SOURCE_CHORD;
     std::vector<SizeChange> sizeChanges;
     bool audioFirst = false;          // three audio blocks before the first key frame
