@@ -59,8 +59,8 @@ public:
         if (caption == CAPTION_WAIT) {
             shownPercent = -1;
             bar->setRange(0, 100);
-            bar->setValue(0);
             bar->show();
+            bar->setValue(0);
             bar->repaint();
         } else {
             bar->hide();

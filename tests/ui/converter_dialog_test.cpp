@@ -193,31 +193,61 @@ private slots:
         QCOMPARE(dialog->bufferReleases(), 1);
     }
 
+    void aboutItemOpensAboutBox_data() {
+        QTest::addColumn<bool>("byShortcut");
+        QTest::newRow("context menu item") << false;
+        QTest::newRow("Alt+A") << true;
+    }
     void aboutItemOpensAboutBox() {
+        QFETCH(bool, byShortcut);
         QAction* about = dialog->aboutAction();
         QVERIFY(about != nullptr);
         QCOMPARE(about->text(), QStringLiteral("关于 Trunvex(&A)..."));
         QVERIFY(dialog->actions().contains(about));
+        QCOMPARE(dialog->contextMenuPolicy(), Qt::ActionsContextMenu);
 
+        if (byShortcut) {
+            // Shortcuts reach only the active window.
+            dialog->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(dialog.get()));
+        }
         QString title;
         QStringList labels;
-        QTimer::singleShot(0, this, [&] {
+        QString okText;
+        bool okIsDefault = false;
+        // Polls rather than fires once, so a box that opens late is still closed.
+        QTimer poll;
+        poll.setInterval(10);
+        connect(&poll, &QTimer::timeout, this, [&] {
             QWidget* box = QApplication::activeModalWidget();
-            QVERIFY(box != nullptr && box != dialog.get());
+            if (box == nullptr || box == dialog.get()) {
+                return;
+            }
+            poll.stop();
             title = box->windowTitle();
             for (const QLabel* label : box->findChildren<QLabel*>()) {
                 labels.append(label->pixmap().isNull() ? label->text() : QStringLiteral("<icon>"));
             }
-            QVERIFY(box->grab().save(outputPath(QStringLiteral("about_dialog.png"))));
-            auto* ok = box->findChild<QPushButton*>("IDOK");
-            QCOMPARE(ok->text(), QStringLiteral("确定"));
-            QVERIFY(ok->isDefault());
-            QTest::mouseClick(ok, Qt::LeftButton);
+            box->grab().save(outputPath(QStringLiteral("about_dialog.png")));
+            if (auto* ok = box->findChild<QPushButton*>("IDOK")) {
+                okText = ok->text();
+                okIsDefault = ok->isDefault();
+                QTest::mouseClick(ok, Qt::LeftButton);
+            } else {
+                box->close();
+            }
         });
-        about->trigger();
+        poll.start();
+        if (byShortcut) {
+            QTest::keyClick(dialog.get(), Qt::Key_A, Qt::AltModifier);
+        } else {
+            about->trigger();
+        }
         QCOMPARE(title, QStringLiteral("关于 Trunvex"));
         QCOMPARE(labels, (QStringList{QStringLiteral("<icon>"), QStringLiteral("Trunvex 1.0 版"),
                                       QStringLiteral("Copyright (C) 2026")}));
+        QCOMPARE(okText, QStringLiteral("确定"));
+        QVERIFY(okIsDefault);
         // The main dialog is as it was.
         QVERIFY(dialog->isVisible());
         QVERIFY(dialog->context().buffersAllocated());
@@ -237,9 +267,12 @@ private slots:
         QPushButton* convert = button("IDC_CONVERT");
         auto* bar = dialog->findChild<QProgressBar*>("RUN_PROGRESS");
         QStringList captionsDuringRun;
-        connect(bar, &QProgressBar::valueChanged, this, [&] {
+        connect(bar, &QProgressBar::valueChanged, this, [&](int value) {
             captionsDuringRun.append(convert->text());
             QVERIFY(bar->isVisible());
+            if (value > 0 && captionsDuringRun.size() == 2) {
+                dialog->grab().save(outputPath(QStringLiteral("converter_dialog_running.png")));
+            }
         });
         QString captionAtMessage;
         OkMessageBox::setAnswerer([&](const QString& shown) {
