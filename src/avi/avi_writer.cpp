@@ -70,6 +70,7 @@ void AviWriter::resetOutput() noexcept {
     videoStreamInfos.fill(AVISTREAMINFO{});
     videoKind = VIDEO_KIND_NONE;
     lastFailure.clear();
+    writeFailed = false;
 }
 
 bool AviWriter::openOutputFile() noexcept {
@@ -197,6 +198,7 @@ bool AviWriter::writeVideoFrame(std::span<const std::uint8_t> frame, bool isKey)
     aviFile->setFormat(stream, videoFrameCount, formatBytes(videoFormat));
     if (!aviFile->write(stream, videoFrameCount, frame, isKey ? AVIIF_KEYFRAME : 0)) {
         lastFailure = aviFile->errorText();
+        writeFailed = true;
         return false;
     }
     ++videoFrameCount;
@@ -251,6 +253,7 @@ bool AviWriter::writeAudioFrame(std::span<const std::uint8_t> pcm) noexcept {
     aviFile->setFormat(audioStream, audioChunkCount, formatBytes(audioFormat));
     if (!aviFile->write(audioStream, audioChunkCount, pcm, AVIIF_KEYFRAME)) {
         lastFailure = aviFile->errorText();
+        writeFailed = true;
         return false;
     }
     ++audioChunkCount;

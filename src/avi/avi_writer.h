@@ -68,6 +68,10 @@ public:
     void abandonOutput() noexcept;
     // The system's words for the last output failure, empty when there was none.
     [[nodiscard]] std::string failureText() const;
+    // True once a write to the file failed (a full disk, an I/O error): what was written can
+    // no longer be trusted to make a complete file. A missing stream or an eleventh frame
+    // size fail an operation without breaking the file.
+    [[nodiscard]] bool outputBroken() const noexcept { return writeFailed; }
 
     // The writer's fields, in the order of the output state they describe.
     AviFile* aviFile = nullptr;
@@ -97,6 +101,7 @@ private:
     SinkFactory* sinkFactory;
     AviFileLimits fileLimits;
     std::string lastFailure;
+    bool writeFailed = false;
 };
 
 }  // namespace trunvex

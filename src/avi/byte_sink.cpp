@@ -128,9 +128,11 @@ public:
             discard();
             return false;
         }
-        // The data must be on the disk before the name is: a crash after the rename must not
-        // leave a truncated file where a good one was.
-        if (fsync(fd) != 0 || close(fd) != 0) {
+        // The rename is what makes a killed or failed run harmless: the path holds the old
+        // file or the complete new one. No fsync: flushing every conversion to the disk would
+        // cost more than the conversion itself, and copying tools do not do it either;
+        // ext4 flushes a file replaced by rename before the rename commits anyway.
+        if (close(fd) != 0) {
             fail(errno);
             fd = -1;
             discard();

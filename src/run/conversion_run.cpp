@@ -52,8 +52,7 @@ ReadLoopResult feedSource(ConversionContext& ctx, SourceReader& source, RunUi& u
 // Every outcome releases the output. A run that wrote samples leaves a complete AVI, unless
 // the output itself failed to write; a run that wrote nothing leaves the path as it was.
 ConvertOutcome releaseOutput(AviWriter& writer, RunResult result, std::string& reason) {
-    const bool outputBroken = result == RUN_OUTPUT_FAILED && !writer.failureText().empty();
-    if (writer.framesWritten() == 0 || outputBroken) {
+    if (writer.framesWritten() == 0 || writer.outputBroken()) {
         writer.abandonOutput();
         return static_cast<ConvertOutcome>(result);
     }

@@ -200,6 +200,19 @@ TEST_F(ConversionRunTest, FailedWriteLeavesNothingAndIsNeverSuccess) {
     }
 }
 
+TEST_F(ConversionRunTest, EleventhFrameSizeKeepsTheTenStreamsWritten) {
+    RecordingBuilder rec;
+    for (std::uint32_t size = 1; size <= 11; ++size) {
+        rec.keyFrame(recording::KIND_MPEG4_KEY, {0, 25, size * 8, 8}, Bytes{1});
+    }
+    MemorySourceOpener source(rec.tailFiller().take());
+    const ConvertReport report = convertRecording(ctx, "rec.264", "out.avi", ui, source, sinks);
+    EXPECT_EQ(report.outcome, CONVERT_OUTPUT_FAILED);
+    EXPECT_FALSE(report.systemReason.empty());
+    ASSERT_NE(sinks.find("out.avi"), nullptr);
+    EXPECT_EQ(ctx.writer.videoStreamCount, 10);
+}
+
 TEST_F(ConversionRunTest, NoFramesLeavesAnEarlierFileUntouched) {
     sinks.files["out.avi"] = Bytes{'o', 'l', 'd'};
     MemorySourceOpener source(Bytes(1000, 0x55));
