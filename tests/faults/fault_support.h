@@ -1,0 +1,78 @@
+#pragma once
+
+// Shared by the fault tests: sources that fail or crawl, snapshots that prove a file was not
+// touched, directory listings that catch leftovers, and ffprobe's packet counts.
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "avi/riff_walker.h"
+#include "run/conversion_run.h"
+#include "run/source_reader.h"
+
+namespace trunvex::test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A run's user interface that only keeps the message.
+class SilentUi final : public RunUi {
+public:
+    void setConvertCaption(std::string_view) override {}
+    void showMessage(std::string_view text) override { message = text; }
+    std::string message;
+};
+
+// Opens real files through `inner`; the failAtRead-th read (counted over every reader it
+// opened, from 1) fails with `errorNumber`, and every read sleeps `delayMicros` first.
+class FaultySourceOpener final : public SourceOpener {
+public:
+    explicit FaultySourceOpener(SourceOpener& innerOpener) : inner(innerOpener) {}
+    std::unique_ptr<SourceReader> open(const std::string& path) noexcept override;
+
+    int failAtRead = 0;   // 0: never
+    int errorNumber = 5;  // EIO
+    unsigned delayMicros = 0;
+    int readsSeen = 0;
+
+private:
+    SourceOpener& inner;
+};
+
+// Everything that tells whether a file was touched: its bytes and its modification time.
+struct FileSnapshot {
+    bool exists = false;
+    Bytes bytes;
+    std::int64_t mtimeNanos = 0;
+    bool operator==(const FileSnapshot&) const = default;
+};
+[[nodiscard]] FileSnapshot snapshotOf(const std::filesystem::path& path);
+
+// The names in a directory, sorted (hidden ones included: that is where temporary files go).
+[[nodiscard]] std::vector<std::string> namesIn(const std::filesystem::path& dir);
+
+// Non-empty data chunks per AVI stream: what a reader counts as packets.
+[[nodiscard]] std::map<std::uint32_t, int> packetsPerStream(const AviCheck& check);
+
+struct ProbeResult {
+    int exitCode = -1;
+    std::string errors;                    // ffprobe -v error's output on stderr
+    std::map<std::uint32_t, int> packets;  // by stream index; streams without packets too
+};
+// ffprobe's reading of an AVI; callers skip when ffprobe is missing.
+[[nodiscard]] ProbeResult probePackets(const std::filesystem::path& avi);
+
+// A recording from encoded content (H.264 NAL lists, ADPCM, junk and skip records), about
+// `seconds` long at 352x288; made once per process and size. Empty when ffmpeg is missing.
+[[nodiscard]] const Bytes& encodedRecording(double seconds);
+
+// A recording of MPEG-4 key frames with `frameBytes` of noise each and PCM16 audio between
+// them; about frames * frameBytes long. Needs no ffmpeg.
+[[nodiscard]] Bytes syntheticRecording(int frames, std::uint32_t frameBytes);
+
+}  // namespace trunvex::test

@@ -1,0 +1,227 @@
+// Faults at the real file layers: reads that fail, writes that fail, AVI paths that cannot
+// be created. Whatever happens, the run never reports success for an incomplete file, never
+// leaves a broken or temporary file behind and never touches the source.
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "avi/test_sinks.h"
+#include "faults/fault_support.h"
+#include "run/run_messages.h"
+#include "support/test_support.h"
+
+namespace trunvex {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Bytes;
+using test::namesIn;
+using test::snapshotOf;
+
+const Bytes OLD_AVI = {'R', 'I', 'F', 'F', 'o', 'l', 'd'};
+
+class FaultTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(ctx.allocateBuffers());
+        dir = test::makeTempDir("faults");
+        source = dir / "rec.264";
+        avi = dir / "out.avi";
+    }
+
+    // Writes the source and remembers how it looked.
+    void useSource(const Bytes& bytes) {
+        ASSERT_TRUE(test::writeFile(source, bytes));
+        sourceBefore = snapshotOf(source);
+    }
+
+    ConvertReport run(SourceOpener& sources, SinkFactory& sinks) {
+        return convertRecording(ctx, source.string(), avi.string(), ui, sources, sinks);
+    }
+
+    // The source is read, never written, whatever the outcome.
+    void expectSourceUntouched() { EXPECT_TRUE(snapshotOf(source) == sourceBefore); }
+
+    // Only the source and, when given, the file at the AVI path: no temporary file is left.
+    void expectOnlySourceAnd(bool aviThere) {
+        std::vector<std::string> expected = {"rec.264"};
+        if (aviThere) {
+            expected.insert(expected.begin(), "out.avi");
+        }
+        EXPECT_EQ(namesIn(dir), expected);
+    }
+
+    ConversionContext ctx;
+    test::SilentUi ui;
+    fs::path dir, source, avi;
+    test::FileSnapshot sourceBefore;
+};
+
+TEST_F(FaultTest, FailedReadKeepsAPlayableAviOfWhatCameBefore) {
+    const Bytes& rec = test::encodedRecording(4.0);
+    if (rec.empty() || test::findProgram("ffprobe").empty()) {
+        GTEST_SKIP() << "ffmpeg and ffprobe are needed";
+    }
+    useSource(rec);
+    const int reads = static_cast<int>(rec.size() / READ_CHUNK_BYTES) + 1;
+    ASSERT_GE(reads, 8);
+    RecordProperty("reads", reads);
+    int lastPackets = 0;
+    for (int failAt = 1; failAt <= reads + 1; ++failAt) {
+        SCOPED_TRACE("read " + std::to_string(failAt) + " of " + std::to_string(reads) + " fails");
+        ASSERT_TRUE(test::writeFile(avi, OLD_AVI));
+        test::FaultySourceOpener sources(fileSourceOpener());
+        sources.failAtRead = failAt;
+        const ConvertReport report = run(sources, fileSinkFactory());
+        expectSourceUntouched();
+        if (failAt > reads) {
+            EXPECT_EQ(report.outcome, CONVERT_OK);
+            EXPECT_EQ(ui.message, MSG_SUCCEEDED);
+        } else {
+            EXPECT_EQ(report.outcome, CONVERT_READ_FAILED);
+            EXPECT_EQ(ui.message, MSG_READ_FAILED);
+            EXPECT_EQ(report.systemReason, std::strerror(EIO));
+        }
+        expectOnlySourceAnd(true);
+        if (failAt == 1) {
+            // Nothing was converted: the earlier file stays as it was.
+            EXPECT_EQ(test::readFile(avi), OLD_AVI);
+            continue;
+        }
+        const AviCheck check = checkAvi(FileRiffSource(avi.string()));
+        ASSERT_TRUE(check.ok()) << check.error;
+        const test::ProbeResult probe = test::probePackets(avi);
+        EXPECT_EQ(probe.exitCode, 0);
+        EXPECT_EQ(probe.errors, "");
+        const auto packets = test::packetsPerStream(check);
+        EXPECT_EQ(probe.packets, packets);
+        int total = 0;
+        for (const auto& [stream, count] : packets) {
+            total += count;
+        }
+        // Each chunk read before the failure adds what it completed.
+        EXPECT_GE(total, lastPackets);
+        EXPECT_GT(total, 0);
+        lastPackets = total;
+    }
+}
+
+TEST_F(FaultTest, FailedWriteLeavesNothingAndIsNeverSuccess) {
+    useSource(test::syntheticRecording(24, 30000));
+    FaultySinkFactory counting(fileSinkFactory());
+    ASSERT_EQ(run(fileSourceOpener(), counting).outcome, CONVERT_OK);
+    const std::uint64_t writes = counting.writesSeen;
+    const std::uint64_t seeks = counting.seeksSeen;
+    ASSERT_GT(writes, 24u);
+    RecordProperty("writes", std::to_string(writes));
+    RecordProperty("seeks", std::to_string(seeks));
+    fs::remove(avi);
+
+    struct Fault {
+        const char* name;
+        std::uint64_t count;
+        void (*arm)(FaultySinkFactory&, std::uint64_t);
+    };
+    const Fault faults[] = {
+        {"write", writes, [](FaultySinkFactory& f, std::uint64_t n) { f.failWriteAt = n; }},
+        {"seek", seeks, [](FaultySinkFactory& f, std::uint64_t n) { f.failSeekAt = n; }},
+        {"commit", 1, [](FaultySinkFactory& f, std::uint64_t) { f.failCommit = true; }},
+    };
+    for (const Fault& fault : faults) {
+        for (std::uint64_t n = 1; n <= fault.count; ++n) {
+            SCOPED_TRACE(std::string(fault.name) + " " + std::to_string(n) + " fails");
+            // Every other run finds an earlier file at the AVI path, which must survive.
+            const bool earlier = n % 2 == 0;
+            if (earlier) {
+                ASSERT_TRUE(test::writeFile(avi, OLD_AVI));
+            }
+            FaultySinkFactory failing(fileSinkFactory());
+            failing.errorNumber = n % 3 == 0 ? EIO : ENOSPC;
+            fault.arm(failing, n);
+            const ConvertReport report = run(fileSourceOpener(), failing);
+            EXPECT_EQ(report.outcome, CONVERT_OUTPUT_FAILED);
+            EXPECT_EQ(ui.message, MSG_OUTPUT_FAILED);
+            EXPECT_EQ(report.systemReason, std::strerror(failing.errorNumber));
+            expectOnlySourceAnd(earlier);
+            if (earlier) {
+                EXPECT_EQ(test::readFile(avi), OLD_AVI);
+                fs::remove(avi);
+            }
+            expectSourceUntouched();
+        }
+    }
+    // The same context converts cleanly after all that.
+    EXPECT_EQ(run(fileSourceOpener(), fileSinkFactory()).outcome, CONVERT_OK);
+    EXPECT_TRUE(checkAvi(FileRiffSource(avi.string())).ok());
+}
+
+TEST_F(FaultTest, AviPathThatCannotBeCreated) {
+    useSource(test::syntheticRecording(2, 1000));
+    fs::create_directory(dir / "taken.avi");
+    struct Case {
+        const char* name;
+        fs::path avi;
+    };
+    const Case cases[] = {
+        {"missing directory", dir / "missing" / "out.avi"},
+        {"names a directory", dir / "taken.avi"},
+        {"ends in a slash", fs::path(dir.string() + "/taken.avi/")},
+        {"ends in a dot", dir / "taken.avi" / "."},
+        {"below a regular file", dir / "rec.264" / "out.avi"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ConvertReport report = convertRecording(ctx, source.string(), c.avi.string(), ui,
+                                                      fileSourceOpener(), fileSinkFactory());
+        EXPECT_EQ(report.outcome, CONVERT_OUTPUT_FAILED);
+        EXPECT_EQ(ui.message, MSG_OUTPUT_FAILED);
+        EXPECT_FALSE(report.systemReason.empty());
+        EXPECT_EQ(namesIn(dir), (std::vector<std::string>{"rec.264", "taken.avi"}));
+        EXPECT_TRUE(fs::is_empty(dir / "taken.avi"));
+        expectSourceUntouched();
+    }
+}
+
+// Permission bits do not stop root, so root gets a read-only file system instead.
+TEST_F(FaultTest, AviPathInADirectoryThatCannotBeWritten) {
+    useSource(test::syntheticRecording(2, 1000));
+    const fs::path locked = dir / "locked";
+    fs::create_directory(locked);
+    ASSERT_TRUE(test::writeFile(locked / "out.avi", OLD_AVI));
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        if (::mount("tmpfs", locked.c_str(), "tmpfs", MS_RDONLY, "size=64k") != 0) {
+            GTEST_SKIP() << "running as root and cannot mount a read-only file system: "
+                         << std::strerror(errno);
+        }
+    } else {
+        fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec |
+                                    fs::perms::group_read | fs::perms::group_exec |
+                                    fs::perms::others_read | fs::perms::others_exec);
+    }
+    // Under the read-only mount the directory is empty; without it the earlier file is there.
+    const std::vector<std::string> before = namesIn(locked);
+    const test::FileSnapshot aviBefore = snapshotOf(locked / "out.avi");
+    const ConvertReport report =
+        convertRecording(ctx, source.string(), (locked / "out.avi").string(), ui,
+                         fileSourceOpener(), fileSinkFactory());
+    EXPECT_EQ(report.outcome, CONVERT_OUTPUT_FAILED);
+    EXPECT_EQ(ui.message, MSG_OUTPUT_FAILED);
+    EXPECT_EQ(report.systemReason, std::strerror(root ? EROFS : EACCES));
+    EXPECT_EQ(namesIn(locked), before);
+    EXPECT_TRUE(snapshotOf(locked / "out.avi") == aviBefore);
+    if (root) {
+        EXPECT_EQ(::umount(locked.c_str()), 0);
+    } else {
+        fs::permissions(locked, fs::perms::owner_all);
+    }
+    EXPECT_EQ(test::readFile(locked / "out.avi"), OLD_AVI);
+    expectSourceUntouched();
+}
+
+}  // namespace
+}  // namespace trunvex
