@@ -1,49 +1,15 @@
 #include "demux/record_format.h"
 
-#include "common/bytes.h"
+#include <array>
 
 namespace trunvex {
 
-KeyFrameHeader readKeyFrameHeader(
-    std::span<const std::uint8_t, LONG_HEADER_BYTES> header) noexcept {
-    KeyFrameHeader h;
-    h.layout = header[0];
-    h.rateByte = header[1];
-    h.widthBlocks = header[2];
-    h.heightBlocks = header[3];
-    h.payloadLength = loadLe32(header.subspan<8, 4>());
-    return h;
-}
-
-AudioHeader readAudioHeader(std::span<const std::uint8_t, SHORT_HEADER_BYTES> header) noexcept {
-    AudioHeader h;
-    h.encoding = header[0];
-    h.rateCode = header[1];
-    h.payloadLength = loadLe16(header.subspan<2, 2>());
-    return h;
-}
-
-std::uint32_t readDeltaPayloadLength(
-    std::span<const std::uint8_t, SHORT_HEADER_BYTES> header) noexcept {
-    return loadLe32(header);
-}
-
-bool isValidKeyFrameHeader(const KeyFrameHeader& header) noexcept {
-    return isValidFrameSize(header.widthBlocks, header.heightBlocks) &&
-           isValidFramePayloadLength(header.payloadLength);
-}
-
-bool isValidSkipHeader(const KeyFrameHeader& header) noexcept {
-    return isValidKeyFrameHeader(header);
-}
-
-bool isValidDeltaHeader(std::uint32_t payloadLength, bool keyFrameSeen) noexcept {
-    return keyFrameSeen && isValidFramePayloadLength(payloadLength);
-}
-
-bool isValidAudioHeader(const AudioHeader& header) noexcept {
-    return header.rateCode >= 1 && header.rateCode <= MAX_AUDIO_RATE_CODE &&
-           header.payloadLength != 0;
-}
+// The checks are inline in the header; these pin a few of them at compile time.
+static_assert(readKeyFrameHeader(std::array<std::uint8_t, 12>{0x00, 0x19, 0x58, 0x48, 0, 0, 0, 0,
+                                                              0x00, 0x10, 0x00, 0x00})
+                  .payloadLength == 4096);
+static_assert(isValidKeyFrameHeader({0, 25, 90, 72, MAX_FRAME_BYTES}));
+static_assert(!isValidKeyFrameHeader({0, 25, 91, 72, 1}));
+static_assert(!isValidAudioHeader({13, 10, 1}));
 
 }  // namespace trunvex

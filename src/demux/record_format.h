@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <span>
 
+#include "common/bytes.h"
 #include "common/codes.h"
 
 namespace trunvex {
@@ -57,13 +58,22 @@ struct AudioHeader {
     return kind == REC_H264_DELTA || kind == REC_MPEG4_DELTA;
 }
 
-[[nodiscard]] KeyFrameHeader readKeyFrameHeader(
-    std::span<const std::uint8_t, LONG_HEADER_BYTES> header) noexcept;
-[[nodiscard]] AudioHeader readAudioHeader(
-    std::span<const std::uint8_t, SHORT_HEADER_BYTES> header) noexcept;
+// Header readers, inline: the start-code search judges headers in its inner loop.
+[[nodiscard]] constexpr KeyFrameHeader readKeyFrameHeader(
+    std::span<const std::uint8_t, LONG_HEADER_BYTES> header) noexcept {
+    return {header[0], header[1], header[2], header[3], loadLe32(header.subspan<8, 4>())};
+}
+
+[[nodiscard]] constexpr AudioHeader readAudioHeader(
+    std::span<const std::uint8_t, SHORT_HEADER_BYTES> header) noexcept {
+    return {header[0], header[1], loadLe16(header.subspan<2, 2>())};
+}
+
 // The u32 payload length of a delta-frame header.
-[[nodiscard]] std::uint32_t readDeltaPayloadLength(
-    std::span<const std::uint8_t, SHORT_HEADER_BYTES> header) noexcept;
+[[nodiscard]] constexpr std::uint32_t readDeltaPayloadLength(
+    std::span<const std::uint8_t, SHORT_HEADER_BYTES> header) noexcept {
+    return loadLe32(header);
+}
 
 // Validity rules; every comparison is unsigned.
 [[nodiscard]] constexpr bool isValidFramePayloadLength(std::uint32_t length) noexcept {
@@ -73,11 +83,22 @@ struct AudioHeader {
                                               std::uint32_t heightBlocks) noexcept {
     return widthBlocks <= MAX_WIDTH_BLOCKS && heightBlocks <= MAX_HEIGHT_BLOCKS;
 }
-[[nodiscard]] bool isValidKeyFrameHeader(const KeyFrameHeader& header) noexcept;
+[[nodiscard]] constexpr bool isValidKeyFrameHeader(const KeyFrameHeader& header) noexcept {
+    return isValidFrameSize(header.widthBlocks, header.heightBlocks) &&
+           isValidFramePayloadLength(header.payloadLength);
+}
 // A skip header has a key-frame header's shape; bytes 0 and 1 are not looked at.
-[[nodiscard]] bool isValidSkipHeader(const KeyFrameHeader& header) noexcept;
-[[nodiscard]] bool isValidDeltaHeader(std::uint32_t payloadLength, bool keyFrameSeen) noexcept;
-[[nodiscard]] bool isValidAudioHeader(const AudioHeader& header) noexcept;
+[[nodiscard]] constexpr bool isValidSkipHeader(const KeyFrameHeader& header) noexcept {
+    return isValidKeyFrameHeader(header);
+}
+[[nodiscard]] constexpr bool isValidDeltaHeader(std::uint32_t payloadLength,
+                                                bool keyFrameSeen) noexcept {
+    return keyFrameSeen && isValidFramePayloadLength(payloadLength);
+}
+[[nodiscard]] constexpr bool isValidAudioHeader(const AudioHeader& header) noexcept {
+    return header.rateCode >= 1 && header.rateCode <= MAX_AUDIO_RATE_CODE &&
+           header.payloadLength != 0;
+}
 
 // Frames per second: bits 0..4 of the rate byte.
 [[nodiscard]] constexpr std::uint32_t frameRateOf(std::uint8_t rateByte) noexcept {
