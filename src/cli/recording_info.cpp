@@ -2,8 +2,8 @@
 
 #include <memory>
 
+#include "avi/null_sink.h"
 #include "cli/batch.h"
-#include "cli/null_sink.h"
 #include "run/conversion_run.h"
 #include "run/source_reader.h"
 

@@ -1,4 +1,4 @@
-#include "cli/null_sink.h"
+#include "avi/null_sink.h"
 
 #include <algorithm>
 #include <new>
