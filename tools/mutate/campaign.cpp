@@ -144,10 +144,12 @@ std::map<std::uint32_t, int> packetsOf(const AviCheck& check) {
     return packets;
 }
 
-// Messages of the video decoders that ffprobe runs while it probes: they are about the frames'
-// own bytes, which the mutation may have damaged and the converter passes on as they are.
+// Messages of the video decoders and parsers (the latter shown as "[NULL @") that ffprobe runs
+// while it probes: they are about the frames' own bytes, which the mutation may have damaged
+// and the converter passes on as they are.
 bool fromPayloadDecoder(const std::string& line) {
-    return line.starts_with("[h264 @") || line.starts_with("[mpeg4 @");
+    return line.starts_with("[h264 @") || line.starts_with("[mpeg4 @") ||
+           line.starts_with("[NULL @");
 }
 
 std::string describe(const std::map<std::uint32_t, int>& packets) {
@@ -193,9 +195,11 @@ void probe(const CampaignSettings& settings, const fs::path& avi, const fs::path
     for (std::string line; std::getline(lines, line);) {
         unsigned stream = 0;
         int count = 0;
-        if (std::sscanf(line.c_str(), "streams.stream.%u.nb_read_packets=\"%d\"", &stream,
-                        &count) == 2) {
-            packets[stream] = count;
+        char text[16] = {};
+        // A stream that never had a packet is "N/A".
+        if (std::sscanf(line.c_str(), "streams.stream.%u.nb_read_packets=\"%15[^\"]\"", &stream,
+                        text) == 2) {
+            packets[stream] = std::sscanf(text, "%d", &count) == 1 ? count : 0;
         }
     }
     if (packets != expected) {
