@@ -60,8 +60,8 @@ Bytes mixedRecording() {
             b.skip(hiddenCodes).junk(static_cast<std::size_t>(i), static_cast<std::uint32_t>(i));
         }
         if (i % 7 == 0) {
-            b.invalidHeader(
-                static_cast<recording::InvalidHeader>(i % recording::INVALID_HEADER_KINDS));
+            b.invalidHeader(static_cast<recording::InvalidHeader>(static_cast<std::uint32_t>(i) %
+                                                                  recording::INVALID_HEADER_KINDS));
         }
     }
     b.deltaFrame(MPEG4_DELTA, sequence(40, 9));
