@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <random>
+#include <sstream>
 
 #include "mkrecording/recording_builder.h"
 #include "mkrecording/recording_maker.h"
@@ -89,13 +90,18 @@ std::map<std::uint32_t, int> packetsPerStream(const AviCheck& check) {
     return packets;
 }
 
-ProbeResult probePackets(const std::filesystem::path& avi) {
+ProbeResult probePackets(const std::filesystem::path& avi, bool skipDecoderMessages) {
     const CommandResult r = runCommand(
         "ffprobe -v error -count_packets -show_entries stream=index,nb_read_packets -of flat " +
         shellQuote(avi.string()));
     ProbeResult result;
     result.exitCode = r.exitCode;
-    result.errors = r.err;
+    std::istringstream lines(r.err);
+    for (std::string line; std::getline(lines, line);) {
+        if (!skipDecoderMessages || !line.starts_with("[mpeg4 @")) {
+            result.errors += line + "\n";
+        }
+    }
     const auto keys = parseFlat(r.out);
     for (std::uint32_t s = 0;; ++s) {
         const auto found = keys.find("streams.stream." + std::to_string(s) + ".nb_read_packets");

@@ -65,7 +65,10 @@ struct ProbeResult {
     std::map<std::uint32_t, int> packets;  // by stream index; streams without packets too
 };
 // ffprobe's reading of an AVI; callers skip when ffprobe is missing.
-[[nodiscard]] ProbeResult probePackets(const std::filesystem::path& avi);
+// `skipDecoderMessages`: leave out what the video decoders say about the frames' own bytes
+// (for frames made of noise).
+[[nodiscard]] ProbeResult probePackets(const std::filesystem::path& avi,
+                                       bool skipDecoderMessages = false);
 
 // A recording from encoded content (H.264 NAL lists, ADPCM, junk and skip records), about
 // `seconds` long at 352x288; made once per process and size. Empty when ffmpeg is missing.

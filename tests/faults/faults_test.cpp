@@ -11,6 +11,7 @@
 
 #include "avi/test_sinks.h"
 #include "faults/fault_support.h"
+#include "mkrecording/recording_builder.h"
 #include "run/run_messages.h"
 #include "support/test_support.h"
 
@@ -108,6 +109,33 @@ TEST_F(FaultTest, FailedReadKeepsAPlayableAviOfWhatCameBefore) {
         EXPECT_GT(total, 0);
         lastPackets = total;
     }
+}
+
+// An eleventh frame size fails the run but not the file: the ten streams written so far
+// replace the earlier AVI as a complete file.
+TEST_F(FaultTest, EleventhFrameSizeLeavesACompleteAviOfTheTenStreams) {
+    recording::RecordingBuilder builder;
+    for (std::uint32_t k = 0; k < 11; ++k) {
+        builder.keyFrame(recording::KIND_MPEG4_KEY, {0, 25, 64 + 8 * k, 64}, Bytes(100, 0x42));
+        builder.audio(AUDIO_ENC_PCM16, recording::RATE_CODE_8000, Bytes(640, 0x10));
+    }
+    useSource(builder.tailFiller().take());
+    ASSERT_TRUE(test::writeFile(avi, OLD_AVI));
+    const ConvertReport report = run(fileSourceOpener(), fileSinkFactory());
+    EXPECT_EQ(report.outcome, CONVERT_OUTPUT_FAILED);
+    EXPECT_EQ(ui.message, MSG_OUTPUT_FAILED);
+    expectOnlySourceAnd(true);
+    expectSourceUntouched();
+    const AviCheck check = checkAvi(FileRiffSource(avi.string()));
+    ASSERT_TRUE(check.ok()) << check.error;
+    EXPECT_EQ(check.streams.size(), 11u);  // ten video streams and the audio stream
+    if (test::findProgram("ffprobe").empty()) {
+        GTEST_SKIP() << "ffprobe not installed";
+    }
+    // The frames are noise, which the MPEG-4 decoder rightly complains about.
+    const test::ProbeResult probe = test::probePackets(avi, true);
+    EXPECT_EQ(probe.errors, "");
+    EXPECT_EQ(probe.packets, test::packetsPerStream(check));
 }
 
 TEST_F(FaultTest, FailedWriteLeavesNothingAndIsNeverSuccess) {

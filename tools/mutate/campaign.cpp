@@ -270,20 +270,26 @@ CaseResult runCase(const CampaignSettings& settings, ConversionContext& ctx, con
         problems.push_back("printed: " + readText(workDir / "stdout").substr(0, 200));
     }
 
+    // Success leaves the new AVI. A failed read, an eleventh frame size or a missing stream
+    // (status 1 or 2 with a file committed in process) leave a complete AVI of what was
+    // written; a broken output and "no frames" leave the path as it was.
     const bool aviThere = fs::exists(avi);
-    if (status == CONVERT_OK) {
-        const Bytes* inProcess = memory.find(avi.string());
+    const Bytes* inProcess = memory.find(avi.string());
+    const bool aviExpected = status == CONVERT_OK ||
+                             ((status == CONVERT_READ_FAILED || status == CONVERT_OUTPUT_FAILED) &&
+                              inProcess != nullptr);
+    if (aviExpected) {
         const Bytes written = readBytes(avi);
         const AviCheck check = checkAvi(written);
         if (!aviThere || !check.ok()) {
-            problems.push_back("success, but the AVI is " +
+            problems.push_back("status " + std::to_string(status) + ", but the AVI is " +
                                (aviThere ? "malformed: " + check.error : std::string("missing")));
         } else if (inProcess == nullptr || *inProcess != written) {
             problems.emplace_back("the AVI differs from the in-process conversion");
         } else {
             probe(settings, avi, workDir, packetsOf(check), problems, result.decoderComplaints);
         }
-    } else if (status == CONVERT_OUTPUT_FAILED || status == CONVERT_NO_FRAMES) {
+    } else if (status >= CONVERT_READ_FAILED && status <= CONVERT_NO_FRAMES) {
         if (earlierAvi ? readBytes(avi) != EARLIER_AVI : aviThere) {
             problems.emplace_back(earlierAvi ? "the earlier AVI was changed"
                                              : "a file was left at the AVI path");

@@ -105,7 +105,8 @@ int main(int argc, char** argv) {
             ++tally.failed;
             const std::string name = std::to_string(i) + "-" + base.name;
             std::string report = "case " + std::to_string(i) + " (seed " + std::to_string(seed) +
-                                 ", base " + base.name + "): " + mutant.description + "\n";
+                                 ", base " + base.name + " of " + std::to_string(bases.size()) +
+                                 ", given in the same order): " + mutant.description + "\n";
             for (const std::string& p : r.problems) {
                 report += "  " + p + "\n";
             }
