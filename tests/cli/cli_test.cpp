@@ -133,8 +133,12 @@ TEST_F(CliConversion, RecordingsConvertToWhatPlayersRead) {
 
         // Audio bytes exactly as the generator's decoder model says.
         const fs::path pcm = dir / (std::string(c.name) + ".out.pcm");
-        runCommand("ffmpeg -v error -y -i " + shellQuote(avi.string()) + " -map 0:a -c copy -f " +
-                   (c.audioCodec == "pcm_u8" ? "u8 " : "s16le ") + shellQuote(pcm.string()));
+        EXPECT_EQ(
+            runCommand("ffmpeg -v error -y -i " + shellQuote(avi.string()) +
+                       " -map 0:a -c copy -f " + (c.audioCodec == "pcm_u8" ? "u8 " : "s16le ") +
+                       shellQuote(pcm.string()))
+                .exitCode,
+            0);
         EXPECT_TRUE(test::readFile(pcm) == test::readFile(dir / (std::string(c.name) + ".pcm")));
         if (expected.videoStreams == 1) {
             // The frames decode to exactly those of the generator's source clip.
@@ -149,7 +153,7 @@ TEST_F(CliConversion, RecordingsConvertToWhatPlayersRead) {
 TEST_F(CliConversion, ExitStatusAndMessagePerOutcome) {
     const fs::path rec = dir / "rec.264";
     makeRecording("--video h264 --size 176x144 --seconds 1 --audio off", rec);
-    test::writeFile(dir / "junk.264", std::vector<std::uint8_t>(70000, 0x55));
+    ASSERT_TRUE(test::writeFile(dir / "junk.264", std::vector<std::uint8_t>(70000, 0x55)));
     fs::create_symlink(rec, dir / "link.avi");
     struct Case {
         std::string args;
@@ -184,7 +188,7 @@ TEST_F(CliConversion, BatchConvertsEachBesideItself) {
             "--video h264 --size 176x144 --seconds 1 --audio alaw --seed " + std::to_string(i),
             sources.back());
     }
-    test::writeFile(dir / "empty.264", {});
+    ASSERT_TRUE(test::writeFile(dir / "empty.264", {}));
     std::string args = "-j 2";
     for (const fs::path& s : sources) {
         args += " " + shellQuote(s.string());

@@ -83,10 +83,10 @@ class ConversionRunTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(ctx.allocateBuffers()); }
 
-    ConvertOutcome run(MemorySourceOpener& source, SinkFactory& sinks,
+    ConvertOutcome run(MemorySourceOpener& source, SinkFactory& output,
                        const std::string& sourcePath = "rec.264",
                        const std::string& aviPath = "out.avi") {
-        return convertRecording(ctx, sourcePath, aviPath, ui, source, sinks).outcome;
+        return convertRecording(ctx, sourcePath, aviPath, ui, source, output).outcome;
     }
 
     std::string lastMessage() const { return ui.events.empty() ? "" : ui.events.back(); }
