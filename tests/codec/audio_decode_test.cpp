@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "common/codes.h"
-#include "external_tool.h"
+#include "support/test_support.h"
 
 namespace trunvex {
 namespace {
@@ -163,18 +163,20 @@ TEST(DecodeAudioFrame, EightBitLongPayloadFlipsEveryByte) {
 }
 
 TEST(ExpandAlaw, MatchesAnIndependentDecoder) {
-    if (!test::haveFfmpeg()) {
+    if (test::findProgram("ffmpeg").empty()) {
         GTEST_SKIP() << "ffmpeg not found";
     }
     Bytes codes(256);
     for (std::size_t i = 0; i < codes.size(); ++i) {
         codes[i] = static_cast<std::uint8_t>(i);
     }
-    const auto in = test::workDir() / "alaw_codes.raw";
-    const auto out = test::workDir() / "alaw_codes.s16le";
+    const auto dir = test::makeTempDir("alaw");
+    const auto in = dir / "alaw_codes.raw";
+    const auto out = dir / "alaw_codes.s16le";
     ASSERT_TRUE(test::writeFile(in, codes));
-    ASSERT_TRUE(test::runCommand("ffmpeg -y -v error -f alaw -ar 8000 -ac 1 -i \"" + in.string() +
-                                 "\" -f s16le \"" + out.string() + "\""));
+    ASSERT_EQ(0, test::runCommand("ffmpeg -y -v error -f alaw -ar 8000 -ac 1 -i \"" + in.string() +
+                                  "\" -f s16le \"" + out.string() + "\"")
+                     .exitCode);
     const Bytes reference = test::readFile(out);
     ASSERT_EQ(reference.size(), 512U);
     Bytes ours(512);

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "external_tool.h"
+#include "support/test_support.h"
 
 namespace trunvex {
 namespace {
@@ -258,15 +258,17 @@ protected:
 
     // Each test encodes its own file: CTest may run the tests of this fixture at once.
     void SetUp() override {
-        if (!test::haveFfmpeg()) {
+        if (test::findProgram("ffmpeg").empty()) {
             GTEST_SKIP() << "ffmpeg not found";
         }
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        const auto path = test::workDir() / (std::string(info->name()) + ".h264");
-        ASSERT_TRUE(test::runCommand(
-            "ffmpeg -y -v error -f lavfi -i testsrc2=size=320x240:rate=25 -t 2 -c:v libx264 "
-            "-f h264 \"" +
-            path.string() + "\""));
+        const auto path = test::makeTempDir(info->name()) / "clip.h264";
+        ASSERT_EQ(
+            0, test::runCommand(
+                   "ffmpeg -y -v error -f lavfi -i testsrc2=size=320x240:rate=25 -t 2 -c:v libx264 "
+                   "-f h264 \"" +
+                   path.string() + "\"")
+                   .exitCode);
         units = splitAnnexB(test::readFile(path));
         ASSERT_GT(units.size(), 10U) << "ffmpeg made no usable H.264 stream";
     }
