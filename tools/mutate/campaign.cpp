@@ -115,33 +115,41 @@ public:
     void showMessage(std::string_view) override {}
 };
 
-// The packets ffmpeg's AVI reader makes of each stream: one per non-empty data chunk, except
-// that it cuts raw PCM with samples of 2 to 31 bytes into packets of at most 1024 samples.
-std::map<std::uint32_t, int> packetsOf(const AviCheck& check) {
-    std::map<std::uint32_t, int> packets;
-    std::vector<std::uint32_t> cut(check.streams.size(), 0);
+// What a reader must find in each stream: its packets and their bytes.
+struct StreamTotals {
+    bool audio = false;
+    int packets = 0;
+    std::uint64_t bytes = 0;
+    // ffmpeg cuts raw PCM into packets of its own size, so only the bytes of audio count.
+    bool operator==(const StreamTotals& o) const {
+        return audio == o.audio && bytes == o.bytes && (audio || packets == o.packets);
+    }
+};
+using Totals = std::map<std::uint32_t, StreamTotals>;
+
+// One packet per non-empty data chunk (empty chunks are no packets).
+Totals totalsOf(const AviCheck& check) {
+    Totals totals;
     for (std::uint32_t s = 0; s < check.streams.size(); ++s) {
-        packets[s] = 0;
         const Bytes& strh = check.streams[s].strh;
-        const Bytes& strf = check.streams[s].strf;
-        const bool audio = strh.size() >= 48 && std::memcmp(strh.data(), "auds", 4) == 0;
-        if (audio) {
-            std::uint32_t sampleSize = 0;
-            std::memcpy(&sampleSize, strh.data() + 44, 4);  // dwSampleSize
-            if (sampleSize == 0 && strf.size() >= 14) {
-                sampleSize = std::uint32_t{strf[12]} | std::uint32_t{strf[13]} << 8;  // nBlockAlign
-            }
-            cut[s] = sampleSize >= 2 && sampleSize < 32 ? 1024 * sampleSize : 0;
-        }
+        totals[s].audio = strh.size() >= 4 && std::memcmp(strh.data(), "auds", 4) == 0;
     }
     for (const AviIndexedChunk& chunk : check.dataChunks) {
-        if (chunk.size > 0 && chunk.stream < cut.size()) {
-            const std::uint32_t piece = cut[chunk.stream];
-            packets[chunk.stream] +=
-                piece == 0 ? 1 : static_cast<int>((chunk.size + piece - 1) / piece);
+        if (chunk.size > 0) {
+            ++totals[chunk.stream].packets;
+            totals[chunk.stream].bytes += chunk.size;
         }
     }
-    return packets;
+    return totals;
+}
+
+std::string describe(const Totals& totals) {
+    std::string text;
+    for (const auto& [stream, t] : totals) {
+        text += (text.empty() ? "" : " ") + std::to_string(stream) + (t.audio ? "a:" : "v:") +
+                std::to_string(t.packets) + "/" + std::to_string(t.bytes) + "B";
+    }
+    return "{" + text + "}";
 }
 
 // Messages of the video decoders and parsers (the latter shown as "[NULL @") that ffprobe runs
@@ -152,31 +160,12 @@ bool fromPayloadDecoder(const std::string& line) {
            line.starts_with("[NULL @");
 }
 
-std::string describe(const std::map<std::uint32_t, int>& packets) {
-    std::string text;
-    for (const auto& [stream, count] : packets) {
-        text += (text.empty() ? "" : " ") + std::to_string(stream) + ":" + std::to_string(count);
-    }
-    return "{" + text + "}";
-}
-
-// ffprobe's packet counts per stream; problems go to `problems`.
-void probe(const CampaignSettings& settings, const fs::path& avi, const fs::path& scratch,
-           const std::map<std::uint32_t, int>& expected, std::vector<std::string>& problems,
-           bool& decoderComplaints) {
-    const fs::path out = scratch / "ffprobe.out";
-    const fs::path err = scratch / "ffprobe.err";
-    const ChildResult r =
-        runChild({settings.ffprobe, "-v", "error", "-count_packets", "-show_entries",
-                  "stream=index,nb_read_packets", "-of", "flat", avi.string()},
-                 out, err, 60);
-    if (!r.started || r.status != 0) {
-        problems.push_back("ffprobe failed (status " + std::to_string(r.status) + ")");
-    }
+// The error output of ffprobe that is not about the frames' bytes.
+std::string readerErrors(const std::string& output, bool& decoderComplaints) {
     std::string errors;
-    std::istringstream errorLines(readText(err));
+    std::istringstream lines(output);
     bool decoderLine = false;
-    for (std::string line; std::getline(errorLines, line);) {
+    for (std::string line; std::getline(lines, line);) {
         // ffmpeg folds repeats into "Last message repeated N times" after the message.
         if (!line.starts_with("    Last message repeated")) {
             decoderLine = fromPayloadDecoder(line);
@@ -187,24 +176,40 @@ void probe(const CampaignSettings& settings, const fs::path& avi, const fs::path
             errors += line + "\n";
         }
     }
+    return errors;
+}
+
+// ffprobe reads every packet of the AVI; problems go to `problems`.
+void probe(const CampaignSettings& settings, const fs::path& avi, const fs::path& scratch,
+           const Totals& expected, std::vector<std::string>& problems, bool& decoderComplaints) {
+    const fs::path out = scratch / "ffprobe.out";
+    const fs::path err = scratch / "ffprobe.err";
+    const ChildResult r =
+        runChild({settings.ffprobe, "-v", "error", "-show_entries",
+                  "stream=index,codec_type:packet=stream_index,size", "-of", "csv", avi.string()},
+                 out, err, 60);
+    if (!r.started || r.status != 0) {
+        problems.push_back("ffprobe failed (status " + std::to_string(r.status) + ")");
+    }
+    const std::string errors = readerErrors(readText(err), decoderComplaints);
     if (!errors.empty()) {
         problems.push_back("ffprobe reports: " + errors.substr(0, 300));
     }
-    std::map<std::uint32_t, int> packets;
+    Totals found;
     std::istringstream lines(readText(out));
     for (std::string line; std::getline(lines, line);) {
         unsigned stream = 0;
-        int count = 0;
-        char text[16] = {};
-        // A stream that never had a packet is "N/A".
-        if (std::sscanf(line.c_str(), "streams.stream.%u.nb_read_packets=\"%15[^\"]\"", &stream,
-                        text) == 2) {
-            packets[stream] = std::sscanf(text, "%d", &count) == 1 ? count : 0;
+        unsigned long long size = 0;
+        char type[16] = {};
+        if (std::sscanf(line.c_str(), "packet,%u,%llu", &stream, &size) == 2) {
+            ++found[stream].packets;
+            found[stream].bytes += size;
+        } else if (std::sscanf(line.c_str(), "stream,%u,%15s", &stream, type) == 2) {
+            found[stream].audio = std::strcmp(type, "audio") == 0;
         }
     }
-    if (packets != expected) {
-        problems.push_back("ffprobe counts packets " + describe(packets) + ", expected " +
-                           describe(expected));
+    if (found != expected) {
+        problems.push_back("ffprobe reads " + describe(found) + ", expected " + describe(expected));
     }
 }
 
@@ -287,7 +292,7 @@ CaseResult runCase(const CampaignSettings& settings, ConversionContext& ctx, con
         } else if (inProcess == nullptr || *inProcess != written) {
             problems.emplace_back("the AVI differs from the in-process conversion");
         } else {
-            probe(settings, avi, workDir, packetsOf(check), problems, result.decoderComplaints);
+            probe(settings, avi, workDir, totalsOf(check), problems, result.decoderComplaints);
         }
     } else if (status >= CONVERT_READ_FAILED && status <= CONVERT_NO_FRAMES) {
         if (earlierAvi ? readBytes(avi) != EARLIER_AVI : aviThere) {
