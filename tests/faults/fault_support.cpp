@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <cstdio>
 #include <cstring>
 #include <random>
 #include <sstream>
@@ -77,38 +79,53 @@ std::vector<std::string> namesIn(const std::filesystem::path& dir) {
     return names;
 }
 
-std::map<std::uint32_t, int> packetsPerStream(const AviCheck& check) {
-    std::map<std::uint32_t, int> packets;
+Totals totalsOf(const AviCheck& check) {
+    Totals totals;
     for (std::uint32_t s = 0; s < check.streams.size(); ++s) {
-        packets[s] = 0;
+        const Bytes& strh = check.streams[s].strh;
+        totals[s].audio = strh.size() >= 4 && std::memcmp(strh.data(), "auds", 4) == 0;
     }
     for (const AviIndexedChunk& chunk : check.dataChunks) {
         if (chunk.size > 0) {
-            ++packets[chunk.stream];
+            ++totals[chunk.stream].packets;
+            totals[chunk.stream].bytes += chunk.size;
         }
     }
-    return packets;
+    return totals;
 }
 
-ProbeResult probePackets(const std::filesystem::path& avi, bool skipDecoderMessages) {
+std::string describe(const Totals& totals) {
+    std::string text;
+    for (const auto& [stream, t] : totals) {
+        text += (text.empty() ? "" : " ") + std::to_string(stream) + (t.audio ? "a:" : "v:") +
+                std::to_string(t.packets) + "/" + std::to_string(t.bytes) + "B";
+    }
+    return "{" + text + "}";
+}
+
+ProbeResult probeAvi(const std::filesystem::path& avi, bool skipDecoderMessages) {
     const CommandResult r = runCommand(
-        "ffprobe -v error -count_packets -show_entries stream=index,nb_read_packets -of flat " +
+        "ffprobe -v error -show_entries stream=index,codec_type:packet=stream_index,size -of csv " +
         shellQuote(avi.string()));
     ProbeResult result;
     result.exitCode = r.exitCode;
-    std::istringstream lines(r.err);
-    for (std::string line; std::getline(lines, line);) {
+    std::istringstream errors(r.err);
+    for (std::string line; std::getline(errors, line);) {
         if (!skipDecoderMessages || !line.starts_with("[mpeg4 @")) {
             result.errors += line + "\n";
         }
     }
-    const auto keys = parseFlat(r.out);
-    for (std::uint32_t s = 0;; ++s) {
-        const auto found = keys.find("streams.stream." + std::to_string(s) + ".nb_read_packets");
-        if (found == keys.end()) {
-            break;
+    std::istringstream lines(r.out);
+    for (std::string line; std::getline(lines, line);) {
+        unsigned stream = 0;
+        unsigned long long size = 0;
+        std::array<char, 16> type{};
+        if (std::sscanf(line.c_str(), "packet,%u,%llu", &stream, &size) == 2) {
+            ++result.totals[stream].packets;
+            result.totals[stream].bytes += size;
+        } else if (std::sscanf(line.c_str(), "stream,%u,%15s", &stream, type.data()) == 2) {
+            result.totals[stream].audio = std::strcmp(type.data(), "audio") == 0;
         }
-        result.packets[s] = std::stoi(found->second);
     }
     return result;
 }

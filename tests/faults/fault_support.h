@@ -56,19 +56,30 @@ struct FileSnapshot {
 // The names in a directory, sorted (hidden ones included: that is where temporary files go).
 [[nodiscard]] std::vector<std::string> namesIn(const std::filesystem::path& dir);
 
-// Non-empty data chunks per AVI stream: what a reader counts as packets.
-[[nodiscard]] std::map<std::uint32_t, int> packetsPerStream(const AviCheck& check);
+// What a reader must find in a stream: a packet per non-empty data chunk and their bytes.
+// ffmpeg cuts raw PCM into packets of its own size, so only the bytes of audio compare.
+struct StreamTotals {
+    bool audio = false;
+    int packets = 0;
+    std::uint64_t bytes = 0;
+    bool operator==(const StreamTotals& o) const {
+        return audio == o.audio && bytes == o.bytes && (audio || packets == o.packets);
+    }
+};
+using Totals = std::map<std::uint32_t, StreamTotals>;
+[[nodiscard]] Totals totalsOf(const AviCheck& check);
+[[nodiscard]] std::string describe(const Totals& totals);
 
 struct ProbeResult {
     int exitCode = -1;
-    std::string errors;                    // ffprobe -v error's output on stderr
-    std::map<std::uint32_t, int> packets;  // by stream index; streams without packets too
+    std::string errors;  // ffprobe -v error's output on stderr
+    Totals totals;       // by stream index, as ffprobe reads them
 };
-// ffprobe's reading of an AVI; callers skip when ffprobe is missing.
+// ffprobe's reading of every packet of an AVI; callers skip when ffprobe is missing.
 // `skipDecoderMessages`: leave out what the video decoders say about the frames' own bytes
 // (for frames made of noise).
-[[nodiscard]] ProbeResult probePackets(const std::filesystem::path& avi,
-                                       bool skipDecoderMessages = false);
+[[nodiscard]] ProbeResult probeAvi(const std::filesystem::path& avi,
+                                   bool skipDecoderMessages = false);
 
 // A recording from encoded content (H.264 NAL lists, ADPCM, junk and skip records), about
 // `seconds` long at 352x288; made once per process and size. Empty when ffmpeg is missing.
