@@ -10,6 +10,7 @@
 
 #include "avi/riff_walker.h"
 #include "avi/test_sinks.h"
+#include "fuzz_check.h"
 #include "run/conversion_run.h"
 #include "run/source_reader.h"
 
@@ -17,12 +18,7 @@ namespace {
 
 using namespace trunvex;
 
-void check(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "broken: %s\n", what);
-        std::abort();
-    }
-}
+using fuzzing::check;
 
 class InputSource final : public SourceOpener {
 public:

@@ -9,17 +9,13 @@
 #include "avi/test_sinks.h"
 #include "demux/conversion_context.h"
 #include "demux/stream_demuxer.h"
+#include "fuzz_check.h"
 
 namespace {
 
 using namespace trunvex;
 
-void check(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "broken: %s\n", what);
-        std::abort();
-    }
-}
+using fuzzing::check;
 
 void startRun(ConversionContext& ctx, SinkFactory& sinks) {
     ctx.writer.resetOutput();
