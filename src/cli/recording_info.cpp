@@ -117,12 +117,14 @@ int describeRecording(const std::string& sourcePath, std::FILE* out, std::FILE* 
                  static_cast<unsigned long long>(passedOver),
                  static_cast<unsigned long long>(stats.rejectedHeaders),
                  static_cast<unsigned long long>(stats.skippedPayloadBytes));
-    if (stats.droppedVideoFrames != 0 || stats.malformedKeyFrames != 0) {
+    if (stats.droppedVideoFrames != 0 || stats.malformedKeyFrames != 0 ||
+        stats.unreadableStoredFrames != 0) {
         std::fprintf(out,
                      "  dropped: %llu frames of the other video family, %llu malformed key "
-                     "frames\n",
+                     "frames, %llu Annex-B frames without a start code\n",
                      static_cast<unsigned long long>(stats.droppedVideoFrames),
-                     static_cast<unsigned long long>(stats.malformedKeyFrames));
+                     static_cast<unsigned long long>(stats.malformedKeyFrames),
+                     static_cast<unsigned long long>(stats.unreadableStoredFrames));
     }
     return 0;
 }

@@ -227,4 +227,20 @@ std::uint32_t repackNalListFrameReference(std::span<const std::uint8_t> payload,
     return repackList(payload, out, &repackNalUnitReference);
 }
 
+bool holdsAnnexBUnit(std::span<const std::uint8_t> frame) noexcept {
+    // Look for the 01 of a start code, from where it may first be, then check the two zeros.
+    for (std::size_t at = 2; at + 1 < frame.size();) {
+        const void* one = std::memchr(frame.data() + at, 1, frame.size() - 1 - at);
+        if (one == nullptr) {
+            return false;
+        }
+        at = static_cast<std::size_t>(static_cast<const std::uint8_t*>(one) - frame.data());
+        if (frame[at - 1] == 0 && frame[at - 2] == 0) {
+            return true;
+        }
+        ++at;
+    }
+    return false;
+}
+
 }  // namespace trunvex

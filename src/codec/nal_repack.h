@@ -21,6 +21,11 @@ namespace trunvex {
 [[nodiscard]] std::uint32_t repackNalListFrame(std::span<const std::uint8_t> payload,
                                                std::span<std::uint8_t> out) noexcept;
 
+// True when `frame` holds a start code (00 00 01) with at least one byte after it: the least
+// an Annex-B reader needs to find a unit. Readers that look for the stream's parameter sets
+// in the first packets refuse the whole file when one of those packets has none.
+[[nodiscard]] bool holdsAnnexBUnit(std::span<const std::uint8_t> frame) noexcept;
+
 // The literal byte-at-a-time forms of the two operations above, kept as the reference that
 // the fast paths are checked against. Same contracts.
 [[nodiscard]] std::uint32_t repackNalUnitReference(std::span<const std::uint8_t> unit,

@@ -26,8 +26,9 @@ struct DemuxStats {
     std::uint64_t recordBytes = 0;
     std::uint64_t rejectedHeaders = 0;
     std::uint64_t skippedPayloadBytes = 0;
-    std::uint64_t droppedVideoFrames = 0;  // of the family the current stream is not
-    std::uint64_t malformedKeyFrames = 0;  // NAL lists that did not fit their payload
+    std::uint64_t droppedVideoFrames = 0;      // of the family the current stream is not
+    std::uint64_t malformedKeyFrames = 0;      // NAL lists that did not fit their payload
+    std::uint64_t unreadableStoredFrames = 0;  // Annex-B frames without a start code
     std::array<FrameFormat, MAX_FORMATS> formats{};
     std::size_t formatCount = 0;
     // Audio blocks by encoding byte and by rate code.

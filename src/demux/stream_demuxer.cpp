@@ -277,6 +277,20 @@ bool writeRepackedH264(ConversionContext& ctx, std::span<const std::uint8_t> pay
     return writeVideo(ctx, out.first(ctx.repackedLength), isKey && ctx.repackedLength > 0);
 }
 
+// An H.264 frame stored in Annex-B form is written as it is. One without a single start code
+// is not H.264 to any reader, and as a stream's first packet it makes common readers refuse
+// the whole file, so it keeps its slot as an empty non-key sample instead.
+bool writeStoredH264(ConversionContext& ctx, std::span<const std::uint8_t> payload,
+                     bool isKey) noexcept {
+    if (holdsAnnexBUnit(payload)) {
+        return writeVideo(ctx, payload, isKey);
+    }
+    if (ctx.stats != nullptr) {
+        ++ctx.stats->unreadableStoredFrames;
+    }
+    return writeVideo(ctx, {}, false);
+}
+
 bool writeDecodedAudio(ConversionContext& ctx, std::span<const std::uint8_t> payload) noexcept {
     const std::span<std::uint8_t> pcm = ctx.pcmBuffer.view();
     const std::int32_t decoded = decodeAudioFrame(payload, ctx.audioEncoding, pcm);
@@ -303,7 +317,7 @@ bool dispatchPayload(ConversionContext& ctx, std::span<const std::uint8_t> paylo
             if (ctx.payloadLayout == 0) {
                 return writeRepackedH264(ctx, payload, kind == REC_H264_KEY);
             }
-            return writeVideo(ctx, payload, kind == REC_H264_KEY);
+            return writeStoredH264(ctx, payload, kind == REC_H264_KEY);
         case REC_MPEG4_KEY:
         case REC_MPEG4_DELTA:
             if (current != VIDEO_KIND_MPEG4) {

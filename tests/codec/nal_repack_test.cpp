@@ -174,6 +174,29 @@ Bytes zeroDense(std::mt19937& rng, std::size_t length, unsigned zeroPercent) {
     return b;
 }
 
+TEST(HoldsAnnexBUnit, NeedsAStartCodeWithAByteAfterIt) {
+    const struct {
+        const char* name;
+        Bytes frame;
+        bool holds;
+    } cases[] = {
+        {"empty", {}, false},
+        {"a start code alone", {0, 0, 1}, false},
+        {"a start code and a header byte", {0, 0, 1, 0x65}, true},
+        {"a four-byte start code", {0, 0, 0, 1, 0x41}, true},
+        {"a start code after other bytes", {7, 7, 7, 0, 0, 1, 9}, true},
+        {"a start code ending the frame", {0x65, 0, 0, 1}, false},
+        {"one zero before the 01", {0x41, 0, 1, 0, 1, 2}, false},
+        {"an 01 at the very start", {1, 0, 0, 2}, false},
+        {"a second 01 that is preceded by two zeros", {0, 1, 0, 0, 1, 0}, true},
+        {"no 01 at all", Bytes(1000, 0), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(holdsAnnexBUnit(c.frame), c.holds);
+    }
+}
+
 TEST(RepackNalUnit, FastMatchesReference) {
     std::mt19937 rng(20240611);
     for (unsigned zeroPercent : {0U, 5U, 30U, 60U, 95U}) {

@@ -173,7 +173,7 @@ TEST_F(DemuxFixture, StateBetweenCalls) {
 TEST_F(DemuxFixture, RecordsSplitAtEveryBoundary) {
     const Bytes rec = RecordingBuilder()
                           .fill(40, 0x55)
-                          .keyFrame(H264_KEY, {1, 25, 64, 64}, Bytes{0x65, 0x01, 0x02})
+                          .keyFrame(H264_KEY, {1, 25, 64, 64}, Bytes{0, 0, 1, 0x65, 0x01, 0x02})
                           .audio(AUDIO_ENC_PCM16, 2, Bytes{1, 2, 3, 4})
                           .tailFiller()
                           .take();
@@ -184,7 +184,7 @@ TEST_F(DemuxFixture, RecordsSplitAtEveryBoundary) {
         ASSERT_EQ(processChunk(ctx, std::span(rec).subspan(cut)), RUN_OK);
         const std::vector<AviSample> samples = finishSamples();
         ASSERT_EQ(samples.size(), 2u);
-        EXPECT_TRUE(samples[0].bytes == (Bytes{0x65, 0x01, 0x02}));
+        EXPECT_TRUE(samples[0].bytes == (Bytes{0, 0, 1, 0x65, 0x01, 0x02}));
         EXPECT_TRUE(samples[1].bytes == (Bytes{1, 2, 3, 4}));
     }
 }
@@ -247,7 +247,7 @@ TEST_F(DemuxFixture, RecordsBecomeSamples) {
                                  .tailFiller()
                                  .take();
     const Bytes otherFamily = RecordingBuilder()
-                                  .keyFrame(H264_KEY, {1, 25, 64, 64}, Bytes{0x65})
+                                  .keyFrame(H264_KEY, {1, 25, 64, 64}, Bytes{0, 0, 1, 0x65})
                                   .deltaFrame(MPEG4_DELTA, Bytes{3})
                                   .keyFrame(MPEG4_KEY, {0, 25, 32, 32}, Bytes{4})
                                   .tailFiller()
@@ -256,9 +256,16 @@ TEST_F(DemuxFixture, RecordsBecomeSamples) {
                               .keyFrame(H264_KEY, {0, 25, 64, 64}, Bytes{0, 0, 0, 0, 0x65, 0, 0, 1})
                               .deltaFrame(H264_DELTA, Bytes{0x41, 0, 0, 0})
                               .keyFrame(H264_KEY, {1, 25, 64, 64}, Bytes{0, 0, 1, 0x65})
-                              .deltaFrame(H264_DELTA, Bytes{0x41, 0, 0, 0})
+                              .deltaFrame(H264_DELTA, Bytes{0, 0, 0, 1, 0x41})
                               .tailFiller()
                               .take();
+    const Bytes noStartCode = RecordingBuilder()
+                                  .keyFrame(H264_KEY, {1, 25, 64, 64}, Bytes{0x65, 0, 0, 1})
+                                  .deltaFrame(H264_DELTA, Bytes{0x41, 0, 1, 0})
+                                  .deltaFrame(H264_DELTA, Bytes{9, 0, 0, 1, 0x41})
+                                  .keyFrame(H264_KEY, {1, 25, 64, 64}, Bytes{0, 0, 1, 0x65})
+                                  .tailFiller()
+                                  .take();
     const Bytes emptyAudio =
         RecordingBuilder().audio(AUDIO_ENC_NONE, 1, Bytes{1, 2, 3}).tailFiller().take();
     const Bytes malformedList = RecordingBuilder()
@@ -282,13 +289,19 @@ TEST_F(DemuxFixture, RecordsBecomeSamples) {
          {{"00dc", {5}, true}, {"01wb", {2, 2}, true}}},
         {"frames of the other family are dropped",
          otherFamily,
-         {{"00dc", {0x65}, true}, {"01dc", {}, false}, {"01dc", {4}, true}}},
+         {{"00dc", {0, 0, 1, 0x65}, true}, {"01dc", {}, false}, {"01dc", {4}, true}}},
         {"layout 0 repacks, layout 1 writes as stored",
          layouts,
          {{"00dc", {0, 0, 0, 1, 0x65, 0, 0, 3, 1}, true},
           {"00dc", {0, 0, 0, 1, 0x41, 0, 0, 3, 0}, false},
           {"00dc", {0, 0, 1, 0x65}, true},
-          {"00dc", {0x41, 0, 0, 0}, false}}},
+          {"00dc", {0, 0, 0, 1, 0x41}, false}}},
+        {"an Annex-B frame without a start code keeps its slot as an empty non-key sample",
+         noStartCode,
+         {{"00dc", {}, false},
+          {"00dc", {}, false},
+          {"00dc", {9, 0, 0, 1, 0x41}, false},
+          {"00dc", {0, 0, 1, 0x65}, true}}},
         {"an undecoded audio block is an empty chunk", emptyAudio, {{"00wb", {}, true}}},
         {"a malformed NAL list keeps its slot as an empty non-key sample",
          malformedList,

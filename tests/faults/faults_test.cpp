@@ -141,6 +141,29 @@ TEST_F(FaultTest, EleventhFrameSizeLeavesACompleteAviOfTheTenStreams) {
         << " written";
 }
 
+// A frame stored as Annex-B that holds no start code, as the first packet of a stream, once
+// made ffmpeg refuse the whole file ("No start code is found"). It now keeps its slot empty.
+TEST_F(FaultTest, StoredFrameWithoutStartCodeDoesNotSpoilTheFile) {
+    if (test::findProgram("ffprobe").empty()) {
+        GTEST_SKIP() << "ffprobe not installed";
+    }
+    recording::RecordingBuilder builder;
+    builder.keyFrame(recording::KIND_H264_KEY, {1, 25, 64, 64}, Bytes(4, 0x42));
+    builder.audio(AUDIO_ENC_PCM16, recording::RATE_CODE_8000, Bytes(640, 0x10));
+    builder.keyFrame(recording::KIND_H264_KEY, {1, 25, 64, 64}, Bytes(300, 0x42));
+    builder.audio(AUDIO_ENC_PCM16, recording::RATE_CODE_8000, Bytes(640, 0x10));
+    useSource(builder.tailFiller().take());
+    ASSERT_EQ(run(fileSourceOpener(), fileSinkFactory()).outcome, CONVERT_OK);
+    const AviCheck check = checkAvi(FileRiffSource(avi.string()));
+    ASSERT_TRUE(check.ok()) << check.error;
+    const test::ProbeResult probe = test::probeAvi(avi, true);
+    EXPECT_EQ(probe.exitCode, 0);
+    EXPECT_EQ(probe.errors, "");
+    EXPECT_TRUE(probe.totals == test::totalsOf(check))
+        << test::describe(probe.totals) << " read, " << test::describe(test::totalsOf(check))
+        << " written";
+}
+
 TEST_F(FaultTest, FailedWriteLeavesNothingAndIsNeverSuccess) {
     useSource(test::syntheticRecording(24, 30000));
     FaultySinkFactory counting(fileSinkFactory());
