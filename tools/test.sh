@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-FUZZ_SECONDS=${FUZZ_SECONDS:-45}
+FUZZ_SECONDS=${FUZZ_SECONDS:-60}
 jobs=$(nproc)
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
