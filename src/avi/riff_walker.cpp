@@ -416,4 +416,28 @@ AviCheck checkAvi(std::span<const std::uint8_t> bytes) {
     return checkAvi(MemoryRiffSource(bytes));
 }
 
+StreamTotalsMap streamTotalsOf(const AviCheck& check) {
+    StreamTotalsMap totals;
+    for (std::uint32_t s = 0; s < check.streams.size(); ++s) {
+        const std::vector<std::uint8_t>& strh = check.streams[s].strh;
+        totals[s].audio = strh.size() >= 4 && std::memcmp(strh.data(), "auds", 4) == 0;
+    }
+    for (const AviIndexedChunk& chunk : check.dataChunks) {
+        if (chunk.size > 0) {
+            ++totals[chunk.stream].packets;
+            totals[chunk.stream].bytes += chunk.size;
+        }
+    }
+    return totals;
+}
+
+std::string describe(const StreamTotalsMap& totals) {
+    std::string text;
+    for (const auto& [stream, t] : totals) {
+        text += (text.empty() ? "" : " ") + std::to_string(stream) + (t.audio ? "a:" : "v:") +
+                std::to_string(t.packets) + "/" + std::to_string(t.bytes) + "B";
+    }
+    return "{" + text + "}";
+}
+
 }  // namespace trunvex

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <map>
 #include <span>
 #include <string>
 #include <vector>
@@ -90,5 +91,20 @@ struct AviCheck {
 // its size, and the indexes must cover every data chunk once, in order.
 [[nodiscard]] AviCheck checkAvi(const RiffSource& source);
 [[nodiscard]] AviCheck checkAvi(std::span<const std::uint8_t> bytes);
+
+// What a reader of the file must find in a stream: a packet per non-empty data chunk and their
+// bytes. Readers cut raw PCM into packets of their own size, so only the bytes of audio count.
+struct StreamTotals {
+    bool audio = false;
+    int packets = 0;
+    std::uint64_t bytes = 0;
+    bool operator==(const StreamTotals& o) const {
+        return audio == o.audio && bytes == o.bytes && (audio || packets == o.packets);
+    }
+};
+using StreamTotalsMap = std::map<std::uint32_t, StreamTotals>;  // by stream index
+[[nodiscard]] StreamTotalsMap streamTotalsOf(const AviCheck& check);
+// "{0v:12/3456B 1a:...}"
+[[nodiscard]] std::string describe(const StreamTotalsMap& totals);
 
 }  // namespace trunvex

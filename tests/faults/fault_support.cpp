@@ -79,30 +79,6 @@ std::vector<std::string> namesIn(const std::filesystem::path& dir) {
     return names;
 }
 
-Totals totalsOf(const AviCheck& check) {
-    Totals totals;
-    for (std::uint32_t s = 0; s < check.streams.size(); ++s) {
-        const Bytes& strh = check.streams[s].strh;
-        totals[s].audio = strh.size() >= 4 && std::memcmp(strh.data(), "auds", 4) == 0;
-    }
-    for (const AviIndexedChunk& chunk : check.dataChunks) {
-        if (chunk.size > 0) {
-            ++totals[chunk.stream].packets;
-            totals[chunk.stream].bytes += chunk.size;
-        }
-    }
-    return totals;
-}
-
-std::string describe(const Totals& totals) {
-    std::string text;
-    for (const auto& [stream, t] : totals) {
-        text += (text.empty() ? "" : " ") + std::to_string(stream) + (t.audio ? "a:" : "v:") +
-                std::to_string(t.packets) + "/" + std::to_string(t.bytes) + "B";
-    }
-    return "{" + text + "}";
-}
-
 ProbeResult probeAvi(const std::filesystem::path& avi, bool skipDecoderMessages) {
     const CommandResult r = runCommand(
         "ffprobe -v error -show_entries stream=index,codec_type:packet=stream_index,size -of csv " +

@@ -56,19 +56,7 @@ struct FileSnapshot {
 // The names in a directory, sorted (hidden ones included: that is where temporary files go).
 [[nodiscard]] std::vector<std::string> namesIn(const std::filesystem::path& dir);
 
-// What a reader must find in a stream: a packet per non-empty data chunk and their bytes.
-// ffmpeg cuts raw PCM into packets of its own size, so only the bytes of audio compare.
-struct StreamTotals {
-    bool audio = false;
-    int packets = 0;
-    std::uint64_t bytes = 0;
-    bool operator==(const StreamTotals& o) const {
-        return audio == o.audio && bytes == o.bytes && (audio || packets == o.packets);
-    }
-};
-using Totals = std::map<std::uint32_t, StreamTotals>;
-[[nodiscard]] Totals totalsOf(const AviCheck& check);
-[[nodiscard]] std::string describe(const Totals& totals);
+using Totals = StreamTotalsMap;
 
 struct ProbeResult {
     int exitCode = -1;

@@ -98,9 +98,9 @@ TEST_F(FaultTest, FailedReadKeepsAPlayableAviOfWhatCameBefore) {
         const test::ProbeResult probe = test::probeAvi(avi);
         EXPECT_EQ(probe.exitCode, 0);
         EXPECT_EQ(probe.errors, "");
-        const test::Totals expected = test::totalsOf(check);
+        const test::Totals expected = streamTotalsOf(check);
         EXPECT_TRUE(probe.totals == expected)
-            << test::describe(probe.totals) << " read, " << test::describe(expected) << " written";
+            << describe(probe.totals) << " read, " << describe(expected) << " written";
         int total = 0;
         for (const auto& [stream, t] : expected) {
             total += t.packets;
@@ -136,9 +136,8 @@ TEST_F(FaultTest, EleventhFrameSizeLeavesACompleteAviOfTheTenStreams) {
     // The frames are noise, which the MPEG-4 decoder rightly complains about.
     const test::ProbeResult probe = test::probeAvi(avi, true);
     EXPECT_EQ(probe.errors, "");
-    EXPECT_TRUE(probe.totals == test::totalsOf(check))
-        << test::describe(probe.totals) << " read, " << test::describe(test::totalsOf(check))
-        << " written";
+    EXPECT_TRUE(probe.totals == streamTotalsOf(check))
+        << describe(probe.totals) << " read, " << describe(streamTotalsOf(check)) << " written";
 }
 
 // A frame stored as Annex-B that holds no start code, as the first packet of a stream, once
@@ -159,9 +158,8 @@ TEST_F(FaultTest, StoredFrameWithoutStartCodeDoesNotSpoilTheFile) {
     const test::ProbeResult probe = test::probeAvi(avi, true);
     EXPECT_EQ(probe.exitCode, 0);
     EXPECT_EQ(probe.errors, "");
-    EXPECT_TRUE(probe.totals == test::totalsOf(check))
-        << test::describe(probe.totals) << " read, " << test::describe(test::totalsOf(check))
-        << " written";
+    EXPECT_TRUE(probe.totals == streamTotalsOf(check))
+        << describe(probe.totals) << " read, " << describe(streamTotalsOf(check)) << " written";
 }
 
 TEST_F(FaultTest, FailedWriteLeavesNothingAndIsNeverSuccess) {

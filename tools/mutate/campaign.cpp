@@ -115,42 +115,7 @@ public:
     void showMessage(std::string_view) override {}
 };
 
-// What a reader must find in each stream: its packets and their bytes.
-struct StreamTotals {
-    bool audio = false;
-    int packets = 0;
-    std::uint64_t bytes = 0;
-    // ffmpeg cuts raw PCM into packets of its own size, so only the bytes of audio count.
-    bool operator==(const StreamTotals& o) const {
-        return audio == o.audio && bytes == o.bytes && (audio || packets == o.packets);
-    }
-};
-using Totals = std::map<std::uint32_t, StreamTotals>;
-
-// One packet per non-empty data chunk (empty chunks are no packets).
-Totals totalsOf(const AviCheck& check) {
-    Totals totals;
-    for (std::uint32_t s = 0; s < check.streams.size(); ++s) {
-        const Bytes& strh = check.streams[s].strh;
-        totals[s].audio = strh.size() >= 4 && std::memcmp(strh.data(), "auds", 4) == 0;
-    }
-    for (const AviIndexedChunk& chunk : check.dataChunks) {
-        if (chunk.size > 0) {
-            ++totals[chunk.stream].packets;
-            totals[chunk.stream].bytes += chunk.size;
-        }
-    }
-    return totals;
-}
-
-std::string describe(const Totals& totals) {
-    std::string text;
-    for (const auto& [stream, t] : totals) {
-        text += (text.empty() ? "" : " ") + std::to_string(stream) + (t.audio ? "a:" : "v:") +
-                std::to_string(t.packets) + "/" + std::to_string(t.bytes) + "B";
-    }
-    return "{" + text + "}";
-}
+using Totals = StreamTotalsMap;
 
 // Messages of the video decoders and parsers (the latter shown as "[NULL @") that ffprobe runs
 // while it probes: they are about the frames' own bytes, which the mutation may have damaged
@@ -292,7 +257,8 @@ CaseResult runCase(const CampaignSettings& settings, ConversionContext& ctx, con
         } else if (inProcess == nullptr || *inProcess != written) {
             problems.emplace_back("the AVI differs from the in-process conversion");
         } else {
-            probe(settings, avi, workDir, totalsOf(check), problems, result.decoderComplaints);
+            probe(settings, avi, workDir, streamTotalsOf(check), problems,
+                  result.decoderComplaints);
         }
     } else if (status >= CONVERT_READ_FAILED && status <= CONVERT_NO_FRAMES) {
         if (earlierAvi ? readBytes(avi) != EARLIER_AVI : aviThere) {
