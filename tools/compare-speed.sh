@@ -50,7 +50,8 @@ for ((r = 0; r < rounds; r++)); do
   samples[ffmpeg]+="$(timed ffmpeg -v error -y -f h264 -i "$work/rec10.h264" -c copy "$work/ff.avi") "
   samples[random]+="$(timed "$cli" -q "$work/random.bin" "$work/random.avi") "
   samples[codes]+="$(timed "$cli" -q "$work/codes.bin" "$work/codes.avi") "
-  rm -f "$work/copy.264"
+  # Both write a new file each round, as a user converting a fresh recording would.
+  rm -f "$work/copy.264" "$work/out.avi"
 done
 declare -A med
 for n in "${names[@]}"; do

@@ -32,13 +32,14 @@ ReadLoopResult feedSource(ConversionContext& ctx, SourceReader& source, RunUi& u
     const std::uint64_t total = source.size();
     std::uint64_t bytesRead = 0;
     for (;;) {
-        const std::int64_t n = source.read(buffer);
+        std::span<const std::uint8_t> chunk;
+        const std::int64_t n = source.readView(buffer, chunk);
         if (n < 0) {
             return {RUN_READ_FAILED, source.errorText()};
         }
         const auto count = static_cast<std::uint32_t>(n);
         bytesRead += count;
-        const RunResult result = processChunk(ctx, buffer.first(count));
+        const RunResult result = processChunk(ctx, chunk);
         ui.showProgress(bytesRead, total);
         if (result != RUN_OK) {
             return {result, ctx.writer.failureText()};
