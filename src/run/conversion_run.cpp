@@ -32,14 +32,13 @@ ReadLoopResult feedSource(ConversionContext& ctx, SourceReader& source, RunUi& u
     const std::uint64_t total = source.size();
     std::uint64_t bytesRead = 0;
     for (;;) {
-        std::span<const std::uint8_t> chunk;
-        const std::int64_t n = source.readView(buffer, chunk);
+        const std::int64_t n = source.read(buffer);
         if (n < 0) {
             return {RUN_READ_FAILED, source.errorText()};
         }
         const auto count = static_cast<std::uint32_t>(n);
         bytesRead += count;
-        const RunResult result = processChunk(ctx, chunk);
+        const RunResult result = processChunk(ctx, buffer.first(count));
         ui.showProgress(bytesRead, total);
         if (result != RUN_OK) {
             return {result, ctx.writer.failureText()};
