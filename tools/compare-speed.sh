@@ -6,17 +6,16 @@
 #   tools/compare-speed.sh [BUILD_DIR] [ROUNDS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build=${1:-build}
+build=${1:-build-release}
 rounds=${2:-7}
 cli=$build/src/cli/trunvex-cli
 maker=$build/tools/mkrecording/trunvex-mkrecording
 work=${TRUNVEX_SPEED_DIR:-$build/speed}
 mkdir -p "$work"
 
-if [ ! -x "$cli" ] || [ ! -x "$maker" ]; then
-  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-  cmake --build "$build" --target trunvex-cli trunvex-mkrecording
-fi
+tools/install-deps.sh
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" --target trunvex-cli trunvex-mkrecording >/dev/null
 
 rec=$work/rec10.264
 if [ ! -f "$rec" ]; then
