@@ -39,7 +39,11 @@ timed() {
   t1=$(now)
   echo $(((t1 - t0) / 1000000))
 }
-median() { sort -n | awk '{a[NR]=$1} END {print (NR%2 ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2)}'; }
+# The median of space-separated numbers.
+median() {
+  tr ' ' '\n' <<<"$1" | grep . | sort -n |
+    awk '{a[NR]=$1} END {print (NR%2 ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2)}'
+}
 
 declare -A samples
 names=(trunvex cp ffmpeg random codes)
@@ -54,7 +58,7 @@ for ((r = 0; r < rounds; r++)); do
 done
 declare -A med
 for n in "${names[@]}"; do
-  med[$n]=$(echo "${samples[$n]}" | tr ' ' '\n' | grep . | median)
+  med[$n]=$(median "${samples[$n]}")
 done
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", (b > 0 ? a / b : 0)}'; }
 
@@ -73,8 +77,8 @@ for ((r = 0; r < 3; r++)); do
   par2+="$(timed "$cli" -q -j 2 "${batch[@]}") "
   rm -f "$work"/batch*.avi
 done
-seq1=$(echo "$seq1" | tr ' ' '\n' | grep . | median)
-par2=$(echo "$par2" | tr ' ' '\n' | grep . | median)
+seq1=$(median "$seq1")
+par2=$(median "$par2")
 
 echo "machine: $(nproc) cores, $(awk '/MemTotal/ {printf "%.0f GiB", $2/1048576}' /proc/meminfo), $(uname -r); $(date -u +%F)"
 echo "recording: $(stat -c %s "$rec") bytes, medians of $rounds interleaved rounds (ms)"

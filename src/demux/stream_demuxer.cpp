@@ -259,6 +259,15 @@ bool writeVideo(ConversionContext& ctx, std::span<const std::uint8_t> frame, boo
     return ctx.writer.writeVideoFrame(frame, isKey);
 }
 
+// A frame no reader could decode keeps its slot as an empty, non-key sample, so later frames
+// keep their times; `counter` tells the recording's description why.
+bool keepSlotEmpty(ConversionContext& ctx, std::uint64_t DemuxStats::*counter) noexcept {
+    if (ctx.stats != nullptr) {
+        ++(ctx.stats->*counter);
+    }
+    return writeVideo(ctx, {}, false);
+}
+
 // An H.264 frame stored as a NAL list (key) or one bare unit (delta), rewritten as Annex-B.
 bool writeRepackedH264(ConversionContext& ctx, std::span<const std::uint8_t> payload,
                        bool isKey) noexcept {
@@ -270,25 +279,21 @@ bool writeRepackedH264(ConversionContext& ctx, std::span<const std::uint8_t> pay
         ctx.repackedLength = ctx.useReferencePaths ? repackNalUnitReference(payload, out)
                                                    : repackNalUnit(payload, out);
     }
-    // A malformed list keeps its slot as an empty sample, so later frames keep their times.
-    if (isKey && ctx.repackedLength == 0 && ctx.stats != nullptr) {
-        ++ctx.stats->malformedKeyFrames;
+    if (isKey && ctx.repackedLength == 0) {
+        return keepSlotEmpty(ctx, &DemuxStats::malformedKeyFrames);
     }
-    return writeVideo(ctx, out.first(ctx.repackedLength), isKey && ctx.repackedLength > 0);
+    return writeVideo(ctx, out.first(ctx.repackedLength), isKey);
 }
 
 // An H.264 frame stored in Annex-B form is written as it is. One without a single start code
 // is not H.264 to any reader, and as a stream's first packet it makes common readers refuse
-// the whole file, so it keeps its slot as an empty non-key sample instead.
+// the whole file.
 bool writeStoredH264(ConversionContext& ctx, std::span<const std::uint8_t> payload,
                      bool isKey) noexcept {
-    if (holdsAnnexBUnit(payload)) {
-        return writeVideo(ctx, payload, isKey);
+    if (!holdsAnnexBUnit(payload)) {
+        return keepSlotEmpty(ctx, &DemuxStats::unreadableStoredFrames);
     }
-    if (ctx.stats != nullptr) {
-        ++ctx.stats->unreadableStoredFrames;
-    }
-    return writeVideo(ctx, {}, false);
+    return writeVideo(ctx, payload, isKey);
 }
 
 bool writeDecodedAudio(ConversionContext& ctx, std::span<const std::uint8_t> payload) noexcept {

@@ -56,12 +56,10 @@ struct FileSnapshot {
 // The names in a directory, sorted (hidden ones included: that is where temporary files go).
 [[nodiscard]] std::vector<std::string> namesIn(const std::filesystem::path& dir);
 
-using Totals = StreamTotalsMap;
-
 struct ProbeResult {
     int exitCode = -1;
-    std::string errors;  // ffprobe -v error's output on stderr
-    Totals totals;       // by stream index, as ffprobe reads them
+    std::string errors;      // ffprobe -v error's output on stderr
+    StreamTotalsMap totals;  // by stream index, as ffprobe reads them
 };
 // ffprobe's reading of every packet of an AVI; callers skip when ffprobe is missing.
 // `skipDecoderMessages`: leave out what the video decoders say about the frames' own bytes

@@ -56,6 +56,19 @@ protected:
         EXPECT_EQ(namesIn(dir), expected);
     }
 
+    // ffprobe, the independent reader, finds exactly what the file holds: exits cleanly,
+    // complains of nothing and reads every packet written. Returns what was written.
+    StreamTotalsMap expectProbeReadsWhatWasWritten(const AviCheck& check,
+                                                   bool skipDecoderMessages = false) {
+        const StreamTotalsMap written = streamTotalsOf(check);
+        const test::ProbeResult probe = test::probeAvi(avi, skipDecoderMessages);
+        EXPECT_EQ(probe.exitCode, 0);
+        EXPECT_EQ(probe.errors, "");
+        EXPECT_TRUE(probe.totals == written)
+            << describe(probe.totals) << " read, " << describe(written) << " written";
+        return written;
+    }
+
     ConversionContext ctx;
     test::SilentUi ui;
     fs::path dir, source, avi;
@@ -95,12 +108,7 @@ TEST_F(FaultTest, FailedReadKeepsAPlayableAviOfWhatCameBefore) {
         }
         const AviCheck check = checkAvi(FileRiffSource(avi.string()));
         ASSERT_TRUE(check.ok()) << check.error;
-        const test::ProbeResult probe = test::probeAvi(avi);
-        EXPECT_EQ(probe.exitCode, 0);
-        EXPECT_EQ(probe.errors, "");
-        const test::Totals expected = streamTotalsOf(check);
-        EXPECT_TRUE(probe.totals == expected)
-            << describe(probe.totals) << " read, " << describe(expected) << " written";
+        const StreamTotalsMap expected = expectProbeReadsWhatWasWritten(check);
         int total = 0;
         for (const auto& [stream, t] : expected) {
             total += t.packets;
@@ -134,10 +142,7 @@ TEST_F(FaultTest, EleventhFrameSizeLeavesACompleteAviOfTheTenStreams) {
         GTEST_SKIP() << "ffprobe not installed";
     }
     // The frames are noise, which the MPEG-4 decoder rightly complains about.
-    const test::ProbeResult probe = test::probeAvi(avi, true);
-    EXPECT_EQ(probe.errors, "");
-    EXPECT_TRUE(probe.totals == streamTotalsOf(check))
-        << describe(probe.totals) << " read, " << describe(streamTotalsOf(check)) << " written";
+    expectProbeReadsWhatWasWritten(check, true);
 }
 
 // A frame stored as Annex-B that holds no start code, as the first packet of a stream, once
@@ -155,11 +160,7 @@ TEST_F(FaultTest, StoredFrameWithoutStartCodeDoesNotSpoilTheFile) {
     ASSERT_EQ(run(fileSourceOpener(), fileSinkFactory()).outcome, CONVERT_OK);
     const AviCheck check = checkAvi(FileRiffSource(avi.string()));
     ASSERT_TRUE(check.ok()) << check.error;
-    const test::ProbeResult probe = test::probeAvi(avi, true);
-    EXPECT_EQ(probe.exitCode, 0);
-    EXPECT_EQ(probe.errors, "");
-    EXPECT_TRUE(probe.totals == streamTotalsOf(check))
-        << describe(probe.totals) << " read, " << describe(streamTotalsOf(check)) << " written";
+    expectProbeReadsWhatWasWritten(check, true);
 }
 
 TEST_F(FaultTest, FailedWriteLeavesNothingAndIsNeverSuccess) {

@@ -16,8 +16,8 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 namespace fs = std::filesystem;
 
-// Sizes around the 64 KiB chunks and larger ones.
-constexpr std::size_t BLOCK = std::size_t{256} << 10;
+constexpr std::size_t CHUNK = 65536;
+constexpr std::size_t LARGE = 4 * CHUNK;
 
 class FileSourceTest : public ::testing::Test {
 protected:
@@ -64,9 +64,9 @@ Bytes readAll(SourceReader& reader, std::size_t request) {
 }
 
 TEST_F(FileSourceTest, EveryByteComesInOrderWhateverTheSizes) {
-    const std::size_t sizes[] = {0,     1,         65535,     65536,         65537,  BLOCK - 1,
-                                 BLOCK, BLOCK + 1, 8 * BLOCK, 8 * BLOCK + 5, 3000001};
-    const std::size_t requests[] = {65536, 1000, 65537, 1};
+    const std::size_t sizes[] = {0,     1,         CHUNK - 1, CHUNK,         CHUNK + 1, LARGE - 1,
+                                 LARGE, LARGE + 1, 8 * LARGE, 8 * LARGE + 5, 3000001};
+    const std::size_t requests[] = {CHUNK, 1000, CHUNK + 1, 1};
     for (const std::size_t size : sizes) {
         const Bytes bytes = numbered(size);
         const fs::path path = write(bytes);
@@ -85,7 +85,7 @@ TEST_F(FileSourceTest, EveryByteComesInOrderWhateverTheSizes) {
 }
 
 // A pipe gives its bytes in whatever pieces the writer makes; reads still come back full.
-TEST_F(FileSourceTest, PipesAreReadWithoutReadAhead) {
+TEST_F(FileSourceTest, PipesComeBackInFullReads) {
     const fs::path fifo = dir / "fifo";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const Bytes bytes = numbered(100000);
@@ -97,7 +97,7 @@ TEST_F(FileSourceTest, PipesAreReadWithoutReadAhead) {
     const auto reader = fileSourceOpener().open(fifo.string());
     ASSERT_NE(reader, nullptr);
     EXPECT_EQ(reader->size(), 0u);
-    EXPECT_TRUE(readAll(*reader, 65536) == bytes);
+    EXPECT_TRUE(readAll(*reader, CHUNK) == bytes);
     writer.join();
 }
 

@@ -115,8 +115,6 @@ public:
     void showMessage(std::string_view) override {}
 };
 
-using Totals = StreamTotalsMap;
-
 // Messages of the video decoders and parsers (the latter shown as "[NULL @") that ffprobe runs
 // while it probes: they are about the frames' own bytes, which the mutation may have damaged
 // and the converter passes on as they are.
@@ -146,7 +144,8 @@ std::string readerErrors(const std::string& output, bool& decoderComplaints) {
 
 // ffprobe reads every packet of the AVI; problems go to `problems`.
 void probe(const CampaignSettings& settings, const fs::path& avi, const fs::path& scratch,
-           const Totals& expected, std::vector<std::string>& problems, bool& decoderComplaints) {
+           const StreamTotalsMap& expected, std::vector<std::string>& problems,
+           bool& decoderComplaints) {
     const fs::path out = scratch / "ffprobe.out";
     const fs::path err = scratch / "ffprobe.err";
     const ChildResult r =
@@ -160,7 +159,7 @@ void probe(const CampaignSettings& settings, const fs::path& avi, const fs::path
     if (!errors.empty()) {
         problems.push_back("ffprobe reports: " + errors.substr(0, 300));
     }
-    Totals found;
+    StreamTotalsMap found;
     std::istringstream lines(readText(out));
     for (std::string line; std::getline(lines, line);) {
         unsigned stream = 0;
