@@ -6,7 +6,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   qt6-base-dev fonts-wqy-microhei
   libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev
-  ffmpeg mediainfo
+  ffmpeg mediainfo time
   clang clang-format libclang-rt-14-dev
 )
 
