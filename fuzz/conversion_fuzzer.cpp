@@ -12,7 +12,7 @@
 #include "avi/test_sinks.h"
 #include "fuzz_check.h"
 #include "run/conversion_run.h"
-#include "run/source_reader.h"
+#include "platform/source_reader.h"
 
 namespace {
 

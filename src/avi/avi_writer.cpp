@@ -50,7 +50,7 @@ std::array<std::uint8_t, WAVEFORMATEX_BYTES> formatBytes(const WAVEFORMATEX& f) 
 
 }  // namespace
 
-AviWriter::AviWriter() noexcept : sinkFactory(&fileSinkFactory()) {}
+AviWriter::AviWriter() noexcept = default;
 
 AviWriter::~AviWriter() {
     abandonOutput();
@@ -75,6 +75,11 @@ void AviWriter::resetOutput() noexcept {
 
 bool AviWriter::openOutputFile() noexcept {
     std::string reason;
+    if (sinkFactory == nullptr) {
+        // The run names where output goes before it feeds any chunk.
+        lastFailure = "No output destination";
+        return false;
+    }
     aviFile = AviFile::open(*sinkFactory, outputPath, fileLimits, reason);
     if (aviFile == nullptr) {
         lastFailure = reason;

@@ -98,7 +98,7 @@ private:
     void describeAudioStream(std::uint32_t frameRate) noexcept;
 
     std::string outputPath;
-    SinkFactory* sinkFactory;
+    SinkFactory* sinkFactory = nullptr;
     AviFileLimits fileLimits;
     std::string lastFailure;
     bool writeFailed = false;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/file_sink.h"
+
 namespace trunvex {
 
 std::string errorNumberText(int error) {

@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "cli/progress_bar.h"
-#include "run/source_reader.h"
+#include "platform/source_file.h"
 
 namespace trunvex {
 namespace {

@@ -4,8 +4,8 @@
 
 #include "avi/null_sink.h"
 #include "cli/batch.h"
+#include "platform/source_file.h"
 #include "run/conversion_run.h"
-#include "run/source_reader.h"
 
 namespace trunvex {
 namespace {

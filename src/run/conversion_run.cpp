@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
-#include "avi/byte_sink.h"
 #include "demux/stream_demuxer.h"
+#include "platform/file_sink.h"
+#include "platform/source_file.h"
 #include "run/run_messages.h"
-#include "run/source_reader.h"
 
 namespace trunvex {
 namespace {

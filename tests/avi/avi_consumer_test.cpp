@@ -11,12 +11,18 @@
 
 #include "avi/avi_writer.h"
 #include "avi_test_support.h"
+#include "platform/file_sink.h"
 
 namespace trunvex {
 namespace {
 
 using avitest::quote;
 using avitest::run;
+
+// A writer whose output goes to real files, as the program's does.
+struct FileAviWriter : AviWriter {
+    FileAviWriter() noexcept { setSinkFactory(fileSinkFactory()); }
+};
 
 struct Packet {
     int stream = 0;
@@ -105,7 +111,7 @@ protected:
 
     std::filesystem::path dir;
     avitest::Clip h264;
-    AviWriter writer;
+    FileAviWriter writer;
 };
 
 // Two video streams of different kinds and sizes with 8-bit audio between them: the table,
@@ -218,7 +224,7 @@ TEST(AviLarge, PastFourGiBStaysReadableAndSeekable) {
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        AviWriter writer;
+        FileAviWriter writer;
         writer.setOutputPath(path);
         writer.resetOutput();
         const std::vector<std::uint8_t> audio = avitest::frameBytes(1280, 3);
@@ -280,7 +286,7 @@ TEST(AviProcess, KilledRunLeavesTheEarlierFile) {
     ASSERT_GE(child, 0);
     if (child == 0) {
         close(ready[0]);
-        AviWriter writer;
+        FileAviWriter writer;
         writer.setOutputPath(path.string());
         writer.resetOutput();
         if (!writer.selectVideoStream(VIDEO_KIND_H264, 64, 64, 25)) {

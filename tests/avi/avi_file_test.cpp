@@ -8,6 +8,7 @@
 #include "avi/avi_writer.h"
 #include "avi_test_support.h"
 #include "common/bytes.h"
+#include "platform/file_sink.h"
 
 namespace trunvex {
 namespace {

@@ -11,8 +11,9 @@
 #include <cstring>
 #include <thread>
 
-#include "avi/byte_sink.h"
 #include "faults/fault_support.h"
+#include "platform/file_sink.h"
+#include "platform/source_file.h"
 #include "run/run_messages.h"
 #include "support/test_support.h"
 

@@ -14,7 +14,7 @@
 
 #include "avi/riff_walker.h"
 #include "run/conversion_run.h"
-#include "run/source_reader.h"
+#include "platform/source_reader.h"
 
 namespace trunvex::test {
 

@@ -12,6 +12,8 @@
 #include "avi/test_sinks.h"
 #include "faults/fault_support.h"
 #include "mkrecording/recording_builder.h"
+#include "platform/file_sink.h"
+#include "platform/source_file.h"
 #include "run/run_messages.h"
 #include "support/test_support.h"
 

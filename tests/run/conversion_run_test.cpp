@@ -9,7 +9,7 @@
 #include "avi/test_sinks.h"
 #include "mkrecording/recording_builder.h"
 #include "run/run_messages.h"
-#include "run/source_reader.h"
+#include "platform/source_reader.h"
 
 namespace trunvex {
 namespace {

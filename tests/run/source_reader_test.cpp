@@ -1,4 +1,4 @@
-#include "run/source_reader.h"
+#include "platform/source_file.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

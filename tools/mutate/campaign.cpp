@@ -17,8 +17,8 @@
 #include "avi/byte_sink.h"
 #include "avi/riff_walker.h"
 #include "avi/test_sinks.h"
+#include "platform/source_file.h"
 #include "run/conversion_run.h"
-#include "run/source_reader.h"
 
 extern char** environ;
 

@@ -27,7 +27,4 @@ public:
     [[nodiscard]] virtual std::unique_ptr<SourceReader> open(const std::string& path) noexcept = 0;
 };
 
-// The program's opener: plain files.
-SourceOpener& fileSourceOpener() noexcept;
-
 }  // namespace trunvex

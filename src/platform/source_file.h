@@ -1,0 +1,10 @@
+#pragma once
+
+#include "platform/source_reader.h"
+
+namespace trunvex {
+
+// The program's opener: plain files.
+SourceOpener& fileSourceOpener() noexcept;
+
+}  // namespace trunvex
