@@ -11,8 +11,8 @@
 #include "avi/riff_walker.h"
 #include "avi/test_sinks.h"
 #include "fuzz_check.h"
-#include "run/conversion_run.h"
 #include "platform/source_reader.h"
+#include "run/conversion_run.h"
 
 namespace {
 
@@ -23,7 +23,7 @@ using fuzzing::check;
 class InputSource final : public SourceOpener {
 public:
     std::span<const std::uint8_t> bytes;
-    std::unique_ptr<SourceReader> open(const std::string&) noexcept override {
+    std::unique_ptr<SourceReader> open(const std::string&, std::string&) noexcept override {
         return std::make_unique<Reader>(bytes);
     }
 

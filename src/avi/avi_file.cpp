@@ -12,9 +12,8 @@ using namespace avi_layout;
 
 AviFile* AviFile::open(SinkFactory& factory, const std::string& path, const AviFileLimits& limits,
                        std::string& failure) noexcept {
-    std::unique_ptr<ByteSink> output = factory.open(path);
+    std::unique_ptr<ByteSink> output = factory.open(path, failure);
     if (!output) {
-        failure = factory.errorText();
         return nullptr;
     }
     std::unique_ptr<AviFile> file(new (std::nothrow) AviFile());

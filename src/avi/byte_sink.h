@@ -37,12 +37,13 @@ public:
 };
 
 // Opens sinks for output paths. The program uses files; tests use memory or inject faults.
+// A factory keeps nothing of a run: one factory serves runs on several threads at once.
 class SinkFactory {
 public:
     virtual ~SinkFactory() = default;
-    // Null when the path cannot be written; errorText() then says why.
-    [[nodiscard]] virtual std::unique_ptr<ByteSink> open(const std::string& path) noexcept = 0;
-    [[nodiscard]] virtual std::string errorText() const = 0;
+    // Null when the path cannot be written; `failure` then says why in the system's words.
+    [[nodiscard]] virtual std::unique_ptr<ByteSink> open(const std::string& path,
+                                                         std::string& failure) noexcept = 0;
 };
 
 }  // namespace trunvex

@@ -29,8 +29,12 @@ private:
 
 }  // namespace
 
-std::unique_ptr<ByteSink> NullSinkFactory::open(const std::string&) noexcept {
-    return std::unique_ptr<ByteSink>(new (std::nothrow) NullSink());
+std::unique_ptr<ByteSink> NullSinkFactory::open(const std::string&, std::string& failure) noexcept {
+    std::unique_ptr<ByteSink> sink(new (std::nothrow) NullSink());
+    if (!sink) {
+        failure = "Cannot allocate memory";
+    }
+    return sink;
 }
 
 }  // namespace trunvex

@@ -7,8 +7,7 @@ namespace trunvex {
 // Sinks that keep nothing: for describing a recording without writing a file.
 class NullSinkFactory final : public SinkFactory {
 public:
-    std::unique_ptr<ByteSink> open(const std::string& path) noexcept override;
-    std::string errorText() const override { return {}; }
+    std::unique_ptr<ByteSink> open(const std::string& path, std::string& failure) noexcept override;
 };
 
 }  // namespace trunvex

@@ -59,7 +59,7 @@ void MemorySink::discard() noexcept {
     }
 }
 
-std::unique_ptr<ByteSink> MemorySinkFactory::open(const std::string& path) noexcept {
+std::unique_ptr<ByteSink> MemorySinkFactory::open(const std::string& path, std::string&) noexcept {
     return std::make_unique<MemorySink>(*this, path);
 }
 
@@ -128,23 +128,18 @@ private:
 
 FaultySinkFactory::FaultySinkFactory() noexcept : innerFactory(&fileSinkFactory()) {}
 
-std::unique_ptr<ByteSink> FaultySinkFactory::open(const std::string& path) noexcept {
+std::unique_ptr<ByteSink> FaultySinkFactory::open(const std::string& path,
+                                                  std::string& failure) noexcept {
     ++opens;
-    failure.clear();
     if (failOpen) {
         failure = errorNumberText(errorNumber);
         return nullptr;
     }
-    std::unique_ptr<ByteSink> inner = innerFactory->open(path);
+    std::unique_ptr<ByteSink> inner = innerFactory->open(path, failure);
     if (!inner) {
-        failure = innerFactory->errorText();
         return nullptr;
     }
     return std::make_unique<FaultySink>(*this, std::move(inner));
-}
-
-std::string FaultySinkFactory::errorText() const {
-    return failure;
 }
 
 }  // namespace trunvex

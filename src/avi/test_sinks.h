@@ -18,8 +18,8 @@ namespace trunvex {
 // a discarded sink leaves the earlier bytes of its path (if any) as they were.
 class MemorySinkFactory final : public SinkFactory {
 public:
-    [[nodiscard]] std::unique_ptr<ByteSink> open(const std::string& path) noexcept override;
-    [[nodiscard]] std::string errorText() const override { return {}; }
+    [[nodiscard]] std::unique_ptr<ByteSink> open(const std::string& path,
+                                                 std::string& failure) noexcept override;
 
     // The committed bytes of path, or null when nothing was committed there.
     [[nodiscard]] const std::vector<std::uint8_t>* find(const std::string& path) const;
@@ -65,8 +65,8 @@ public:
     FaultySinkFactory() noexcept;
     explicit FaultySinkFactory(SinkFactory& inner) noexcept : innerFactory(&inner) {}
 
-    [[nodiscard]] std::unique_ptr<ByteSink> open(const std::string& path) noexcept override;
-    [[nodiscard]] std::string errorText() const override;
+    [[nodiscard]] std::unique_ptr<ByteSink> open(const std::string& path,
+                                                 std::string& failure) noexcept override;
 
     bool failOpen = false;
     std::uint64_t failWriteAt = 0;  // 0: never
@@ -80,7 +80,6 @@ public:
 
 private:
     SinkFactory* innerFactory;
-    std::string failure;
 };
 
 // The system's words for an errno value.

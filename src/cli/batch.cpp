@@ -48,7 +48,8 @@ JobResult convertOne(ConversionContext& ctx, const BatchJob& job, ProgressBar* b
 std::uint64_t totalSourceBytes(const std::vector<BatchJob>& jobs) {
     std::uint64_t total = 0;
     for (const BatchJob& job : jobs) {
-        if (auto source = fileSourceOpener().open(job.source)) {
+        std::string ignored;
+        if (auto source = fileSourceOpener().open(job.source, ignored)) {
             total += source->size();
         }
     }

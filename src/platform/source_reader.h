@@ -23,8 +23,10 @@ public:
 class SourceOpener {
 public:
     virtual ~SourceOpener() = default;
-    // Null when the path is missing, unreadable or not a regular file.
-    [[nodiscard]] virtual std::unique_ptr<SourceReader> open(const std::string& path) noexcept = 0;
+    // Null when the path is missing, unreadable or not a regular file; `failure` then says
+    // why in the system's words.
+    [[nodiscard]] virtual std::unique_ptr<SourceReader> open(const std::string& path,
+                                                             std::string& failure) noexcept = 0;
 };
 
 }  // namespace trunvex

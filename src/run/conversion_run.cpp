@@ -102,7 +102,7 @@ ConvertReport convertRecording(ConversionContext& ctx, const std::string& source
     if (sourcePath.empty() || aviPath.empty()) {
         return finish(CONVERT_PATH_EMPTY);
     }
-    std::unique_ptr<SourceReader> source = sources.open(sourcePath);
+    std::unique_ptr<SourceReader> source = sources.open(sourcePath, report.systemReason);
     if (!source) {
         return finish(CONVERT_SOURCE_OPEN_FAILED);
     }

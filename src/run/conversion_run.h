@@ -42,7 +42,8 @@ enum ConvertOutcome : std::int32_t {
 
 struct ConvertReport {
     ConvertOutcome outcome = CONVERT_OK;
-    // The system's reason behind a failed read or output, empty otherwise.
+    // The system's reason behind a source that could not be opened, a failed read or output;
+    // empty otherwise.
     std::string systemReason;
 };
 

@@ -291,6 +291,10 @@ class FileSinkTest : public ::testing::Test {
 protected:
     void SetUp() override { dir = avitest::scratchDir("file_sink"); }
     void TearDown() override { std::filesystem::remove_all(dir); }
+    std::unique_ptr<ByteSink> openSink(const std::filesystem::path& path) {
+        std::string failure;
+        return fileSinkFactory().open(path.string(), failure);
+    }
     std::filesystem::path dir;
 };
 
@@ -298,7 +302,7 @@ protected:
 // past the buffer's end, with back-patching: the file holds exactly what was written.
 TEST_F(FileSinkTest, WritesWhatItWasGiven) {
     const auto path = dir / "data.bin";
-    std::unique_ptr<ByteSink> sink = fileSinkFactory().open(path.string());
+    std::unique_ptr<ByteSink> sink = openSink(path);
     ASSERT_NE(sink, nullptr);
     const auto hidden = avitest::hiddenFiles(dir);
     ASSERT_EQ(hidden.size(), 1U);
@@ -339,7 +343,7 @@ TEST_F(FileSinkTest, WritesWhatItWasGiven) {
 TEST_F(FileSinkTest, DiscardKeepsTheEarlierFile) {
     const auto path = dir / "keep.avi";
     { std::ofstream(path) << "earlier"; }
-    std::unique_ptr<ByteSink> sink = fileSinkFactory().open(path.string());
+    std::unique_ptr<ByteSink> sink = openSink(path);
     ASSERT_NE(sink, nullptr);
     ASSERT_TRUE(sink->write(frameBytes(2000000, 1)));
     sink->discard();
@@ -348,13 +352,13 @@ TEST_F(FileSinkTest, DiscardKeepsTheEarlierFile) {
               (std::vector<std::uint8_t>{'e', 'a', 'r', 'l', 'i', 'e', 'r'}));
     EXPECT_TRUE(avitest::hiddenFiles(dir).empty());
     // Destroying a sink that was never committed discards it too.
-    ASSERT_TRUE(fileSinkFactory().open(path.string())->write(frameBytes(10, 1)));
+    ASSERT_TRUE(openSink(path)->write(frameBytes(10, 1)));
     EXPECT_TRUE(avitest::hiddenFiles(dir).empty());
 }
 
 TEST_F(FileSinkTest, CommitOntoADirectoryFailsCleanly) {
     const auto path = dir / "late.avi";
-    std::unique_ptr<ByteSink> sink = fileSinkFactory().open(path.string());
+    std::unique_ptr<ByteSink> sink = openSink(path);
     ASSERT_NE(sink, nullptr);
     ASSERT_TRUE(sink->write(frameBytes(100, 1)));
     std::filesystem::create_directory(path);

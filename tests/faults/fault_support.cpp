@@ -48,8 +48,9 @@ private:
 
 }  // namespace
 
-std::unique_ptr<SourceReader> FaultySourceOpener::open(const std::string& path) noexcept {
-    std::unique_ptr<SourceReader> reader = inner.open(path);
+std::unique_ptr<SourceReader> FaultySourceOpener::open(const std::string& path,
+                                                       std::string& failure) noexcept {
+    std::unique_ptr<SourceReader> reader = inner.open(path, failure);
     if (!reader) {
         return nullptr;
     }

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "avi/riff_walker.h"
-#include "run/conversion_run.h"
 #include "platform/source_reader.h"
+#include "run/conversion_run.h"
 
 namespace trunvex::test {
 
@@ -33,7 +33,8 @@ public:
 class FaultySourceOpener final : public SourceOpener {
 public:
     explicit FaultySourceOpener(SourceOpener& innerOpener) : inner(innerOpener) {}
-    std::unique_ptr<SourceReader> open(const std::string& path) noexcept override;
+    std::unique_ptr<SourceReader> open(const std::string& path,
+                                       std::string& failure) noexcept override;
 
     int failAtRead = 0;   // 0: never
     int errorNumber = 5;  // EIO

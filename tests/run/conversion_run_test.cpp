@@ -8,8 +8,8 @@
 
 #include "avi/test_sinks.h"
 #include "mkrecording/recording_builder.h"
-#include "run/run_messages.h"
 #include "platform/source_reader.h"
+#include "run/run_messages.h"
 
 namespace trunvex {
 namespace {
@@ -33,8 +33,10 @@ class MemorySourceOpener final : public SourceOpener {
 public:
     explicit MemorySourceOpener(Bytes content) : bytes(std::move(content)) {}
 
-    std::unique_ptr<SourceReader> open(const std::string& path) noexcept override {
+    std::unique_ptr<SourceReader> open(const std::string& path,
+                                       std::string& failure) noexcept override {
         if (path == "missing") {
+            failure = "No such file or directory";
             return nullptr;
         }
         return std::make_unique<Reader>(*this);

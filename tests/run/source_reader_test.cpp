@@ -1,14 +1,16 @@
-#include "platform/source_file.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "platform/source_file.h"
 
 namespace trunvex {
 namespace {
@@ -26,6 +28,10 @@ protected:
         fs::create_directories(dir);
     }
     void TearDown() override { fs::remove_all(dir); }
+    static std::unique_ptr<SourceReader> openSource(const fs::path& path) {
+        std::string failure;
+        return fileSourceOpener().open(path.string(), failure);
+    }
 
     fs::path write(const Bytes& bytes) {
         const fs::path path = dir / "rec.264";
@@ -76,7 +82,7 @@ TEST_F(FileSourceTest, EveryByteComesInOrderWhateverTheSizes) {
             }
             SCOPED_TRACE("size " + std::to_string(size) + ", requests of " +
                          std::to_string(request));
-            const auto reader = fileSourceOpener().open(path.string());
+            const auto reader = openSource(path);
             ASSERT_NE(reader, nullptr);
             EXPECT_EQ(reader->size(), size);
             EXPECT_TRUE(readAll(*reader, request) == bytes);
@@ -94,11 +100,29 @@ TEST_F(FileSourceTest, PipesComeBackInFullReads) {
             .write(reinterpret_cast<const char*>(bytes.data()),
                    static_cast<std::streamsize>(bytes.size()));
     });
-    const auto reader = fileSourceOpener().open(fifo.string());
+    const auto reader = openSource(fifo);
     ASSERT_NE(reader, nullptr);
     EXPECT_EQ(reader->size(), 0u);
     EXPECT_TRUE(readAll(*reader, CHUNK) == bytes);
     writer.join();
+}
+
+// A source that cannot be opened says why, in the system's words.
+TEST_F(FileSourceTest, RefusalsSayWhy) {
+    struct Case {
+        fs::path path;
+        std::string reason;
+    };
+    const Case cases[] = {
+        {dir / "missing.264", std::strerror(ENOENT)},
+        {dir, std::strerror(EISDIR)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path.string());
+        std::string failure;
+        EXPECT_EQ(fileSourceOpener().open(c.path.string(), failure), nullptr);
+        EXPECT_EQ(failure, c.reason);
+    }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -237,21 +238,21 @@ private:
 
 class FileSinkFactory final : public SinkFactory {
 public:
-    std::unique_ptr<ByteSink> open(const std::string& path) noexcept override {
-        failure.clear();
+    std::unique_ptr<ByteSink> open(const std::string& path,
+                                   std::string& failure) noexcept override {
         std::string directory;
         std::string name;
         splitPath(path, directory, name);
         if (name.empty() || name == "." || name == "..") {
-            return refuse(path.empty() ? ENOENT : EISDIR);
+            return refuse(failure, path.empty() ? ENOENT : EISDIR);
         }
         struct stat existing {};
         if (stat(path.c_str(), &existing) == 0 && S_ISDIR(existing.st_mode)) {
-            return refuse(EISDIR);
+            return refuse(failure, EISDIR);
         }
         std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[WRITE_BUFFER_BYTES]);
         if (!buffer) {
-            return refuse(ENOMEM);
+            return refuse(failure, ENOMEM);
         }
         const std::string prefix = temporaryPrefixFor(path);
         for (int attempt = 0; attempt < CREATE_ATTEMPTS; ++attempt) {
@@ -264,21 +265,19 @@ public:
                 if (!sink) {
                     close(fd);
                     unlink(temporary.c_str());
-                    return refuse(ENOMEM);
+                    return refuse(failure, ENOMEM);
                 }
                 return sink;
             }
             if (errno != EEXIST) {
-                return refuse(errno);
+                return refuse(failure, errno);
             }
         }
-        return refuse(EEXIST);
+        return refuse(failure, EEXIST);
     }
 
-    std::string errorText() const override { return failure; }
-
 private:
-    std::unique_ptr<ByteSink> refuse(int error) {
+    static std::unique_ptr<ByteSink> refuse(std::string& failure, int error) {
         failure = systemText(error);
         return nullptr;
     }
@@ -292,8 +291,7 @@ private:
         return text.data();
     }
 
-    std::string failure;
-    unsigned long serial = 0;
+    std::atomic<unsigned long> serial{0};
 };
 
 }  // namespace

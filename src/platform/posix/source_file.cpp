@@ -61,19 +61,32 @@ private:
 
 class FileSourceOpener final : public SourceOpener {
 public:
-    std::unique_ptr<SourceReader> open(const std::string& path) noexcept override {
+    std::unique_ptr<SourceReader> open(const std::string& path,
+                                       std::string& failure) noexcept override {
         const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) {
+            failure = std::strerror(errno);
             return nullptr;
         }
         struct stat info {};
+        if (::fstat(fd, &info) != 0) {
+            failure = std::strerror(errno);
+            ::close(fd);
+            return nullptr;
+        }
         // A directory opens for reading on POSIX but is no recording.
-        if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+        if (S_ISDIR(info.st_mode)) {
+            failure = std::strerror(EISDIR);
             ::close(fd);
             return nullptr;
         }
         ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-        return std::unique_ptr<SourceReader>(new (std::nothrow) FileSourceReader(fd, info));
+        std::unique_ptr<SourceReader> reader(new (std::nothrow) FileSourceReader(fd, info));
+        if (!reader) {
+            failure = std::strerror(ENOMEM);
+            ::close(fd);
+        }
+        return reader;
     }
 };
 
