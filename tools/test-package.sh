@@ -158,6 +158,32 @@ bash_completion() {
   complete_words trunvex-cli --output '' | grep -qx old.avi || fail "--output takes any file"
 }
 
+# Options the program may gain complete from its --help alone: a stand-in program lists a
+# choice, a folder and a number the way the option parser prints them.
+completion_follows_help() {
+  mkdir -p "$work/stand-in" "$work/cwd/folder"
+  touch "$work/cwd/notes.txt"
+  cat >"$work/stand-in/trunvex-cli" <<'EOF'
+#!/bin/sh
+cat <<'HELP'
+Options:
+  -r,--recursive              descend into folders
+  --hash TEXT:{md5,sha256} Excludes: --info
+                              checksum to print
+  --output-dir TEXT           folder for the AVI files
+  --shard UINT:UINT in [1 - 8]
+                              - this part of the work
+HELP
+EOF
+  chmod +x "$work/stand-in/trunvex-cli"
+  local PATH=$work/stand-in:$PATH
+  [ "$(complete_words trunvex-cli -)" = "$(printf '%s\n' -r --recursive --hash --output-dir --shard |
+    sort)" ] || fail "options offered: $(complete_words trunvex-cli -)"
+  [ "$(complete_words trunvex-cli --hash s)" = sha256 ] || fail "--hash s: no sha256"
+  [ "$(complete_words trunvex-cli --output-dir '')" = folder ] || fail "--output-dir: not folders"
+  [ -z "$(complete_words trunvex-cli --shard '')" ] || fail "--shard takes a number"
+}
+
 purge_package() {
   purge
   ! installed || fail "trunvex is still installed"
@@ -167,7 +193,7 @@ purge_package() {
 nothing_left() {
   local path left=0
   while IFS= read -r path; do
-    [ "$path" != /. ] && [ -e "$path" ] || continue
+    if [ "$path" = /. ] || [ ! -e "$path" ]; then continue; fi
     if [ -d "$path" ] && grep -qxF "$path" "$work/folders-before"; then continue; fi
     echo "left behind: $path"
     left=1
@@ -190,6 +216,7 @@ check "installed trunvex-cli converts the sample" converts_sample
 check "manual pages found by man" manual_pages
 check "desktop entry, icon and AppStream data" desktop_entry
 check "bash completion loaded and working" bash_completion
+check "bash completion follows the options --help lists" completion_follows_help
 must "package purged" purge_package
 check "nothing of the package left" nothing_left
 [ "$failed" -eq 0 ]
