@@ -1,4 +1,4 @@
-#include "ui/converter_dialog.h"
+#include "ui/qt/converter_dialog.h"
 
 #include <QAction>
 #include <QApplication>
@@ -18,8 +18,8 @@
 #include <memory>
 
 #include "run/run_messages.h"
-#include "ui/file_chooser.h"
-#include "ui/message_box.h"
+#include "ui/qt/file_chooser.h"
+#include "ui/qt/message_box.h"
 #include "ui_tests.h"
 
 using namespace trunvex;
@@ -149,7 +149,7 @@ private slots:
         QVERIFY(aviBox().isEmpty());
         QCOMPARE(sourceBox(), QStringLiteral("/rec/cam1.264"));
         click("IDC_CONVERT");
-        QCOMPARE(messages, QStringList{text(MSG_PATH_EMPTY)});
+        QTRY_COMPARE(messages, QStringList{text(MSG_PATH_EMPTY)});
         QCOMPARE(button("IDC_CONVERT")->text(), text(CAPTION_CONVERT));
     }
 
@@ -281,7 +281,7 @@ private slots:
         });
         click("IDC_CONVERT");
 
-        QCOMPARE(messages, QStringList{text(MSG_SUCCEEDED)});
+        QTRY_COMPARE_WITH_TIMEOUT(messages, QStringList{text(MSG_SUCCEEDED)}, 20000);
         QCOMPARE(captionAtMessage, text(CAPTION_CONVERT));
         QVERIFY(!captionsDuringRun.isEmpty());
         QCOMPARE(captionsDuringRun.count(text(CAPTION_WAIT)), captionsDuringRun.size());
