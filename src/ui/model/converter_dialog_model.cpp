@@ -15,9 +15,10 @@
 namespace trunvex {
 namespace {
 
-// The progress bar moves at most this often, so that a fast run does not flood the
-// user-interface thread with steps nobody can see.
-constexpr std::chrono::milliseconds PROGRESS_INTERVAL{50};
+// The progress bar moves at most once per frame of a 60 Hz display, and only when the
+// percentage changed, so that a fast run does not flood the user-interface thread with steps
+// nobody can see: at most 101 steps a run.
+constexpr std::chrono::milliseconds PROGRESS_INTERVAL{16};
 
 // Only regular files are recordings. Opening a FIFO that has no writer blocks until one
 // appears, and a device may never end; both are refused before anything is opened, with the

@@ -127,7 +127,6 @@ ConverterDialog::ConverterDialog(QWidget* parent)
 ConverterDialog::~ConverterDialog() {
     // The run reports through this object; it must have ended before the object goes.
     dialogModel.waitForRun();
-    QApplication::instance()->removeEventFilter(inputBlocker);
 }
 
 void ConverterDialog::DoDataExchange(DataExchange& exchange) {
@@ -229,10 +228,11 @@ void ConverterDialog::showProgress(const RunProgress& progress) {
 }
 
 void ConverterDialog::setBusy(bool busy) {
+    // The blocker is the dialog's child: the application forgets it when it goes.
     if (busy) {
-        QApplication::instance()->installEventFilter(inputBlocker);
+        QCoreApplication::instance()->installEventFilter(inputBlocker);
     } else {
-        QApplication::instance()->removeEventFilter(inputBlocker);
+        QCoreApplication::instance()->removeEventFilter(inputBlocker);
     }
 }
 

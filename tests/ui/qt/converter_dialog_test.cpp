@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
@@ -288,6 +289,37 @@ private slots:
         QCOMPARE(bar->value(), 100);
         QVERIFY(!bar->isVisible());
         QVERIFY(QFileInfo(avi).size() > 0);
+    }
+
+    void messageBoxShowsItsTitleWhole() {
+        OkMessageBox::setAnswerer({});
+        QString title;
+        QString shownText;
+        int width = 0;
+        int titleRoom = 0;
+        QTimer poll;
+        poll.setInterval(10);
+        connect(&poll, &QTimer::timeout, this, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box == nullptr) {
+                return;
+            }
+            poll.stop();
+            title = box->windowTitle();
+            shownText = box->text();
+            width = box->width();
+            titleRoom = OkMessageBox::titleRoomWidth(box->font(), title);
+            box->grab().save(outputPath(QStringLiteral("message_box.png")));
+            QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+        });
+        poll.start();
+        // The shortest message: a box as wide as its text would cut the title.
+        OkMessageBox::show(dialog.get(), text(MSG_SUCCEEDED));
+        QCOMPARE(shownText, text(MSG_SUCCEEDED));
+        QCOMPARE(title, QStringLiteral("Trunvex"));
+        qInfo("message box %d px wide, title room %d px", width, titleRoom);
+        QVERIFY2(width >= titleRoom,
+                 qPrintable(QStringLiteral("%1 < %2").arg(width).arg(titleRoom)));
     }
 
     void rendersScreenshot() {
