@@ -17,11 +17,6 @@ namespace trunvex {
 // through.
 SinkFactory& fileSinkFactory() noexcept;
 
-// The start of the temporary names a file sink uses in the directory of `path`: ".trunvex-"
-// there. A name adds a unique part of fixed length and ".part", so its length does not depend
-// on the output's name. For a link, the sink works in the directory of the link's target.
-[[nodiscard]] std::string temporaryPrefixFor(const std::string& path);
-
 // For command-line programs; call once, before any other thread starts. From then on an
 // interruption (Ctrl-C, a termination request, a closed terminal) removes the temporary files
 // of every unfinished sink, no sink commits anymore, and the process ends as the interruption

@@ -95,10 +95,9 @@ TEST_F(CliFiles, DefaultAviIsBesideTheSource) {
     copySample("sub.dir/two.dots.mp4");
     const test::CommandResult r = cli("d.x/rec plain.264 sub.dir/two.dots.mp4");
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(namesIn(dir),
-              (std::vector<std::string>{"d.x", "d.x/rec", "d.x/rec.avi", "plain.264", "plain.avi",
-                                        "sub.dir", "sub.dir/two.dots.avi",
-                                        "sub.dir/two.dots.mp4"}));
+    EXPECT_EQ(namesIn(dir), (std::vector<std::string>{
+                                "d.x", "d.x/rec", "d.x/rec.avi", "plain.264", "plain.avi",
+                                "sub.dir", "sub.dir/two.dots.avi", "sub.dir/two.dots.mp4"}));
 }
 
 // Two sources that would be converted to one AVI are refused before anything is converted;
@@ -230,8 +229,8 @@ TEST_F(CliFiles, InterruptionLeavesTheFolderAsItWas) {
         int status = 0;
         ASSERT_EQ(::waitpid(child, &status, 0), child);
         ASSERT_GE(seen, 16u << 20) << "the conversion was not caught midway";
-        ASSERT_TRUE(WIFSIGNALED(status)) << "exit status " << WEXITSTATUS(status) << ": "
-                                         << readText(errPath);
+        ASSERT_TRUE(WIFSIGNALED(status))
+            << "exit status " << WEXITSTATUS(status) << ": " << readText(errPath);
         EXPECT_EQ(WTERMSIG(status), signal);
         EXPECT_EQ(namesIn(dir), before);
         EXPECT_TRUE(test::readFile(avi) == earlier);

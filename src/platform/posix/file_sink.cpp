@@ -126,8 +126,7 @@ std::string temporaryName(const std::string& directory) {
                                 (static_cast<std::uint64_t>(now.tv_nsec) << 8) ^
                                 (static_cast<std::uint64_t>(now.tv_sec) << 32) ^ ++serial;
     std::array<char, 24> unique{};
-    std::snprintf(unique.data(), unique.size(), "%016llx",
-                  static_cast<unsigned long long>(mixed));
+    std::snprintf(unique.data(), unique.size(), "%016llx", static_cast<unsigned long long>(mixed));
     return (directory == "/" ? std::string("/") : directory + "/") + TEMPORARY_LEAD +
            unique.data() + TEMPORARY_TAIL;
 }
@@ -177,8 +176,8 @@ bool resolveTarget(const std::string& path, std::string& target, std::string& fa
 // were meant for. Best effort, as editors do: a file that keeps our owner is still complete.
 void takeOwnerAndMode(int fd, const struct stat& earlier) noexcept {
     struct stat mine {};
-    bool sameOwner = fstat(fd, &mine) == 0 && mine.st_uid == earlier.st_uid &&
-                     mine.st_gid == earlier.st_gid;
+    bool sameOwner =
+        fstat(fd, &mine) == 0 && mine.st_uid == earlier.st_uid && mine.st_gid == earlier.st_gid;
     if (!sameOwner) {
         sameOwner = fchown(fd, earlier.st_uid, earlier.st_gid) == 0;
         if (!sameOwner) {
@@ -530,13 +529,6 @@ void* awaitInterruption(void* signals) {
 }
 
 }  // namespace
-
-std::string temporaryPrefixFor(const std::string& path) {
-    std::string directory;
-    std::string name;
-    splitPath(path, directory, name);
-    return (directory == "/" ? std::string("/") : directory + "/") + TEMPORARY_LEAD;
-}
 
 SinkFactory& fileSinkFactory() noexcept {
     static FileSinkFactory factory;
