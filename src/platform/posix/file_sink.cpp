@@ -539,7 +539,11 @@ bool cleanUpOnInterruption() noexcept {
     static sigset_t signals;
     sigemptyset(&signals);
     for (const int s : {SIGINT, SIGTERM, SIGHUP}) {
-        sigaddset(&signals, s);
+        // What the process was started to ignore (nohup, a background job) it keeps ignoring.
+        struct sigaction current {};
+        if (sigaction(s, nullptr, &current) == 0 && current.sa_handler != SIG_IGN) {
+            sigaddset(&signals, s);
+        }
     }
     // A reader that went away must not end a batch halfway: writes to it fail instead.
     struct sigaction ignore {};
