@@ -41,7 +41,7 @@ struct DemuxStats {
 // All state of a conversion: the four buffers (allocated once by the owner, never per run),
 // where the scan stands between two chunks, and the output writer.
 struct ConversionContext {
-    FixedBuffer<READ_CHUNK_BYTES> readBuffer;
+    FixedBuffer<READ_BLOCK_BYTES> readBuffer;
     FixedBuffer<FRAME_BUFFER_BYTES> frameBuffer;
     FixedBuffer<REPACK_BUFFER_BYTES> repackBuffer;
     FixedBuffer<PCM_BUFFER_BYTES> pcmBuffer;

@@ -227,6 +227,7 @@ public:
     }
 
     bool writeGather(std::span<const std::span<const std::uint8_t>> parts) noexcept override {
+        claimed = 0;
         if (!usable()) {
             return false;
         }
@@ -252,7 +253,36 @@ public:
         return true;
     }
 
+    // The room lies in the write buffer, which is flushed first when the rest of it is too
+    // small: a converted sample then costs no copy of its own.
+    std::span<std::uint8_t> claim(std::size_t maxBytes) noexcept override {
+        claimed = 0;
+        if (!usable() || maxBytes > WRITE_BUFFER_BYTES) {
+            return {};
+        }
+        if (maxBytes > WRITE_BUFFER_BYTES - held && !flush()) {
+            return {};
+        }
+        claimed = maxBytes;
+        return {buffer.get() + held, maxBytes};
+    }
+
+    bool commitClaim(std::size_t bytes) noexcept override {
+        const std::size_t room = claimed;
+        claimed = 0;
+        if (!usable()) {
+            return false;
+        }
+        if (bytes > room) {
+            fail(EINVAL);
+            return false;
+        }
+        held += bytes;
+        return true;
+    }
+
     bool seek(std::uint64_t position) noexcept override {
+        claimed = 0;
         if (!flush()) {
             return false;
         }
@@ -428,6 +458,7 @@ private:
     std::string targetDirectory;
     std::unique_ptr<std::uint8_t[]> buffer;
     std::size_t held = 0;
+    std::size_t claimed = 0;  // room handed out by claim(), right after the held bytes
     std::uint64_t bufferStart = 0;
     std::string failure;
 };
