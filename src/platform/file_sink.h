@@ -13,9 +13,8 @@ namespace trunvex {
 // a hidden temporary name beside the target, and gets its name only at commit(), by a rename
 // onto the target: nothing of an unfinished run stays visible. A replaced file's permission
 // bits, and its owner and group where the process may set them, carry over; a new file
-// follows the umask. Writes are gathered and go out in units of 1 MiB at offsets that are
-// multiples of 1 MiB; only payloads larger than a unit go straight through. Samples can be
-// built in the buffer itself (claim()).
+// follows the umask. Writes are gathered in a 1 MiB buffer; large payloads go straight
+// through.
 SinkFactory& fileSinkFactory() noexcept;
 
 // For command-line programs; call once, before any other thread starts. From then on an

@@ -25,13 +25,10 @@
 namespace trunvex {
 namespace {
 
-// The file is written in units of 1 MiB that start at multiples of 1 MiB, from a buffer that
-// starts on a page: the page cache takes each unit as a few large folios, and the kernel's
-// copy runs at full speed. That costs the kernel a fifth less than writes of the same size
-// at other offsets. The buffer holds two units: what runs past a unit's end waits for the
-// next one, and room claimed for a sample never has to flush early.
-inline constexpr std::size_t WRITE_UNIT_BYTES = std::size_t{1} << 20;
-inline constexpr std::size_t WRITE_BUFFER_BYTES = 2 * WRITE_UNIT_BYTES;
+inline constexpr std::size_t WRITE_BUFFER_BYTES = std::size_t{1} << 20;
+// Payloads at least this large bypass the buffer: copying them would cost more than the
+// extra system call saves.
+inline constexpr std::size_t DIRECT_WRITE_BYTES = std::size_t{64} << 10;
 inline constexpr int CREATE_ATTEMPTS = 64;
 inline constexpr std::size_t MAX_PARTS = 8;
 // Temporary names are this, 16 hex digits and ".part": their length never depends on the
@@ -243,9 +240,11 @@ public:
         if (parts.size() > MAX_PARTS) {
             return ByteSink::writeGather(parts);
         }
-        // Only what is larger than a unit can fail to fit: it goes out at once, uncopied.
-        if (total > WRITE_BUFFER_BYTES - held) {
+        if (total >= DIRECT_WRITE_BYTES) {
             return writeThrough(parts, total);
+        }
+        if (total > WRITE_BUFFER_BYTES - held && !flush()) {
+            return false;
         }
         for (const auto& part : parts) {
             if (!part.empty()) {
@@ -253,7 +252,7 @@ public:
                 held += part.size();
             }
         }
-        return writeWholeUnits();
+        return true;
     }
 
     // The room lies in the write buffer, which is flushed first when the rest of it is too
@@ -281,7 +280,7 @@ public:
             return false;
         }
         held += bytes;
-        return writeWholeUnits();
+        return true;
     }
 
     bool seek(std::uint64_t position) noexcept override {
@@ -426,28 +425,6 @@ private:
         }
         bufferStart += held;
         held = 0;
-        return true;
-    }
-
-    // Writes the buffered bytes up to the last unit boundary they reach and moves the rest
-    // (less than a unit, usually part of one sample) to the buffer's start. Once the file has
-    // been written from its start, every such write is one whole, aligned unit.
-    bool writeWholeUnits() noexcept {
-        const std::uint64_t end = bufferStart + held;
-        const std::uint64_t boundary = end - end % WRITE_UNIT_BYTES;
-        if (boundary <= bufferStart) {
-            return true;
-        }
-        const auto whole = static_cast<std::size_t>(boundary - bufferStart);
-        iovec part{buffer.get(), whole};
-        const int error = writeFully(fd, &part, 1, static_cast<off_t>(bufferStart));
-        if (error != 0) {
-            fail(error);
-            return false;
-        }
-        held -= whole;
-        std::memmove(buffer.get(), buffer.get() + whole, held);
-        bufferStart = boundary;
         return true;
     }
 
