@@ -97,6 +97,22 @@ std::optional<std::vector<trunvex::BatchJob>> plannedJobs(const CommandLine& cl,
     return jobs;
 }
 
+// CLI11 reads "--output=" as "--output" waiting for its value in the next argument; an empty
+// value written that way is meant as given.
+std::vector<std::string> argumentsOf(int argc, char** argv) {
+    std::vector<std::string> args;
+    for (int i = argc - 1; i > 0; --i) {  // CLI11 takes them last first
+        const std::string arg = argv[i];
+        if (arg == "--output=") {
+            args.push_back("");
+            args.push_back("--output");
+        } else {
+            args.push_back(arg);
+        }
+    }
+    return args;
+}
+
 int describeAll(const std::vector<trunvex::BatchJob>& jobs) {
     int status = 0;
     for (const trunvex::BatchJob& job : jobs) {
@@ -147,7 +163,8 @@ int main(int argc, char** argv) {
                    "K/N: convert only the K-th of N equal shares (K from 0) of the sorted list");
     app.set_version_flag("--version", std::string("trunvex-cli ") + TRUNVEX_VERSION);
     try {
-        app.parse(argc, argv);
+        std::vector<std::string> args = argumentsOf(argc, argv);
+        app.parse(args);
     } catch (const CLI::Success& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
