@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -181,36 +182,28 @@ struct Totals {
 };
 
 // Prints the finished jobs in the order given and writes their report lines; called with
-// the batch's lock held, after each job.
+// the batch's lock held, after each job. Only jobs done ahead of an unfinished one wait here,
+// so a long batch stays small.
 class InOrderPrinter {
 public:
-    InOrderPrinter(const std::vector<BatchJob>& batchJobs, const BatchOptions& batchOptions,
-                   std::FILE* outStream, std::FILE* errStream)
-        : jobs(batchJobs),
-          options(batchOptions),
-          out(outStream),
-          err(errStream),
-          records(batchJobs.size()),
-          finished(batchJobs.size(), false) {}
+    InOrderPrinter(std::size_t jobCount, const BatchOptions& batchOptions, std::FILE* outStream,
+                   std::FILE* errStream)
+        : count(jobCount), options(batchOptions), out(outStream), err(errStream) {}
 
     void finish(std::size_t index, JobRecord record) {
-        records[index] = std::move(record);
-        finished[index] = true;
-        while (next < jobs.size() && finished[next]) {
-            print(records[next]);
-            // Only the status is kept of a printed job, so a long batch stays small.
-            const int exitCode = records[next].exitCode;
-            records[next] = JobRecord{};
-            records[next].exitCode = exitCode;
-            ++next;
+        waiting.emplace(index, std::move(record));
+        for (auto at = waiting.begin(); at != waiting.end() && at->first == next;
+             at = waiting.erase(at), ++next) {
+            print(at->second);
+            if (firstFailure == 0) {
+                firstFailure = at->second.exitCode;
+            }
         }
     }
 
     [[nodiscard]] int exitStatus() const {
-        for (const JobRecord& r : records) {
-            if (r.exitCode != 0) {
-                return r.exitCode;
-            }
+        if (firstFailure != 0) {
+            return firstFailure;
         }
         return reportFailed ? EXIT_REPORT_FAILED : 0;
     }
@@ -218,7 +211,7 @@ public:
 
 private:
     void print(const JobRecord& r) {
-        const std::string lead = jobs.size() > 1 ? r.source + ": " : std::string();
+        const std::string lead = count > 1 ? r.source + ": " : std::string();
         if (!r.message.empty()) {
             std::fprintf(out, "%s%s\n", lead.c_str(), r.message.c_str());
             std::fflush(out);
@@ -229,7 +222,7 @@ private:
             std::fprintf(err, "trunvex-cli: %s: %s\n", (sourceFailed ? r.source : r.avi).c_str(),
                          r.reason.c_str());
         }
-        count(r);
+        add(r);
         if (options.report != nullptr && !options.report->write(r) && !reportFailed) {
             reportFailed = true;
             std::fprintf(err, "trunvex-cli: %s: %s\n", options.report->path().c_str(),
@@ -237,7 +230,7 @@ private:
         }
     }
 
-    void count(const JobRecord& r) {
+    void add(const JobRecord& r) {
         if (r.skipped) {
             ++sums.skipped;
             return;
@@ -246,13 +239,13 @@ private:
         sums.bytes += r.sourceBytes.value_or(0);
     }
 
-    const std::vector<BatchJob>& jobs;
+    std::size_t count;
     const BatchOptions& options;
     std::FILE* out;
     std::FILE* err;
-    std::vector<JobRecord> records;
-    std::vector<bool> finished;
+    std::map<std::size_t, JobRecord> waiting;
     std::size_t next = 0;
+    int firstFailure = 0;
     Totals sums;
     bool reportFailed = false;
 };
@@ -286,7 +279,7 @@ int runBatch(const std::vector<BatchJob>& jobs, const BatchOptions& options, std
     if (options.progress) {
         bar.emplace(err, totalSourceBytes(jobs), jobs.size());
     }
-    InOrderPrinter printer(jobs, options, out, err);
+    InOrderPrinter printer(jobs.size(), options, out, err);
     std::atomic<std::size_t> next{0};
     std::mutex printLock;
 

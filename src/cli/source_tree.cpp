@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <map>
-#include <set>
 #include <system_error>
 
 #include "platform/source_file.h"
@@ -38,7 +36,6 @@ bool isWanted(const fs::path& file, const std::vector<std::string>& extensions) 
 
 struct FoundFile {
     std::string path;
-    fs::path relative;  // to the walked folder
     std::uint64_t bytes = 0;
 };
 
@@ -69,8 +66,8 @@ bool walkFolder(const fs::path& root, const std::vector<std::string>& extensions
             }
             std::error_code sizeError;
             const std::uintmax_t bytes = entry.file_size(sizeError);
-            found.push_back({entry.path().string(), entry.path().lexically_relative(root),
-                             sizeError ? 0 : static_cast<std::uint64_t>(bytes)});
+            found.push_back(
+                {entry.path().string(), sizeError ? 0 : static_cast<std::uint64_t>(bytes)});
         }
         if (ec) {
             std::fprintf(err, "trunvex-cli: %s: %s\n", folder.string().c_str(),
@@ -117,49 +114,77 @@ std::vector<std::string> parseExtensionList(const std::string& text) {
     return list;
 }
 
+// Keeps the first job of each source path, in order. Sorting indexes rather than keeping a
+// set of names holds the memory of a large tree to the list itself.
+void dropRepeatedSources(std::vector<BatchJob>& jobs) {
+    std::vector<std::size_t> order(jobs.size());
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        order[i] = i;
+    }
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return jobs[a].source < jobs[b].source; });
+    std::vector<bool> repeated(jobs.size(), false);
+    for (std::size_t i = 1; i < order.size(); ++i) {
+        repeated[order[i]] = jobs[order[i]].source == jobs[order[i - 1]].source;
+    }
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        if (!repeated[i]) {
+            if (kept != i) {
+                jobs[kept] = std::move(jobs[i]);
+            }
+            ++kept;
+        }
+    }
+    jobs.resize(kept);
+}
+
 bool collectJobs(const std::vector<std::string>& sources, const SourceSelection& selection,
                  std::vector<BatchJob>& jobs, std::FILE* err) {
     bool complete = true;
-    std::set<std::string> taken;
-    auto add = [&](const std::string& source, const std::string& avi, std::uint64_t bytes) {
-        if (taken.insert(source).second) {
-            jobs.push_back({source, avi, bytes});
-        }
-    };
     for (const std::string& source : sources) {
         std::error_code ec;
         if (selection.recursive && source != STANDARD_INPUT_NAME && fs::is_directory(source, ec)) {
             std::vector<FoundFile> found;
             complete = walkFolder(source, selection.extensions, found, err) && complete;
-            for (const FoundFile& f : found) {
-                add(f.path,
-                    selection.outputDir.empty() ? deriveAviPath(f.path)
-                                                : aviUnder(selection.outputDir, f.relative),
-                    f.bytes);
+            for (FoundFile& f : found) {
+                std::string avi = selection.outputDir.empty()
+                                      ? deriveAviPath(f.path)
+                                      : aviUnder(selection.outputDir,
+                                                 fs::path(f.path).lexically_relative(source));
+                jobs.push_back({std::move(f.path), std::move(avi), f.bytes});
             }
             continue;
         }
-        add(source,
-            selection.outputDir.empty()
-                ? deriveAviPath(source)
-                : aviUnder(selection.outputDir, fs::path(source).filename()),
-            sourceFileBytes(source));
+        jobs.push_back({source,
+                        selection.outputDir.empty()
+                            ? deriveAviPath(source)
+                            : aviUnder(selection.outputDir, fs::path(source).filename()),
+                        sourceFileBytes(source)});
     }
+    dropRepeatedSources(jobs);
     return complete;
 }
 
 bool findAviCollision(const std::vector<BatchJob>& jobs, std::size_t& first, std::size_t& second) {
-    std::map<std::string, std::size_t> byAvi;
+    std::vector<std::string> keys(jobs.size());
+    std::vector<std::size_t> order(jobs.size());
     for (std::size_t i = 0; i < jobs.size(); ++i) {
-        const std::string key = fs::path(jobs[i].avi).lexically_normal().string();
-        const auto [at, added] = byAvi.emplace(key, i);
-        if (!added) {
-            first = at->second;
-            second = i;
-            return true;
+        keys[i] = fs::path(jobs[i].avi).lexically_normal().string();
+        order[i] = i;
+    }
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return keys[a] < keys[b]; });
+    bool found = false;
+    for (std::size_t i = 1; i < order.size(); ++i) {
+        // Of all colliding pairs, the one whose second job comes first in the list.
+        if (keys[order[i]] == keys[order[i - 1]] && (!found || order[i] < second)) {
+            first = order[i - 1];
+            second = order[i];
+            found = true;
         }
     }
-    return false;
+    return found;
 }
 
 bool aviIsUpToDate(const BatchJob& job) {
