@@ -1,13 +1,17 @@
 // trunvex-cli end to end: recordings made from real encoded content by trunvex-mkrecording,
 // converted, and read back by ffprobe and ffmpeg.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pty.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <sstream>
 
 #include "cli/cli_support.h"
+#include "cli/source_tree.h"
+#include "platform/source_reader.h"
 #include "run/run_messages.h"
 
 namespace trunvex {
@@ -169,6 +173,28 @@ TEST_F(CliConversion, SourceThatCannotBeOpenedSaysWhy) {
         EXPECT_EQ(r.out, std::string(MSG_SOURCE_OPEN_FAILED) + "\n");
         EXPECT_EQ(r.err, "trunvex-cli: " + c.source.string() + ": " + c.reason + "\n");
     }
+}
+
+// With every descriptor in use the reason is the system's own too. Run in this process: the
+// program itself could not even load its libraries with so low a limit.
+TEST(SourceOpener, RunningOutOfDescriptorsSaysSo) {
+    struct rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    struct rlimit low = saved;
+    low.rlim_cur = 64;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    std::vector<int> held;
+    for (int fd; (fd = ::open("/dev/null", O_RDONLY)) >= 0;) {
+        held.push_back(fd);
+    }
+    std::string failure;
+    const bool opened = commandLineSourceOpener().open("/dev/null", failure) != nullptr;
+    for (int fd : held) {
+        ::close(fd);
+    }
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    EXPECT_FALSE(opened);
+    EXPECT_EQ(failure, "Too many open files");
 }
 
 TEST_F(CliConversion, BatchConvertsEachBesideItself) {
