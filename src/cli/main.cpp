@@ -206,7 +206,10 @@ int main(int argc, char** argv) {
     options.skipExisting = cl.skipExisting;
     options.makeFolders = !cl.selection.outputDir.empty();
     options.hash = cl.hash;
-    options.summary = jobs->size() > 1 || cl.selection.recursive || !cl.report.empty();
+    // Archive work ends with a summary; a plain batch says nothing on standard error unless
+    // something failed.
+    options.summary = cl.selection.recursive || !cl.report.empty() || cl.skipExisting ||
+                      !cl.shard.empty();
     if (!cl.report.empty()) {
         std::string failure;
         if (!report.open(cl.report, failure)) {
