@@ -208,8 +208,8 @@ int main(int argc, char** argv) {
     options.hash = cl.hash;
     // Archive work ends with a summary; a plain batch says nothing on standard error unless
     // something failed.
-    options.summary = cl.selection.recursive || !cl.report.empty() || cl.skipExisting ||
-                      !cl.shard.empty();
+    options.summary =
+        cl.selection.recursive || !cl.report.empty() || cl.skipExisting || !cl.shard.empty();
     if (!cl.report.empty()) {
         std::string failure;
         if (!report.open(cl.report, failure)) {
