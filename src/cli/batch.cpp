@@ -94,14 +94,18 @@ std::optional<std::uint64_t> fileBytes(const std::string& path) {
     return ec ? std::nullopt : std::optional<std::uint64_t>(bytes);
 }
 
+// A digest that could not be made is left out of the report, and the reason says why.
 void hashOutputs(JobRecord& record, bool sourceWhole, Sha256* sourceHash) {
-    std::string ignored;
+    std::string failure;
     if (sourceWhole) {
         record.sourceSha256 =
-            sourceHash != nullptr ? sourceHash->hexDigest() : sha256OfFile(record.source, ignored);
+            sourceHash != nullptr ? sourceHash->hexDigest() : sha256OfFile(record.source, failure);
     }
     if (record.aviBytes) {
-        record.aviSha256 = sha256OfFile(record.avi, ignored);
+        record.aviSha256 = sha256OfFile(record.avi, failure);
+    }
+    if (!failure.empty() && record.reason.empty()) {
+        record.reason = "no SHA-256: " + failure;
     }
 }
 
