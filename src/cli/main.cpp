@@ -87,11 +87,9 @@ std::optional<std::vector<trunvex::BatchJob>> plannedJobs(const CommandLine& cl,
             return std::nullopt;
         }
     }
-    std::size_t first = 0;
-    std::size_t second = 0;
-    if (trunvex::findAviCollision(jobs, first, second)) {
-        usageError(jobs[first].source + " and " + jobs[second].source +
-                   " would both be converted to " + jobs[second].avi);
+    std::string clash;
+    if (!trunvex::refuseSharedAvis(jobs, clash)) {
+        usageError(clash);
         return std::nullopt;
     }
     return jobs;

@@ -84,6 +84,53 @@ std::string aviUnder(const std::string& outputDir, const fs::path& relative) {
     return deriveAviPath((fs::path(outputDir) / relative).string());
 }
 
+// One spelling for every path that names the same place: absolute, with ".", ".." and the
+// links of its existing part resolved.
+std::string placeOf(const std::string& path) {
+    std::error_code error;
+    const fs::path absolute = fs::absolute(path, error);
+    if (error) {
+        return path;
+    }
+    const fs::path place = fs::weakly_canonical(absolute, error);
+    return error ? absolute.lexically_normal().string() : place.string();
+}
+
+// The job indexes in the order of their keys, equal keys in list order. Sorting indexes
+// rather than keeping a set of names holds the memory of a large tree to the list itself.
+std::vector<std::size_t> orderBy(const std::vector<std::string>& keys) {
+    std::vector<std::size_t> order(keys.size());
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        order[i] = i;
+    }
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return keys[a] < keys[b]; });
+    return order;
+}
+
+// Keeps the first job of each source place, in list order.
+void dropRepeatedSources(std::vector<BatchJob>& jobs) {
+    std::vector<std::string> places(jobs.size());
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        places[i] = placeOf(jobs[i].source);
+    }
+    const std::vector<std::size_t> order = orderBy(places);
+    std::vector<bool> repeated(jobs.size(), false);
+    for (std::size_t i = 1; i < order.size(); ++i) {
+        repeated[order[i]] = places[order[i]] == places[order[i - 1]];
+    }
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        if (!repeated[i]) {
+            if (kept != i) {
+                jobs[kept] = std::move(jobs[i]);
+            }
+            ++kept;
+        }
+    }
+    jobs.resize(kept);
+}
+
 class CommandLineSourceOpener final : public SourceOpener {
 public:
     std::unique_ptr<SourceReader> open(const std::string& path,
@@ -114,31 +161,6 @@ std::vector<std::string> parseExtensionList(const std::string& text) {
     return list;
 }
 
-// Keeps the first job of each source path, in order. Sorting indexes rather than keeping a
-// set of names holds the memory of a large tree to the list itself.
-void dropRepeatedSources(std::vector<BatchJob>& jobs) {
-    std::vector<std::size_t> order(jobs.size());
-    for (std::size_t i = 0; i < order.size(); ++i) {
-        order[i] = i;
-    }
-    std::stable_sort(order.begin(), order.end(),
-                     [&](std::size_t a, std::size_t b) { return jobs[a].source < jobs[b].source; });
-    std::vector<bool> repeated(jobs.size(), false);
-    for (std::size_t i = 1; i < order.size(); ++i) {
-        repeated[order[i]] = jobs[order[i]].source == jobs[order[i - 1]].source;
-    }
-    std::size_t kept = 0;
-    for (std::size_t i = 0; i < jobs.size(); ++i) {
-        if (!repeated[i]) {
-            if (kept != i) {
-                jobs[kept] = std::move(jobs[i]);
-            }
-            ++kept;
-        }
-    }
-    jobs.resize(kept);
-}
-
 bool collectJobs(const std::vector<std::string>& sources, const SourceSelection& selection,
                  std::vector<BatchJob>& jobs, std::FILE* err) {
     bool complete = true;
@@ -162,29 +184,31 @@ bool collectJobs(const std::vector<std::string>& sources, const SourceSelection&
                             : aviUnder(selection.outputDir, fs::path(source).filename()),
                         sourceFileBytes(source)});
     }
-    dropRepeatedSources(jobs);
     return complete;
 }
 
-bool findAviCollision(const std::vector<BatchJob>& jobs, std::size_t& first, std::size_t& second) {
-    std::vector<std::string> keys(jobs.size());
-    std::vector<std::size_t> order(jobs.size());
+bool refuseSharedAvis(std::vector<BatchJob>& jobs, std::string& failure) {
+    dropRepeatedSources(jobs);
+    std::vector<std::string> places(jobs.size());
     for (std::size_t i = 0; i < jobs.size(); ++i) {
-        keys[i] = fs::path(jobs[i].avi).lexically_normal().string();
-        order[i] = i;
+        places[i] = placeOf(jobs[i].avi);
     }
-    std::stable_sort(order.begin(), order.end(),
-                     [&](std::size_t a, std::size_t b) { return keys[a] < keys[b]; });
-    bool found = false;
+    const std::vector<std::size_t> order = orderBy(places);
+    std::size_t first = 0;
+    std::size_t second = jobs.size();
     for (std::size_t i = 1; i < order.size(); ++i) {
-        // Of all colliding pairs, the one whose second job comes first in the list.
-        if (keys[order[i]] == keys[order[i - 1]] && (!found || order[i] < second)) {
+        // Of all such pairs, the one whose second job comes first in the list.
+        if (places[order[i]] == places[order[i - 1]] && order[i] < second) {
             first = order[i - 1];
             second = order[i];
-            found = true;
         }
     }
-    return found;
+    if (second == jobs.size()) {
+        return true;
+    }
+    failure = jobs[first].source + " and " + jobs[second].source + " would both be converted to " +
+              jobs[second].avi;
+    return false;
 }
 
 bool aviIsUpToDate(const BatchJob& job) {

@@ -27,14 +27,16 @@ struct SourceSelection {
 [[nodiscard]] std::vector<std::string> parseExtensionList(const std::string& text);
 
 // The jobs for `sources` in the order given, each walked folder's files sorted byte-wise by
-// path. A source named twice is taken once. False, with the reason on `err`, when a folder
-// could not be read; the jobs found are kept.
+// path. False, with the reason on `err`, when a folder could not be read; the jobs found are
+// kept.
 bool collectJobs(const std::vector<std::string>& sources, const SourceSelection& selection,
                  std::vector<BatchJob>& jobs, std::FILE* err);
 
-// Two different sources whose AVIs would be one file: the first such pair, by index, or
-// false. Paths are compared as written, after removing "." and ".." parts.
-bool findAviCollision(const std::vector<BatchJob>& jobs, std::size_t& first, std::size_t& second);
+// Drops every job but the first of a source given more than once, in any spelling. False,
+// with both sources named in `failure`, when two different sources would be converted to
+// one AVI: converting both would keep only one. Paths are compared as places: absolute, with
+// ".", ".." and links resolved.
+[[nodiscard]] bool refuseSharedAvis(std::vector<BatchJob>& jobs, std::string& failure);
 
 // True when the job's AVI exists and is not older than its source: an earlier run finished
 // it and the source has not changed since.

@@ -306,7 +306,10 @@ TEST_F(ArchiveTree, AKilledBatchResumesWhereItStopped) {
                                std::to_string(skipped) + " skipped, 0 failed"),
               std::string::npos)
         << resumed.err;
-    EXPECT_TRUE(treeOf(out) == treeOf(whole));
+    const auto resumedTree = treeOf(out);
+    const auto wholeTree = treeOf(whole);
+    EXPECT_EQ(keysOf(resumedTree), keysOf(wholeTree));
+    EXPECT_TRUE(resumedTree == wholeTree);
 }
 
 TEST_F(ArchiveTree, ShardsConvertEachFileOnceAndTheirReportsJoinToOne) {
