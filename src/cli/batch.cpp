@@ -272,6 +272,10 @@ void printSummary(const Totals& t, double seconds, std::FILE* err) {
 
 }  // namespace
 
+std::string cliAviPath(const std::string& sourcePath) {
+    return std::filesystem::path(sourcePath).replace_extension(".avi").string();
+}
+
 int exitCodeFor(ConvertOutcome outcome) noexcept {
     return static_cast<int>(outcome);
 }

@@ -27,6 +27,10 @@ struct BatchOptions {
     AuditReport* report = nullptr;  // one line per source, when set
 };
 
+// The command line's AVI for a source: its file name with the extension replaced by ".avi"
+// (".avi" added when it has none), in the source's own folder.
+[[nodiscard]] std::string cliAviPath(const std::string& sourcePath);
+
 // Exit status for a conversion outcome: 0 for success, the outcome's own code otherwise.
 [[nodiscard]] int exitCodeFor(ConvertOutcome outcome) noexcept;
 // Exit status when the buffers of a conversion could not be allocated.

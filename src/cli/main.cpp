@@ -12,6 +12,7 @@
 #include "cli/shard.h"
 #include "cli/source_tree.h"
 #include "platform/console.h"
+#include "platform/file_sink.h"
 #include "run/conversion_run.h"
 
 namespace {
@@ -22,7 +23,9 @@ constexpr const char* EXIT_STATUS_HELP =
     "Exit status:\n"
     "  0  every file converted (\"Trunvex succeeded!\") or skipped\n"
     "  1  \"ReadFile failed!\"\n"
-    "  2  \"AVIFileOpen failed!\" (the AVI file could not be created or written)\n"
+    "  2  \"AVIFileOpen failed!\" (the AVI file could not be created or written, or its\n"
+    "     path holds something other than a regular file; or an eleventh frame size:\n"
+    "     then the AVI holds the ten streams converted before it)\n"
     "  3  \"No frames to be converted!\"\n"
     "  4  \"Source or AVI file path can not be null!\"\n"
     "  5  \"Can not open the source file!\" (or a folder could not be read)\n"
@@ -31,7 +34,14 @@ constexpr const char* EXIT_STATUS_HELP =
     " 70  out of memory\n"
     " 74  the report could not be written\n"
     "With several files, the status is that of the first file (in the order given) that\n"
-    "did not convert.";
+    "did not convert. Two sources that would be converted to the same AVI are a usage\n"
+    "error.\n\n"
+    "The AVI path ends up holding what it held before or a complete new AVI. An AVI path\n"
+    "that is a link is written through; a device, pipe or directory there is refused.\n"
+    "Interrupted (Ctrl-C, SIGTERM, SIGHUP), trunvex-cli removes its unfinished output and\n"
+    "ends by that signal (status 128 + its number in the shell): AVIs converted before\n"
+    "stay, the one in progress keeps what it held before. A closed standard output does\n"
+    "not stop a batch.";
 
 bool endsWithAvi(const std::string& path) {
     if (path.size() < 4) {
@@ -129,8 +139,8 @@ int main(int argc, char** argv) {
     CLI::App app{
         "Converts recorded audio/video stream files (.264, .mp4) into AVI files.\n\n"
         "  trunvex-cli SOURCE [AVI]      convert one recording (AVI defaults to SOURCE with\n"
-        "                                its extension replaced by .avi); SOURCE - reads\n"
-        "                                standard input, AVI then required\n"
+        "                                its extension replaced by .avi, in its folder);\n"
+        "                                SOURCE - reads standard input, AVI then required\n"
         "  trunvex-cli SOURCE SOURCE...  convert each recording beside itself\n"
         "  trunvex-cli -r DIR...         convert every recording under the folders\n"
         "  trunvex-cli --info SOURCE...  describe recordings without writing anything",
@@ -197,6 +207,10 @@ int main(int argc, char** argv) {
         return describeAll(*jobs);
     }
 
+    if (!trunvex::cleanUpOnInterruption()) {
+        std::fprintf(stderr, "trunvex-cli: cannot start the interruption handler\n");
+        return trunvex::EXIT_OUT_OF_MEMORY;
+    }
     trunvex::AuditReport report;
     trunvex::BatchOptions options;
     options.jobs = cl.jobs;

@@ -81,7 +81,7 @@ bool walkFolder(const fs::path& root, const std::vector<std::string>& extensions
 }
 
 std::string aviUnder(const std::string& outputDir, const fs::path& relative) {
-    return deriveAviPath((fs::path(outputDir) / relative).string());
+    return cliAviPath((fs::path(outputDir) / relative).string());
 }
 
 // One spelling for every path that names the same place: absolute, with ".", ".." and the
@@ -171,7 +171,7 @@ bool collectJobs(const std::vector<std::string>& sources, const SourceSelection&
             complete = walkFolder(source, selection.extensions, found, err) && complete;
             for (FoundFile& f : found) {
                 std::string avi = selection.outputDir.empty()
-                                      ? deriveAviPath(f.path)
+                                      ? cliAviPath(f.path)
                                       : aviUnder(selection.outputDir,
                                                  fs::path(f.path).lexically_relative(source));
                 jobs.push_back({std::move(f.path), std::move(avi), f.bytes});
@@ -180,7 +180,7 @@ bool collectJobs(const std::vector<std::string>& sources, const SourceSelection&
         }
         jobs.push_back({source,
                         selection.outputDir.empty()
-                            ? deriveAviPath(source)
+                            ? cliAviPath(source)
                             : aviUnder(selection.outputDir, fs::path(source).filename()),
                         sourceFileBytes(source)});
     }
