@@ -149,26 +149,25 @@ int main(int argc, char** argv) {
     CommandLine cl;
     app.add_option("paths", cl.paths, "SOURCE [AVI], or several SOURCE files or folders")
         ->required();
-    CLI::Option* output = app.add_option("-o,--output", "AVI path for a single SOURCE");
+    std::string outputText;
+    CLI::Option* output = app.add_option("-o,--output", outputText, "AVI path for a single SOURCE");
     app.add_option("-j,--jobs", cl.jobs, "conversions to run at once (default: number of cores)")
         ->check(CLI::Range(1u, 256u));
     app.add_flag("--info", cl.info, "describe each SOURCE, write nothing");
     app.add_flag("-q,--quiet", cl.quiet, "no progress bar");
     app.add_flag("-r,--recursive", cl.selection.recursive,
-                 "convert the recordings in every folder among the sources, sub-folders "
-                 "included (links to folders are not followed)");
-    CLI::Option* ext = app.add_option(
-        "--ext", cl.extensions,
-        "extensions of the recordings in folders, comma-separated (default: 264,mp4; "
-        "empty: every file)");
+                 "take the recordings in folders and their sub-folders");
+    CLI::Option* ext =
+        app.add_option("--ext", cl.extensions,
+                       "recordings in folders by extension (default 264,mp4; '': every file)");
     app.add_option("--output-dir", cl.selection.outputDir,
-                   "write the AVIs under this folder, mirroring the source folders");
+                   "write the AVIs here, mirroring the folders walked");
     app.add_flag("--skip-existing", cl.skipExisting,
-                 "skip a source whose AVI exists and is not older (to resume a batch)");
+                 "skip a source whose AVI is not older than it (resume)");
     app.add_option("--report", cl.report, "write one JSON line per source to this file");
     app.add_flag("--hash", cl.hash, "put the SHA-256 of each source and AVI in the report");
     app.add_option("--shard", cl.shard,
-                   "K/N: convert only the K-th of N equal shares (K from 0) of the sorted list");
+                   "K/N: convert only share K (from 0) of N of the sorted list");
     app.set_version_flag("--version", std::string("trunvex-cli ") + TRUNVEX_VERSION);
     try {
         std::vector<std::string> args = argumentsOf(argc, argv);
@@ -180,7 +179,7 @@ int main(int argc, char** argv) {
         return EXIT_USAGE;
     }
     if (output->count() > 0) {
-        cl.output = output->as<std::string>();
+        cl.output = outputText;
         if (cl.paths.size() != 1 || cl.selection.recursive || !cl.selection.outputDir.empty()) {
             return usageError("--output takes exactly one SOURCE file");
         }
