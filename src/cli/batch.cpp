@@ -215,7 +215,7 @@ public:
 
 private:
     void print(const JobRecord& r) {
-        const std::string lead = count > 1 ? r.source + ": " : std::string();
+        const std::string lead = count > 1 || options.nameSources ? r.source + ": " : std::string();
         if (!r.message.empty()) {
             std::fprintf(out, "%s%s\n", lead.c_str(), r.message.c_str());
             std::fflush(out);

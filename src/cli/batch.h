@@ -24,6 +24,7 @@ struct BatchOptions {
     bool makeFolders = false;       // the folder of each AVI is created when missing
     bool hash = false;              // the report carries SHA-256 digests of source and AVI
     bool summary = false;           // a closing line: converted, skipped, failed, bytes, time
+    bool nameSources = false;       // "SOURCE: " before each message, even for one job
     AuditReport* report = nullptr;  // one line per source, when set
 };
 

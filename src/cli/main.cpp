@@ -121,11 +121,11 @@ std::vector<std::string> argumentsOf(int argc, char** argv) {
     return args;
 }
 
-int describeAll(const std::vector<trunvex::BatchJob>& jobs) {
+int describeAll(const std::vector<trunvex::BatchJob>& jobs, bool nameSources) {
     int status = 0;
     for (const trunvex::BatchJob& job : jobs) {
         const int s = trunvex::describeRecording(
-            job.source, jobs.size() > 1, trunvex::commandLineSourceOpener(), stdout, stderr);
+            job.source, nameSources, trunvex::commandLineSourceOpener(), stdout, stderr);
         if (status == 0) {
             status = s;
         }
@@ -200,10 +200,12 @@ int main(int argc, char** argv) {
     if (!jobs) {
         return EXIT_USAGE;
     }
+    // A share of a tree names its sources as the whole would, however few fall to it.
+    const bool nameSources = jobs->size() > 1 || cl.selection.recursive;
     // The whole list was checked above; each shard converts its share of it.
     *jobs = trunvex::takeShare(std::move(*jobs), *shard);
     if (cl.info) {
-        return describeAll(*jobs);
+        return describeAll(*jobs, nameSources);
     }
 
     if (!trunvex::cleanUpOnInterruption()) {
@@ -217,6 +219,7 @@ int main(int argc, char** argv) {
     options.skipExisting = cl.skipExisting;
     options.makeFolders = !cl.selection.outputDir.empty();
     options.hash = cl.hash;
+    options.nameSources = nameSources;
     // Archive work ends with a summary; a plain batch says nothing on standard error unless
     // something failed.
     options.summary =

@@ -349,6 +349,11 @@ TEST_F(ArchiveTree, ShardsConvertEachFileOnceAndTheirReportsJoinToOne) {
         EXPECT_EQ(withoutTimes(joined), single);
         EXPECT_TRUE(treeOf(dir / "out") == singleTree);
     }
+    // A share of one recording names it, as the whole run would.
+    const test::CommandResult one =
+        runCli(common + " --shard 1/12 --report " + quoted(dir / "one.jsonl"));
+    EXPECT_EQ(one.out,
+              single[1]["source"].get<std::string>() + ": " + std::string(MSG_SUCCEEDED) + "\n");
 }
 
 // Peak memory of a batch over many small recordings does not grow with their number.
