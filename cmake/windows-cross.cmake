@@ -15,19 +15,24 @@ if(TRUNVEX_BUILD_TESTS AND NOT EXISTS ${TRUNVEX_WINEPREFIX}/system.reg)
   endif()
 endif()
 
-# Debian's CLI11 package config adds /usr/include to the include path, which would put glibc
-# headers ahead of MinGW's: a folder that holds only the CLI headers stands in for it.
-if(NOT TARGET CLI11::CLI11 AND EXISTS /usr/include/CLI/CLI.hpp)
-  set(cli11_root ${CMAKE_BINARY_DIR}/cli11-include)
-  file(MAKE_DIRECTORY ${cli11_root})
-  if(NOT EXISTS ${cli11_root}/CLI)
-    file(CREATE_LINK /usr/include/CLI ${cli11_root}/CLI SYMBOLIC)
+# Debian's package configs for the header-only CLI11 and nlohmann-json add /usr/include to the
+# include path, which would put glibc headers ahead of MinGW's: a folder that holds only the
+# library's headers stands in for it.
+function(trunvex_header_only_library target header_folder)
+  if(TARGET ${target} OR NOT EXISTS /usr/include/${header_folder})
+    return()
   endif()
-  add_library(CLI11::CLI11 INTERFACE IMPORTED GLOBAL)
-  set_target_properties(CLI11::CLI11 PROPERTIES INTERFACE_INCLUDE_DIRECTORIES ${cli11_root}
-                                                INTERFACE_SYSTEM_INCLUDE_DIRECTORIES ${cli11_root})
-  set(CLI11_FOUND TRUE)
-endif()
+  set(root ${CMAKE_BINARY_DIR}/header-only/${header_folder})
+  file(MAKE_DIRECTORY ${root})
+  if(NOT EXISTS ${root}/${header_folder})
+    file(CREATE_LINK /usr/include/${header_folder} ${root}/${header_folder} SYMBOLIC)
+  endif()
+  add_library(${target} INTERFACE IMPORTED GLOBAL)
+  set_target_properties(${target} PROPERTIES INTERFACE_INCLUDE_DIRECTORIES ${root}
+                                             INTERFACE_SYSTEM_INCLUDE_DIRECTORIES ${root})
+endfunction()
+trunvex_header_only_library(CLI11::CLI11 CLI)
+trunvex_header_only_library(nlohmann_json::nlohmann_json nlohmann)
 
 if(TRUNVEX_BUILD_TESTS AND NOT TARGET GTest::gtest_main AND EXISTS /usr/src/googletest)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
@@ -44,3 +49,7 @@ endif()
 # Test programs are listed when ctest starts, not at build time: the build would otherwise
 # start Wine for each of them, in parallel, before the prefix exists.
 set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
+
+# MinGW's own printf, as C99 has it (%zu, %llu), not the older one of the system's C library:
+# messages come out as on Linux.
+add_compile_definitions(__USE_MINGW_ANSI_STDIO=1)

@@ -193,7 +193,8 @@ TEST_F(PlatformTest, TemporaryFileGoesBesideTheAvi) {
         std::string failure;
         auto sink = fileSinkFactory().open(path, failure);
         ASSERT_NE(sink, nullptr) << failure;
-        EXPECT_EQ(temporariesIn(dir / "sub"), 1);
+        // Where the system allows, the file has no name until it is complete.
+        EXPECT_LE(temporariesIn(dir / "sub"), 1);
         EXPECT_EQ(temporariesIn(fs::current_path()), 0);
         ASSERT_TRUE(sink->write(Bytes(10, 'a')));
         ASSERT_TRUE(sink->commit()) << sink->errorText();

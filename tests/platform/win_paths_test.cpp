@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "platform/file_sink.h"
+#include "platform/win/file_sink.h"
 
 namespace trunvex {
 namespace {
@@ -24,7 +24,7 @@ TEST(WindowsPaths, TemporaryNameStaysInTheAvisFolder) {
         {"..\\out.avi", "..\\.out.avi."},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(temporaryPrefixFor(c.path), c.prefix) << c.path;
+        EXPECT_EQ(win::temporaryPrefixFor(c.path), c.prefix) << c.path;
     }
 }
 

@@ -10,6 +10,7 @@
 
 #include "platform/buffered_sink.h"
 #include "platform/paths.h"
+#include "platform/win/file_sink.h"
 #include "platform/win/text.h"
 
 namespace trunvex {
@@ -149,7 +150,7 @@ public:
         if (!buffer) {
             return refuse(failure, ERROR_NOT_ENOUGH_MEMORY);
         }
-        const std::string prefix = temporaryPrefixFor(path);
+        const std::string prefix = win::temporaryPrefixFor(path);
         for (int attempt = 0; attempt < CREATE_ATTEMPTS; ++attempt) {
             const std::wstring temporary = win::utf16(prefix + uniquePart() + ".part", valid);
             // DELETE access: the file is renamed and marked for deletion through this handle.
@@ -202,9 +203,15 @@ private:
 
 }  // namespace
 
-std::string temporaryPrefixFor(const std::string& path) {
+std::string win::temporaryPrefixFor(const std::string& path) {
     const std::size_t start = fileNameStart(path);
     return path.substr(0, start) + "." + path.substr(start) + ".";
+}
+
+// An interruption (Ctrl-C, a closed console) ends the process, which closes every handle: the
+// temporary files are marked delete-on-close until their commit, so nothing is left to clean.
+bool cleanUpOnInterruption() noexcept {
+    return true;
 }
 
 SinkFactory& fileSinkFactory() noexcept {
