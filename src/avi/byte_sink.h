@@ -38,8 +38,9 @@ public:
         (void)maxBytes;
         return {};
     }
-    // Writes the first `bytes` of the claimed room, as write() would. False when nothing
-    // was claimed, `bytes` exceeds the claim, or the sink has failed.
+    // Writes the first `bytes` of the claimed room, as write() would. False when the sink has
+    // failed; a commit with nothing claimed or of more than was claimed fails the sink, as a
+    // failed write would, since the file would not hold what the caller built.
     [[nodiscard]] virtual bool commitClaim(std::size_t bytes) noexcept {
         (void)bytes;
         return false;

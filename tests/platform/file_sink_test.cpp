@@ -93,44 +93,6 @@ TEST_F(FileSinkTest, WritesWhatItWasGiven) {
     EXPECT_EQ(namesIn(dir), std::vector<std::string>{"data.bin"});
 }
 
-// Room claimed in the sink's buffer holds exactly the committed bytes, in order with written
-// ones, also when the claim needs the buffer flushed first; room is never larger than the
-// buffer, and a commit of more than was claimed fails for good.
-TEST_F(FileSinkTest, ClaimedRoomIsWrittenInPlace) {
-    const auto path = dir / "claimed.bin";
-    std::unique_ptr<ByteSink> sink = openSink(path);
-    ASSERT_NE(sink, nullptr);
-    Bytes want;
-    const std::size_t sizes[] = {10, 3, 700000, 1, 500000, 65536, 999999, 7};
-    for (const std::size_t size : sizes) {
-        const Bytes head = patterned(size % 5, static_cast<std::uint32_t>(size));
-        ASSERT_TRUE(sink->write(head));
-        want.insert(want.end(), head.begin(), head.end());
-        const std::span<std::uint8_t> room = sink->claim(size + 9);
-        ASSERT_EQ(room.size(), size + 9);
-        const Bytes body = patterned(size, static_cast<std::uint32_t>(size + 1));
-        std::copy(body.begin(), body.end(), room.begin());
-        ASSERT_TRUE(sink->commitClaim(size));
-        want.insert(want.end(), body.begin(), body.end());
-        ASSERT_EQ(sink->position(), want.size());
-    }
-    EXPECT_TRUE(sink->claim(std::size_t{1} << 24).empty());
-    // A claim dropped by a write is not committed.
-    ASSERT_FALSE(sink->claim(100).empty());
-    ASSERT_TRUE(sink->write(Bytes{1, 2}));
-    want.insert(want.end(), {1, 2});
-    ASSERT_TRUE(sink->commit()) << sink->errorText();
-    EXPECT_EQ(test::readFile(path), want);
-
-    std::unique_ptr<ByteSink> broken = openSink(dir / "broken.bin");
-    ASSERT_NE(broken, nullptr);
-    ASSERT_EQ(broken->claim(10).size(), 10u);
-    EXPECT_FALSE(broken->commitClaim(11));
-    EXPECT_FALSE(broken->write(Bytes{1}));
-    EXPECT_FALSE(broken->commit());
-    EXPECT_FALSE(fs::exists(dir / "broken.bin"));
-}
-
 TEST_F(FileSinkTest, DiscardKeepsTheEarlierFile) {
     const auto path = dir / "keep.avi";
     ASSERT_TRUE(test::writeFile(path, Bytes{'e', 'a', 'r', 'l', 'y'}));
