@@ -185,8 +185,11 @@ bool AviFile::endChunk(std::uint32_t size, std::uint32_t flags) noexcept {
     const std::span<std::uint8_t> room = claimRoom;
     claimRoom = {};
     claimStream = nullptr;
-    if (stream == nullptr || !failure.empty() || !sink) {
+    if (!failure.empty() || !sink) {
         return false;
+    }
+    if (stream == nullptr) {
+        return fail("No room was claimed for the sample");
     }
     const std::size_t total = CHUNK_HEAD_BYTES + size + (size & 1U);
     if (total > room.size()) {
@@ -391,6 +394,9 @@ bool AviFile::patch32(std::uint64_t position, std::uint32_t value) noexcept {
 }
 
 bool AviFile::put(std::span<const std::span<const std::uint8_t>> parts) noexcept {
+    // Room claimed earlier is gone once anything else is written.
+    claimRoom = {};
+    claimStream = nullptr;
     if (!failure.empty()) {
         return false;
     }
