@@ -1,5 +1,7 @@
-// windows.h comes first, with the window's header.
+// clang-format off
+#include <windows.h>  // before every other Windows header
 #include <commctrl.h>
+// clang-format on
 
 #include "ui/win32/converter_window.h"
 
