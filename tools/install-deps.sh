@@ -8,6 +8,7 @@ packages=(
   libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev
   ffmpeg mediainfo time
   clang clang-format libclang-rt-14-dev
+  dpkg-dev fakeroot file help2man lintian desktop-file-utils appstream bash-completion man-db
 )
 
 missing=()

@@ -78,6 +78,12 @@ if [ -f fuzz/CMakeLists.txt ]; then
   done
 fi
 
+step "Debian package: build, lint, install, use, purge"
+tools/test-package.sh 2>&1 | tee "$log" || status=1
+read -r pkg_passed pkg_failed <<<"$(sed -n 's/^package: \([0-9]*\) passed, \([0-9]*\) failed$/\1 \2/p' "$log")"
+passed=$((passed + ${pkg_passed:-0}))
+failed=$((failed + ${pkg_failed:-1}))
+
 echo
 echo "all: $passed passed, $failed failed"
 exit "$status"

@@ -1,6 +1,7 @@
-#include "ui/converter_dialog.h"
+#include "ui/qt/converter_dialog.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -8,25 +9,19 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QUrl>
-#include <algorithm>
 #include <string_view>
 
-#include "run/conversion_run.h"
 #include "run/run_messages.h"
-#include "ui/about_dialog.h"
-#include "ui/app_resources.h"
-#include "ui/file_chooser.h"
-#include "ui/message_box.h"
-#include "ui/system_menu.h"
+#include "ui/qt/about_dialog.h"
+#include "ui/qt/app_resources.h"
+#include "ui/qt/file_chooser.h"
+#include "ui/qt/message_box.h"
+#include "ui/qt/system_menu.h"
 
 namespace trunvex {
 namespace {
 
-constexpr std::string_view SOURCE_FILTER =
-    "h264 Files (*.264)|*.264|Mpeg4 Files (*.mp4)|*.mp4|All files(*.*)|*.*||";
-constexpr std::string_view AVI_FILTER = "AVI Files (*.AVI)|*.AVI||";
 constexpr char ABOUT_ITEM_TEXT[] = "关于 Trunvex(&A)...";
-constexpr char NO_MEMORY_TEXT[] = "Not enough memory for the conversion buffers!";
 
 constexpr ControlTemplate CONVERTER_CONTROLS[] = {
     {DIALOG_OK, "IDOK", CONTROL_DEFAULT_BUTTON, "Exit", 232, 134, 42, 28, false},
@@ -46,51 +41,6 @@ QString fromBytes(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-// The run is synchronous on this thread and no events are processed until its message box,
-// so every change it makes to the window is painted at once or not until the end.
-class DialogRunUi final : public RunUi {
-public:
-    DialogRunUi(QWidget* owner, QPushButton* convertButton, QProgressBar* progressBar)
-        : dialog(owner), button(convertButton), bar(progressBar) {}
-
-    void setConvertCaption(std::string_view caption) override {
-        button->setText(fromBytes(caption));
-        button->repaint();
-        if (caption == CAPTION_WAIT) {
-            shownPercent = -1;
-            bar->setRange(0, 100);
-            bar->show();
-            bar->setValue(0);
-            bar->repaint();
-        } else {
-            bar->hide();
-        }
-    }
-
-    void showMessage(std::string_view text) override {
-        OkMessageBox::show(dialog, fromBytes(text));
-    }
-
-    void showProgress(std::uint64_t bytesRead, std::uint64_t total) override {
-        const int percent =
-            total == 0 ? 0
-                       : static_cast<int>(std::min<std::uint64_t>(bytesRead, total) * 100 / total);
-        // Repainting after every chunk would cost more than the chunk itself.
-        if (percent == shownPercent) {
-            return;
-        }
-        shownPercent = percent;
-        bar->setValue(percent);
-        bar->repaint();
-    }
-
-private:
-    QWidget* dialog;
-    QPushButton* button;
-    QProgressBar* bar;
-    int shownPercent = -1;
-};
-
 std::string toLocalBytes(const QString& text) {
     return text.toLocal8Bit().toStdString();
 }
@@ -104,15 +54,66 @@ QString droppedFile(const QMimeData* data) {
     return url.isLocalFile() ? QDir::toNativeSeparators(url.toLocalFile()) : QString();
 }
 
+bool isUserInput(QEvent::Type type) {
+    switch (type) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::Wheel:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::Shortcut:
+        case QEvent::ContextMenu:
+        case QEvent::DragEnter:
+        case QEvent::DragMove:
+        case QEvent::Drop:
+        case QEvent::InputMethod:
+        case QEvent::TouchBegin:
+        case QEvent::TouchUpdate:
+        case QEvent::TouchEnd:
+        case QEvent::TabletPress:
+        case QEvent::TabletRelease:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Installed on the application while a run is busy: the user's input to the dialog (clicks,
+// keys, shortcuts, drops, typing into the AVI box) is dropped, as it was when the run held
+// the window's thread. Painting, timers and the run's own reports go on; other windows, such
+// as the message box that ends the run, are not touched.
+class RunInputBlocker final : public QObject {
+public:
+    explicit RunInputBlocker(QWidget* dialogWindow) : QObject(dialogWindow), dialog(dialogWindow) {}
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        return isUserInput(event->type()) && belongsToDialog(watched);
+    }
+
+private:
+    bool belongsToDialog(const QObject* object) const {
+        if (const auto* widget = qobject_cast<const QWidget*>(object)) {
+            return widget->window() == dialog;
+        }
+        // Shortcuts go to the actions that own them, which the dialog owns.
+        return object != nullptr && object->parent() == dialog;
+    }
+
+    QWidget* dialog;
+};
+
 }  // namespace
 
 ConverterDialog::ConverterDialog(QWidget* parent)
-    : DialogBase(CONVERTER_TEMPLATE, parent), appIcon(loadAppIcon()) {
+    : DialogBase(CONVERTER_TEMPLATE, parent), appIcon(loadAppIcon()), dialogModel(*this, *this) {
     progressBar = new QProgressBar(this);
     progressBar->setObjectName(QStringLiteral("RUN_PROGRESS"));
     progressBar->setTextVisible(false);
+    progressBar->setRange(0, 100);
     progressBar->setGeometry(MapDialogRect(PROGRESS_RECT_UNITS));
     progressBar->hide();
+    inputBlocker = new RunInputBlocker(this);
     setAcceptDrops(true);
 
     connect(qobject_cast<QPushButton*>(GetDlgItem(IDC_BROWSE_SOURCE)), &QPushButton::clicked, this,
@@ -123,12 +124,15 @@ ConverterDialog::ConverterDialog(QWidget* parent)
             &ConverterDialog::OnConvert);
 }
 
-ConverterDialog::~ConverterDialog() = default;
+ConverterDialog::~ConverterDialog() {
+    // The run reports through this object; it must have ended before the object goes.
+    dialogModel.waitForRun();
+}
 
 void ConverterDialog::DoDataExchange(DataExchange& exchange) {
     exchange.control(IDC_CONVERT, convertButton);
-    exchange.text(IDC_AVI_PATH, aviPath);
-    exchange.text(IDC_SOURCE_PATH, sourcePath);
+    exchange.text(IDC_AVI_PATH, exchanged.avi);
+    exchange.text(IDC_SOURCE_PATH, exchanged.source);
 }
 
 bool ConverterDialog::OnInitDialog() {
@@ -149,58 +153,34 @@ bool ConverterDialog::OnInitDialog() {
     }
     setWindowIcon(appIcon);
 
-    if (!ctx.allocateBuffers()) {
-        // Nothing can be converted without them: say so and close.
-        OkMessageBox::show(this, QString::fromUtf8(NO_MEMORY_TEXT));
+    if (!dialogModel.initialise()) {
         QMetaObject::invokeMethod(
             this, [this] { reject(); }, Qt::QueuedConnection);
-        return true;
     }
-    ctx.writer.resetOutput();
-    ctx.resetDemuxer();
     return true;
 }
 
 void ConverterDialog::OnBrowseSource() {
-    FileChooser chooser(true, ".*", SOURCE_FILTER, true, this);
-    if (chooser.DoModal() == DIALOG_OK) {
-        takeSource(chooser.GetPathName());
-        return;
-    }
-    // A cancelled choice forgets the source but keeps the AVI path.
-    sourcePath.clear();
-    UpdateData(false);
+    dialogModel.browseSource();
 }
 
 void ConverterDialog::OnBrowseAvi() {
-    FileChooser chooser(false, "*.AVI", AVI_FILTER, true, this);
-    aviPath.clear();
-    if (chooser.DoModal() == DIALOG_OK) {
-        aviPath = toLocalBytes(chooser.GetPathName());
-    }
-    UpdateData(false);
-}
-
-void ConverterDialog::takeSource(const QString& path) {
-    sourcePath = toLocalBytes(path);
-    aviPath = deriveAviPath(sourcePath);
-    UpdateData(false);
+    dialogModel.browseAvi();
 }
 
 void ConverterDialog::OnConvert() {
-    if (running || !ctx.buffersAllocated()) {
-        return;
-    }
-    UpdateData(true);
-    DialogRunUi ui(this, convertButton, progressBar);
-    running = true;
-    (void)convertRecording(ctx, sourcePath, aviPath, ui);
-    running = false;
-    progressBar->hide();
+    dialogModel.convert();
+}
+
+void ConverterDialog::takeSource(const QString& path) {
+    dialogModel.dropFile(toLocalBytes(path));
 }
 
 void ConverterDialog::OnSysCommand(unsigned id, long long parameter) {
     (void)parameter;
+    if (dialogModel.busy()) {
+        return;
+    }
     if ((id & 0xFFF0U) == ID_SYSMENU_ABOUT) {
         AboutDialog box(this);
         (void)box.DoModal();
@@ -208,30 +188,82 @@ void ConverterDialog::OnSysCommand(unsigned id, long long parameter) {
 }
 
 void ConverterDialog::OnOK() {
-    releaseBuffers();
-    DialogBase::OnOK();
+    if (dialogModel.exit()) {
+        done(DIALOG_OK);
+    }
+}
+
+void ConverterDialog::reject() {
+    if (dialogModel.mayCancel()) {
+        DialogBase::reject();
+    }
 }
 
 void ConverterDialog::OnDestroy() {
-    releaseBuffers();
+    dialogModel.windowDestroyed();
 }
 
-void ConverterDialog::releaseBuffers() {
-    if (ctx.buffersAllocated()) {
-        ++releases;
+void ConverterDialog::showPaths(std::string_view source, std::string_view avi) {
+    exchanged.source = source;
+    exchanged.avi = avi;
+    UpdateData(false);
+}
+
+PathTexts ConverterDialog::readPaths() {
+    UpdateData(true);
+    return exchanged;
+}
+
+void ConverterDialog::setConvertCaption(std::string_view caption) {
+    convertButton->setText(fromBytes(caption));
+}
+
+void ConverterDialog::showProgress(const RunProgress& progress) {
+    if (!progress.shown) {
+        progressBar->hide();
+        return;
     }
-    ctx.releaseBuffers();
+    progressBar->show();
+    progressBar->setValue(progress.percent);
+}
+
+void ConverterDialog::setBusy(bool busy) {
+    // The blocker is the dialog's child: the application forgets it when it goes.
+    if (busy) {
+        QCoreApplication::instance()->installEventFilter(inputBlocker);
+    } else {
+        QCoreApplication::instance()->removeEventFilter(inputBlocker);
+    }
+}
+
+void ConverterDialog::showMessage(std::string_view text) {
+    OkMessageBox::show(this, fromBytes(text));
+}
+
+std::optional<std::string> ConverterDialog::chooseFile(const FileRequest& request) {
+    FileChooser chooser(request.open, request.defaultExtension, request.filter,
+                        request.overwritePrompt, this);
+    if (chooser.DoModal() != DIALOG_OK) {
+        return std::nullopt;
+    }
+    return toLocalBytes(chooser.GetPathName());
+}
+
+void ConverterDialog::post(std::function<void()> task) {
+    // Queued to this object: carried out by the event loop that runs the dialog, and dropped
+    // if the dialog is gone by then.
+    QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
 }
 
 void ConverterDialog::dragEnterEvent(QDragEnterEvent* event) {
-    if (!running && !droppedFile(event->mimeData()).isEmpty()) {
+    if (!dialogModel.busy() && !droppedFile(event->mimeData()).isEmpty()) {
         event->acceptProposedAction();
     }
 }
 
 void ConverterDialog::dropEvent(QDropEvent* event) {
     const QString path = droppedFile(event->mimeData());
-    if (running || path.isEmpty()) {
+    if (dialogModel.busy() || path.isEmpty()) {
         return;
     }
     event->acceptProposedAction();

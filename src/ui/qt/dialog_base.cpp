@@ -1,4 +1,4 @@
-#include "ui/dialog_base.h"
+#include "ui/qt/dialog_base.h"
 
 #include <QFontMetrics>
 #include <QIcon>

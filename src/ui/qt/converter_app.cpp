@@ -1,8 +1,8 @@
-#include "ui/converter_app.h"
+#include "ui/qt/converter_app.h"
 
-#include "ui/app_resources.h"
-#include "ui/converter_dialog.h"
-#include "ui/dialog_base.h"
+#include "ui/qt/app_resources.h"
+#include "ui/qt/converter_dialog.h"
+#include "ui/qt/dialog_base.h"
 
 namespace trunvex {
 

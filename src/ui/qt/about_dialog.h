@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/dialog_base.h"
+#include "ui/qt/dialog_base.h"
 
 namespace trunvex {
 

@@ -1,6 +1,6 @@
-#include "ui/about_dialog.h"
+#include "ui/qt/about_dialog.h"
 
-#include "ui/app_resources.h"
+#include "ui/qt/app_resources.h"
 
 namespace trunvex {
 namespace {

@@ -1,4 +1,4 @@
-#include "ui/converter_dialog.h"
+#include "ui/qt/converter_dialog.h"
 
 #include <QAction>
 #include <QApplication>
@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
@@ -18,8 +19,8 @@
 #include <memory>
 
 #include "run/run_messages.h"
-#include "ui/file_chooser.h"
-#include "ui/message_box.h"
+#include "ui/qt/file_chooser.h"
+#include "ui/qt/message_box.h"
 #include "ui_tests.h"
 
 using namespace trunvex;
@@ -149,7 +150,7 @@ private slots:
         QVERIFY(aviBox().isEmpty());
         QCOMPARE(sourceBox(), QStringLiteral("/rec/cam1.264"));
         click("IDC_CONVERT");
-        QCOMPARE(messages, QStringList{text(MSG_PATH_EMPTY)});
+        QTRY_COMPARE(messages, QStringList{text(MSG_PATH_EMPTY)});
         QCOMPARE(button("IDC_CONVERT")->text(), text(CAPTION_CONVERT));
     }
 
@@ -281,13 +282,44 @@ private slots:
         });
         click("IDC_CONVERT");
 
-        QCOMPARE(messages, QStringList{text(MSG_SUCCEEDED)});
+        QTRY_COMPARE_WITH_TIMEOUT(messages, QStringList{text(MSG_SUCCEEDED)}, 20000);
         QCOMPARE(captionAtMessage, text(CAPTION_CONVERT));
         QVERIFY(!captionsDuringRun.isEmpty());
         QCOMPARE(captionsDuringRun.count(text(CAPTION_WAIT)), captionsDuringRun.size());
         QCOMPARE(bar->value(), 100);
         QVERIFY(!bar->isVisible());
         QVERIFY(QFileInfo(avi).size() > 0);
+    }
+
+    void messageBoxShowsItsTitleWhole() {
+        OkMessageBox::setAnswerer({});
+        QString title;
+        QString shownText;
+        int width = 0;
+        int titleRoom = 0;
+        QTimer poll;
+        poll.setInterval(10);
+        connect(&poll, &QTimer::timeout, this, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box == nullptr) {
+                return;
+            }
+            poll.stop();
+            title = box->windowTitle();
+            shownText = box->text();
+            width = box->width();
+            titleRoom = OkMessageBox::titleRoomWidth(box->font(), title);
+            box->grab().save(outputPath(QStringLiteral("message_box.png")));
+            QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+        });
+        poll.start();
+        // The shortest message: a box as wide as its text would cut the title.
+        OkMessageBox::show(dialog.get(), text(MSG_SUCCEEDED));
+        QCOMPARE(shownText, text(MSG_SUCCEEDED));
+        QCOMPARE(title, QStringLiteral("Trunvex"));
+        qInfo("message box %d px wide, title room %d px", width, titleRoom);
+        QVERIFY2(width >= titleRoom,
+                 qPrintable(QStringLiteral("%1 < %2").arg(width).arg(titleRoom)));
     }
 
     void rendersScreenshot() {

@@ -1,11 +1,11 @@
-#include "ui/file_chooser.h"
+#include "ui/qt/file_chooser.h"
 
 #include <QDir>
 #include <QFileDialog>
 #include <deque>
 #include <utility>
 
-#include "ui/dialog_base.h"
+#include "ui/qt/dialog_base.h"
 
 namespace trunvex {
 namespace {

@@ -1,4 +1,4 @@
-#include "ui/app_resources.h"
+#include "ui/qt/app_resources.h"
 
 // The resources live in a static library, so nothing registers them unless asked to.
 static void registerResources() {

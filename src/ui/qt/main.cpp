@@ -1,4 +1,4 @@
-#include "ui/converter_app.h"
+#include "ui/qt/converter_app.h"
 
 int main(int argc, char** argv) {
     trunvex::ConverterApp app(argc, argv);

@@ -3,8 +3,8 @@
 #include <QIcon>
 #include <string>
 
-#include "demux/conversion_context.h"
-#include "ui/dialog_base.h"
+#include "ui/model/converter_dialog_model.h"
+#include "ui/qt/dialog_base.h"
 
 class QAction;
 class QProgressBar;
@@ -19,10 +19,10 @@ inline constexpr int IDC_CONVERT = 1004;
 // The About command; every command whose id masked with 0xFFF0 gives this one opens the box.
 inline constexpr unsigned ID_SYSMENU_ABOUT = 0x0010;
 
-// The program's only working window: the two paths, the browse buttons, the convert button
-// that runs a conversion on this thread, and "Exit". It owns the conversion context, whose
-// buffers exist from OnInitDialog until the dialog ends.
-class ConverterDialog : public DialogBase {
+// The program's only working window, drawn with Qt: the two paths, the browse buttons, the
+// convert button with the progress bar under it, and "Exit". What the dialog does lives in
+// its ConverterDialogModel; this class shows the model and hands it the user's actions.
+class ConverterDialog : public DialogBase, private DialogView, private UiDispatcher {
     Q_OBJECT
 
 public:
@@ -31,7 +31,7 @@ public:
 
     void OnBrowseSource();
     void OnBrowseAvi();
-    // One conversion run with the paths in the boxes; ends in exactly one message box.
+    // Starts a run with the paths in the boxes; it ends in exactly one message box.
     void OnConvert();
     // (id & 0xFFF0) == ID_SYSMENU_ABOUT opens the About box.
     void OnSysCommand(unsigned id, long long parameter);
@@ -40,14 +40,15 @@ public:
     void takeSource(const QString& path);
 
     [[nodiscard]] QAction* aboutAction() const { return about; }
-    [[nodiscard]] const ConversionContext& context() const { return ctx; }
-    // How many times the dialog freed allocated buffers (not counting releases of none).
-    [[nodiscard]] int bufferReleases() const { return releases; }
+    [[nodiscard]] const ConverterDialogModel& model() const { return dialogModel; }
+    [[nodiscard]] const ConversionContext& context() const { return dialogModel.context(); }
+    [[nodiscard]] int bufferReleases() const { return dialogModel.bufferReleases(); }
 
 protected:
     void DoDataExchange(DataExchange& exchange) override;
     bool OnInitDialog() override;
     void OnOK() override;
+    void reject() override;
     void OnDestroy() override;
 
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -57,18 +58,23 @@ protected:
 #endif
 
 private:
-    void releaseBuffers();
+    void showPaths(std::string_view source, std::string_view avi) override;
+    PathTexts readPaths() override;
+    void setConvertCaption(std::string_view caption) override;
+    void showProgress(const RunProgress& progress) override;
+    void setBusy(bool busy) override;
+    void showMessage(std::string_view text) override;
+    std::optional<std::string> chooseFile(const FileRequest& request) override;
+    void post(std::function<void()> task) override;
 
-    ConversionContext ctx;
     QPushButton* convertButton = nullptr;
-    std::string aviPath;
-    std::string sourcePath;
+    // The strings the data exchange fills from the boxes and writes into them.
+    PathTexts exchanged;
     QIcon appIcon;
-
     QProgressBar* progressBar = nullptr;
     QAction* about = nullptr;
-    int releases = 0;
-    bool running = false;
+    QObject* inputBlocker = nullptr;
+    ConverterDialogModel dialogModel;
 };
 
 }  // namespace trunvex

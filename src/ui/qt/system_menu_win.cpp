@@ -2,7 +2,7 @@
 
 #include <QWidget>
 
-#include "ui/system_menu.h"
+#include "ui/qt/system_menu.h"
 
 namespace trunvex {
 
