@@ -30,7 +30,7 @@ cp "$root/README.md" "$stage/$name/README.md"
 cp "$root/LICENSE" "$stage/$name/LICENSE.txt"
 
 makensis -V2 -DSTAGE="$stage/$name" -DICON="$root/res/trunvex.ico" \
-  -DOUTFILE="$out/$name-setup.exe" -DVERSION="$version" "$root/tools/windows/trunvex.nsi"
+  -DOUTFILE="$out/$name-setup.exe" -DVERSION="$version" "$root/packaging/windows/trunvex.nsi"
 rm -f "$out/$name.zip"
 (cd "$stage" && zip -qrX "$out/$name.zip" "$name")
 echo "$out/$name-setup.exe"

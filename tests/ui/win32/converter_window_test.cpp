@@ -371,9 +371,12 @@ TEST_F(ConverterWindowTest, ADroppedFileIsTakenAsTheSourceAndSeveralAreNot) {
 TEST_F(ConverterWindowTest, ConvertsTheSampleOffTheWindowThreadAndEndsInOneMessage) {
     wchar_t folder[MAX_PATH] = {};
     ASSERT_NE(GetTempPathW(MAX_PATH, folder), 0u);
-    const std::wstring avi = std::wstring(folder) + L"trunvex 转换 test.avi";
+    // Names outside the ANSI code page, all the way to the files.
+    const std::wstring source = std::wstring(folder) + L"录像 样本.264";
+    const std::wstring avi = std::wstring(folder) + L"录像 样本 转换.avi";
+    ASSERT_TRUE(CopyFileW(samplePath().c_str(), source.c_str(), FALSE));
     DeleteFileW(avi.c_str());
-    choosers.answers = {samplePath(), avi};
+    choosers.answers = {source, avi};
     click(IDC_BROWSE_SOURCE);
     click(IDC_BROWSE_AVI);
 
@@ -421,6 +424,7 @@ TEST_F(ConverterWindowTest, ConvertsTheSampleOffTheWindowThreadAndEndsInOneMessa
     EXPECT_EQ(std::string(head + 8, 4), "AVI ");
     written.close();
     DeleteFileW(avi.c_str());
+    DeleteFileW(source.c_str());
 }
 
 }  // namespace
