@@ -235,7 +235,7 @@ bool ConverterWindow::onPaint() {
 
 void ConverterWindow::onDropFiles(HDROP drop) {
     // One file is a recording to convert; several are not taken.
-    if (!busy && DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0) == 1) {
+    if (DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0) == 1) {
         const UINT length = DragQueryFileW(drop, 0, nullptr, 0);
         std::wstring path(length + 1, L'\0');
         path.resize(DragQueryFileW(drop, 0, path.data(), length + 1));
