@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The whole test suite on a fresh machine: install what is missing; build with warnings as
 # errors and run every test; run the tests again under AddressSanitizer and
-# UndefinedBehaviorSanitizer; check the formatting; run each fuzzer for a short while.
+# UndefinedBehaviorSanitizer, and the batch and run tests under ThreadSanitizer; check the
+# formatting; run each fuzzer for a short while.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -43,6 +44,16 @@ cmake --build build-sanitize -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-sanitize -j"$jobs" --output-on-failure -LE slow 2>&1 | tee "$log" ||
   status=1
+add_results
+
+step "batches and runs under ThreadSanitizer"
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRUNVEX_SANITIZE_THREAD=ON \
+  -DTRUNVEX_BUILD_UI=OFF >/dev/null
+cmake --build build-tsan -j"$jobs" --target run_test cli_test trunvex-cli trunvex-mkrecording
+# Among them the batch of eight conversions at -j 4; the CLI's own races fail its tests.
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+  ctest --test-dir build-tsan -j"$jobs" --output-on-failure \
+  -R '^(ConversionRun|FileSources|CliFiles|CliConversion)' 2>&1 | tee "$log" || status=1
 add_results
 
 step "formatting"

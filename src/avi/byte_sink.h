@@ -44,6 +44,15 @@ public:
     // Null when the path cannot be written; `failure` then says why in the system's words.
     [[nodiscard]] virtual std::unique_ptr<ByteSink> open(const std::string& path,
                                                          std::string& failure) noexcept = 0;
+    // Asked before a run reads anything: false, with the reason in `failure`, when what
+    // stands at `path` must never be replaced by an output (for files: a directory, a device,
+    // a pipe, a socket). A path that passes may still fail to open later. Accepts every path
+    // unless a factory knows better.
+    [[nodiscard]] virtual bool checkPath(const std::string& path, std::string& failure) noexcept {
+        (void)path;
+        (void)failure;
+        return true;
+    }
 };
 
 }  // namespace trunvex

@@ -67,6 +67,9 @@ public:
 
     [[nodiscard]] std::unique_ptr<ByteSink> open(const std::string& path,
                                                  std::string& failure) noexcept override;
+    [[nodiscard]] bool checkPath(const std::string& path, std::string& failure) noexcept override {
+        return innerFactory->checkPath(path, failure);
+    }
 
     bool failOpen = false;
     std::uint64_t failWriteAt = 0;  // 0: never

@@ -1,6 +1,8 @@
 #include "cli/batch.h"
 
 #include <atomic>
+#include <cctype>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -56,7 +58,68 @@ std::uint64_t totalSourceBytes(const std::vector<BatchJob>& jobs) {
     return total;
 }
 
+bool endsWithAvi(const std::string& path) {
+    if (path.size() < 4) {
+        return false;
+    }
+    std::string tail = path.substr(path.size() - 4);
+    for (char& c : tail) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return tail == ".avi";
+}
+
+// One spelling for every path that names the same place: absolute, with ".", ".." and the
+// links of its existing part resolved.
+std::string placeOf(const std::string& path) {
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    if (error) {
+        return path;
+    }
+    const std::filesystem::path place = std::filesystem::weakly_canonical(absolute, error);
+    return error ? absolute.lexically_normal().string() : place.string();
+}
+
 }  // namespace
+
+std::string cliAviPath(const std::string& sourcePath) {
+    return std::filesystem::path(sourcePath).replace_extension(".avi").string();
+}
+
+std::vector<BatchJob> planJobs(const std::vector<std::string>& paths, const std::string& output,
+                               std::string& failure) {
+    if (!output.empty() && paths.size() == 1) {
+        return {{paths[0], output}};
+    }
+    if (output.empty() && paths.size() == 2 && endsWithAvi(paths[1])) {
+        return {{paths[0], paths[1]}};
+    }
+    std::vector<BatchJob> jobs;
+    std::vector<std::pair<std::string, std::string>> places;  // source's and AVI's, per job
+    for (const std::string& source : paths) {
+        BatchJob job{source, cliAviPath(source)};
+        const std::string sourcePlace = placeOf(job.source);
+        const std::string aviPlace = placeOf(job.avi);
+        bool again = false;
+        for (std::size_t i = 0; i < jobs.size() && !again; ++i) {
+            if (places[i].second != aviPlace) {
+                continue;
+            }
+            if (places[i].first != sourcePlace) {
+                failure = jobs[i].source + " and " + job.source + " would both be converted to " +
+                          job.avi;
+                return {};
+            }
+            again = true;
+        }
+        if (!again) {
+            places.emplace_back(sourcePlace, aviPlace);
+            jobs.push_back(std::move(job));
+        }
+    }
+    return jobs;
+}
 
 int exitCodeFor(ConvertOutcome outcome) noexcept {
     return static_cast<int>(outcome);

@@ -9,6 +9,7 @@
 
 #include "cli/batch.h"
 #include "cli/recording_info.h"
+#include "platform/file_sink.h"
 #include "run/conversion_run.h"
 
 namespace {
@@ -19,7 +20,9 @@ constexpr const char* EXIT_STATUS_HELP =
     "Exit status:\n"
     "  0  every file converted (\"Trunvex succeeded!\")\n"
     "  1  \"ReadFile failed!\"\n"
-    "  2  \"AVIFileOpen failed!\" (the AVI file could not be created or written)\n"
+    "  2  \"AVIFileOpen failed!\" (the AVI file could not be created or written, or its\n"
+    "     path holds something other than a regular file; or an eleventh frame size:\n"
+    "     then the AVI holds the ten streams converted before it)\n"
     "  3  \"No frames to be converted!\"\n"
     "  4  \"Source or AVI file path can not be null!\"\n"
     "  5  \"Can not open the source file!\"\n"
@@ -27,34 +30,14 @@ constexpr const char* EXIT_STATUS_HELP =
     " 64  usage error\n"
     " 70  out of memory\n"
     "With several files, the status is that of the first file (in the order given) that\n"
-    "did not convert.";
-
-bool endsWithAvi(const std::string& path) {
-    if (path.size() < 4) {
-        return false;
-    }
-    std::string tail = path.substr(path.size() - 4);
-    for (char& c : tail) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return tail == ".avi";
-}
-
-// SOURCE [AVI] converts one file; otherwise every argument is a source with a derived AVI.
-std::vector<trunvex::BatchJob> jobsFrom(const std::vector<std::string>& paths,
-                                        const std::string& output) {
-    std::vector<trunvex::BatchJob> jobs;
-    if (!output.empty() && paths.size() == 1) {
-        return {{paths[0], output}};
-    }
-    if (output.empty() && paths.size() == 2 && endsWithAvi(paths[1])) {
-        return {{paths[0], paths[1]}};
-    }
-    for (const std::string& source : paths) {
-        jobs.push_back({source, trunvex::deriveAviPath(source)});
-    }
-    return jobs;
-}
+    "did not convert. Two sources that would be converted to the same AVI are a usage\n"
+    "error.\n\n"
+    "The AVI path ends up holding what it held before or a complete new AVI. An AVI path\n"
+    "that is a link is written through; a device, pipe or directory there is refused.\n"
+    "Interrupted (Ctrl-C, SIGTERM, SIGHUP), trunvex-cli removes its unfinished output and\n"
+    "ends by that signal (status 128 + its number in the shell): AVIs converted before\n"
+    "stay, the one in progress keeps what it held before. A closed standard output does\n"
+    "not stop a batch.";
 
 }  // namespace
 
@@ -62,7 +45,7 @@ int main(int argc, char** argv) {
     CLI::App app{
         "Converts recorded audio/video stream files (.264, .mp4) into AVI files.\n\n"
         "  trunvex-cli SOURCE [AVI]      convert one recording (AVI defaults to SOURCE with\n"
-        "                                its extension replaced by .avi)\n"
+        "                                its extension replaced by .avi, in its folder)\n"
         "  trunvex-cli SOURCE SOURCE...  convert each recording beside itself\n"
         "  trunvex-cli --info SOURCE...  describe recordings without writing anything",
         "trunvex-cli"};
@@ -102,8 +85,18 @@ int main(int argc, char** argv) {
         }
         return status;
     }
+    std::string clash;
+    const std::vector<trunvex::BatchJob> batch = trunvex::planJobs(paths, output, clash);
+    if (batch.empty()) {
+        std::fprintf(stderr, "trunvex-cli: %s\n", clash.c_str());
+        return EXIT_USAGE;
+    }
+    if (!trunvex::cleanUpOnInterruption()) {
+        std::fprintf(stderr, "trunvex-cli: cannot start the interruption handler\n");
+        return trunvex::EXIT_OUT_OF_MEMORY;
+    }
     trunvex::BatchOptions options;
     options.jobs = jobs;
     options.progress = !quiet && ::isatty(STDERR_FILENO) == 1;
-    return trunvex::runBatch(jobsFrom(paths, output), options, stdout, stderr);
+    return trunvex::runBatch(batch, options, stdout, stderr);
 }

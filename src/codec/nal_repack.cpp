@@ -104,7 +104,9 @@ std::size_t copyUntilZeroPair(const std::uint8_t* in, std::size_t size, std::uin
 }
 
 // Fills the table from a NAL list and returns the number of listed units, or -1 when the list
-// is malformed. `lastOffset` receives where the final unit starts; it always has a byte left.
+// is malformed. `lastOffset` receives where the final unit starts. Listed units that fill the
+// payload leave the final unit empty, which yields nothing: recorders write whole key frames
+// that way, and dropping the frame would lose the start of its group of pictures.
 int readNalList(std::span<const std::uint8_t> payload,
                 std::array<std::uint32_t, MAX_LISTED_NALS>& lengths,
                 std::size_t& lastOffset) noexcept {
@@ -128,9 +130,6 @@ int readNalList(std::span<const std::uint8_t> payload,
             return -1;
         }
         pos += lengths[i];
-    }
-    if (payload.size() - pos < 1) {
-        return -1;
     }
     lastOffset = pos;
     return static_cast<int>(count);

@@ -16,8 +16,8 @@ namespace trunvex {
 // Writes a key frame stored as a NAL list (u32 count N <= 10, N u32 lengths, the listed units,
 // then a last unit that takes the rest of the payload) as the Annex-B units back to back.
 // Returns the bytes written, or 0 when the list is malformed: N above MAX_LISTED_NALS, or a
-// count, table or listed lengths that run past the payload or leave no byte for the last
-// unit. No byte outside `payload` is read.
+// count, table or listed lengths that run past the payload. A last unit with no byte left is
+// empty and yields nothing, like a listed unit of length 0. No byte outside `payload` is read.
 [[nodiscard]] std::uint32_t repackNalListFrame(std::span<const std::uint8_t> payload,
                                                std::span<std::uint8_t> out) noexcept;
 

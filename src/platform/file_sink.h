@@ -6,14 +6,23 @@
 
 namespace trunvex {
 
-// The program's factory: a temporary file beside the path, renamed onto it by commit().
-// Opening fails when the path names a directory, or its directory is missing or not
-// writable. Writes are gathered in a 1 MiB buffer; large payloads go straight through.
+// The program's factory. The output path may hold nothing yet or a regular file, which is
+// replaced; a symbolic link is written through (its target is replaced, the link stays).
+// Anything else there (a directory, a device, a pipe, a socket, a dangling link) is refused,
+// by checkPath() too. The new file is written unnamed where the system allows, otherwise under
+// a hidden temporary name beside the target, and gets its name only at commit(), by a rename
+// onto the target: nothing of an unfinished run stays visible. A replaced file's permission
+// bits, and its owner and group where the process may set them, carry over; a new file
+// follows the umask. Writes are gathered in a 1 MiB buffer; large payloads go straight
+// through.
 SinkFactory& fileSinkFactory() noexcept;
 
-// The temporary name a file sink for `path` starts with: ".<name>." in the same directory.
-// A sink's own file adds a unique part and ".part"; what is left behind by a killed run can be
-// recognised by these two ends.
-[[nodiscard]] std::string temporaryPrefixFor(const std::string& path);
+// For command-line programs; call once, before any other thread starts. From then on an
+// interruption (Ctrl-C, a termination request, a closed terminal) removes the temporary files
+// of every unfinished sink, no sink commits anymore, and the process ends as the interruption
+// would have ended it: each output path keeps what it held before, or a complete new file that
+// was committed earlier. A reader of standard output that goes away no longer ends the
+// process; writes to it fail instead. False when the handling could not be set up.
+bool cleanUpOnInterruption() noexcept;
 
 }  // namespace trunvex

@@ -110,6 +110,10 @@ ConvertReport convertRecording(ConversionContext& ctx, const std::string& source
     if (source->isSameFileAs(aviPath)) {
         return finish(CONVERT_SAME_FILE);
     }
+    // A device or a directory at the AVI path is refused before anything is read.
+    if (!sinks.checkPath(aviPath, report.systemReason)) {
+        return finish(CONVERT_OUTPUT_FAILED);
+    }
 
     ui.setConvertCaption(CAPTION_WAIT);
     resetForRun(ctx, aviPath, sinks);

@@ -49,9 +49,10 @@ struct ConvertReport {
 
 // One conversion run, from the two paths to the one message: path checks, the source opened
 // and read in READ_CHUNK_BYTES chunks through processChunk, the outcome and its message.
-// The context's buffers must be allocated. The output is released on every outcome: a
-// complete AVI stays at aviPath after success and after a failed read; after "no frames" or
-// a failed write, aviPath is left as it was.
+// The context's buffers must be allocated. An AVI path that the sinks refuse outright (a
+// device or a folder there) fails the run before the source is read. The output is released
+// on every outcome: a complete AVI stays at aviPath after success and after a failed read;
+// after "no frames" or a failed write, aviPath is left as it was.
 ConvertReport convertRecording(ConversionContext& ctx, const std::string& sourcePath,
                                const std::string& aviPath, RunUi& ui);
 ConvertReport convertRecording(ConversionContext& ctx, const std::string& sourcePath,

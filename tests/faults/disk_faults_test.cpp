@@ -1,19 +1,13 @@
-// Faults that only a real system gives: a disk that fills up, a run killed midway.
+// Faults that only a real system gives: a disk that fills up.
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
-#include <thread>
 
 #include "faults/fault_support.h"
-#include "platform/file_sink.h"
-#include "platform/source_file.h"
 #include "run/run_messages.h"
 #include "support/test_support.h"
 
@@ -78,77 +72,6 @@ TEST(DiskFaults, FullDiskLeavesNothingButWhatWasThere) {
                   earlier ? std::vector<std::string>{"out.avi"} : std::vector<std::string>{});
         EXPECT_TRUE(snapshotOf(source) == sourceBefore);
     }
-}
-
-// The temporary file of a run into `avi`, or an empty path while there is none.
-fs::path temporaryFileFor(const fs::path& avi) {
-    const std::string prefix = fs::path(temporaryPrefixFor(avi.string())).filename().string();
-    for (const std::string& name : namesIn(avi.parent_path())) {
-        if (name.starts_with(prefix) && name.ends_with(".part")) {
-            return avi.parent_path() / name;
-        }
-    }
-    return {};
-}
-
-TEST(DiskFaults, KilledRunLeavesTheEarlierAviAndTheSourceAsTheyWere) {
-    const fs::path dir = test::makeTempDir("killed_run");
-    const fs::path source = dir / "rec.264";
-    const fs::path avi = dir / "out.avi";
-    ASSERT_TRUE(test::writeFile(source, test::syntheticRecording(60, 200000)));
-    ASSERT_TRUE(test::writeFile(avi, Bytes(4096, 0xA5)));
-    const test::FileSnapshot sourceBefore = snapshotOf(source);
-    const test::FileSnapshot aviBefore = snapshotOf(avi);
-
-    const pid_t child = ::fork();
-    ASSERT_NE(child, -1);
-    if (child == 0) {
-        // Slow reads keep the run going long enough to be caught halfway.
-        ConversionContext ctx;
-        if (!ctx.allocateBuffers()) {
-            ::_exit(70);
-        }
-        test::FaultySourceOpener slow(fileSourceOpener());
-        slow.delayMicros = 20000;
-        test::SilentUi ui;
-        const ConvertReport report =
-            convertRecording(ctx, source.string(), avi.string(), ui, slow, fileSinkFactory());
-        ::_exit(static_cast<int>(report.outcome));
-    }
-
-    // Kill it once its temporary file holds converted bytes.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    std::uintmax_t written = 0;
-    while (written == 0 && std::chrono::steady_clock::now() < deadline) {
-        const fs::path partial = temporaryFileFor(avi);
-        std::error_code error;
-        written = partial.empty() ? 0 : fs::file_size(partial, error);
-        if (error) {
-            written = 0;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    ::kill(child, SIGKILL);
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_GT(written, 0u) << "the run wrote nothing within 30 s";
-    ASSERT_TRUE(WIFSIGNALED(status)) << "the run ended before it was killed";
-
-    EXPECT_TRUE(snapshotOf(avi) == aviBefore);
-    EXPECT_TRUE(snapshotOf(source) == sourceBefore);
-    // What a killed run leaves is a temporary file that says what it is.
-    const fs::path leftover = temporaryFileFor(avi);
-    EXPECT_FALSE(leftover.empty());
-    EXPECT_EQ(namesIn(dir).size(), 3u);
-
-    // The next run replaces the AVI and cleans up after itself (not after the killed one).
-    ConversionContext ctx;
-    ASSERT_TRUE(ctx.allocateBuffers());
-    test::SilentUi ui;
-    EXPECT_EQ(convertRecording(ctx, source.string(), avi.string(), ui).outcome, CONVERT_OK);
-    EXPECT_TRUE(checkAvi(FileRiffSource(avi.string())).ok());
-    EXPECT_EQ(namesIn(dir).size(), 3u);
-    EXPECT_TRUE(snapshotOf(source) == sourceBefore);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -238,6 +239,50 @@ TEST_F(FaultTest, AviPathThatCannotBeCreated) {
         EXPECT_EQ(namesIn(dir), (std::vector<std::string>{"rec.264", "taken.avi"}));
         EXPECT_TRUE(fs::is_empty(dir / "taken.avi"));
         expectSourceUntouched();
+    }
+}
+
+// What stands at the AVI path: a device, a FIFO or a directory is refused before the source
+// is read, and stays as it was; a link is written through to its target and stays a link.
+TEST_F(FaultTest, SpecialFilesAndLinksAtTheAviPath) {
+    useSource(test::syntheticRecording(2, 1000));
+    ASSERT_EQ(::mkfifo((dir / "fifo.avi").c_str(), 0644), 0);
+    fs::create_directory(dir / "folder.avi");
+    // A copy of /dev/null's node (1, 3), where the test may make one.
+    const bool device = ::mknod((dir / "null.avi").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+    std::vector<std::string> refused = {"fifo.avi", "folder.avi"};
+    if (device) {
+        refused.emplace_back("null.avi");
+    }
+    const std::vector<std::string> before = namesIn(dir);
+    for (const std::string& name : refused) {
+        SCOPED_TRACE(name);
+        test::FaultySourceOpener counting(fileSourceOpener());
+        const ConvertReport report = convertRecording(ctx, source.string(), (dir / name).string(),
+                                                      ui, counting, fileSinkFactory());
+        EXPECT_EQ(report.outcome, CONVERT_OUTPUT_FAILED);
+        EXPECT_EQ(ui.message, MSG_OUTPUT_FAILED);
+        EXPECT_FALSE(report.systemReason.empty());
+        EXPECT_EQ(counting.readsSeen, 0);
+        EXPECT_EQ(namesIn(dir), before);
+    }
+    EXPECT_TRUE(fs::is_fifo(dir / "fifo.avi"));
+    EXPECT_TRUE(fs::is_empty(dir / "folder.avi"));
+    EXPECT_TRUE(!device || fs::is_character_file(dir / "null.avi"));
+
+    fs::create_directory(dir / "kept");
+    ASSERT_TRUE(test::writeFile(dir / "kept" / "real.avi", OLD_AVI));
+    fs::create_symlink("kept/real.avi", dir / "link.avi");
+    ASSERT_EQ(convertRecording(ctx, source.string(), (dir / "link.avi").string(), ui,
+                               fileSourceOpener(), fileSinkFactory())
+                  .outcome,
+              CONVERT_OK);
+    EXPECT_TRUE(fs::is_symlink(dir / "link.avi"));
+    EXPECT_TRUE(checkAvi(FileRiffSource((dir / "kept" / "real.avi").string())).ok());
+    EXPECT_EQ(namesIn(dir / "kept"), std::vector<std::string>{"real.avi"});
+    expectSourceUntouched();
+    if (!device) {
+        GTEST_SKIP() << "cannot make a device node here; FIFO, directory and link were checked";
     }
 }
 

@@ -83,8 +83,11 @@ TEST(NalList, LayoutMatchesTheFormat) {
 
     std::vector<ByteView> units;
     EXPECT_FALSE(parseNalListPayload(Bytes{11, 0, 0, 0}, units)) << "N above 10";
-    EXPECT_FALSE(parseNalListPayload(Bytes{1, 0, 0, 0, 2, 0, 0, 0, 7, 7}, units))
-        << "no byte left for the last unit";
+    EXPECT_FALSE(parseNalListPayload(Bytes{1, 0, 0, 0, 3, 0, 0, 0, 7, 7}, units))
+        << "listed unit past the end";
+    ASSERT_TRUE(parseNalListPayload(Bytes{1, 0, 0, 0, 2, 0, 0, 0, 7, 7}, units));
+    ASSERT_EQ(units.size(), 2u);
+    EXPECT_TRUE(units[1].empty()) << "listed units that fill the payload leave an empty last unit";
     EXPECT_FALSE(parseNalListPayload(Bytes{1, 0, 0}, units)) << "short count";
 }
 

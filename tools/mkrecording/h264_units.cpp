@@ -165,16 +165,13 @@ bool parseNalListPayload(ByteView payload, std::vector<ByteView>& units) {
     std::size_t pos = 4 + 4 * std::size_t{count};
     for (std::uint32_t i = 0; i < count; ++i) {
         const std::uint32_t length = loadLe32(payload.subspan(4 + 4 * std::size_t{i}).first<4>());
-        if (payload.size() - pos <= length) {
-            return false;  // the last unit needs at least one byte
+        if (payload.size() - pos < length) {
+            return false;
         }
         units.push_back(payload.subspan(pos, length));
         pos += length;
     }
-    if (pos >= payload.size()) {
-        return false;
-    }
-    units.push_back(payload.subspan(pos));
+    units.push_back(payload.subspan(pos));  // empty when the listed units fill the payload
     return true;
 }
 

@@ -58,8 +58,9 @@ void appendRepackedUnit(ByteView bare, Bytes& out);
 // beyond an empty result for none).
 [[nodiscard]] Bytes nalListPayload(const std::vector<Bytes>& bareUnits);
 
-// Reads a NAL-list payload back into its units (views into `payload`). False when the count
-// exceeds MAX_LISTED_NALS or the table and listed units leave no byte for the last unit.
+// Reads a NAL-list payload back into its units (views into `payload`; the last one is empty
+// when the listed units fill the payload). False when the count exceeds MAX_LISTED_NALS or
+// the table or the listed units run past the payload.
 [[nodiscard]] bool parseNalListPayload(ByteView payload, std::vector<ByteView>& units);
 
 }  // namespace trunvex::recording

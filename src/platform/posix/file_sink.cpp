@@ -1,17 +1,24 @@
 #include "platform/file_sink.h"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 #include <new>
+#include <vector>
 
 namespace trunvex {
 namespace {
@@ -22,6 +29,12 @@ inline constexpr std::size_t WRITE_BUFFER_BYTES = std::size_t{1} << 20;
 inline constexpr std::size_t DIRECT_WRITE_BYTES = std::size_t{64} << 10;
 inline constexpr int CREATE_ATTEMPTS = 64;
 inline constexpr std::size_t MAX_PARTS = 8;
+// Temporary names are this, 16 hex digits and ".part": their length never depends on the
+// output's name, so any name the directory accepts can be written.
+inline constexpr const char* TEMPORARY_LEAD = ".trunvex-";
+inline constexpr const char* TEMPORARY_TAIL = ".part";
+inline constexpr const char* NOT_REGULAR_TEXT = "Not a regular file";
+inline constexpr const char* DANGLING_LINK_TEXT = "Not writing through a dangling symbolic link";
 
 std::string systemText(int error) {
     std::array<char, 256> text{};
@@ -71,13 +84,138 @@ int writeFully(int fd, iovec* parts, int count, off_t offset) noexcept {
     return 0;
 }
 
+// The temporary files that have a name on disk right now, so that an interruption can
+// remove them. The lock also covers each window in which such a name is created or renamed
+// onto the output: once an interruption holds it, no sink creates, commits or removes
+// anything anymore, and the process ends with the lock held.
+class TemporaryNames {
+public:
+    std::unique_lock<std::mutex> hold() { return std::unique_lock<std::mutex>(lock); }
+    // Callers hold the lock.
+    void add(const std::string& name) { names.push_back(name); }
+    void remove(const std::string& name) {
+        const auto it = std::find(names.begin(), names.end(), name);
+        if (it != names.end()) {
+            names.erase(it);
+        }
+    }
+    // Removes every named temporary file and keeps the lock for good.
+    void removeAllForGood() noexcept {
+        lock.lock();
+        for (const std::string& name : names) {
+            unlink(name.c_str());
+        }
+    }
+
+private:
+    std::mutex lock;
+    std::vector<std::string> names;
+};
+
+TemporaryNames& temporaryNames() noexcept {
+    static TemporaryNames registry;
+    return registry;
+}
+
+// A fresh name of fixed length for a temporary file in `directory`.
+std::string temporaryName(const std::string& directory) {
+    static std::atomic<std::uint64_t> serial{0};
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    const std::uint64_t mixed = (static_cast<std::uint64_t>(getpid()) << 40) ^
+                                (static_cast<std::uint64_t>(now.tv_nsec) << 8) ^
+                                (static_cast<std::uint64_t>(now.tv_sec) << 32) ^ ++serial;
+    std::array<char, 24> unique{};
+    std::snprintf(unique.data(), unique.size(), "%016llx", static_cast<unsigned long long>(mixed));
+    return (directory == "/" ? std::string("/") : directory + "/") + TEMPORARY_LEAD +
+           unique.data() + TEMPORARY_TAIL;
+}
+
+// What may stand at an output path: nothing yet, or a regular file, which is replaced. A link
+// is written through, as copying tools do: `target` becomes the file it finally names.
+// Anything else (directory, device, pipe, socket, a dangling link) is refused with the reason.
+bool resolveTarget(const std::string& path, std::string& target, std::string& failure) {
+    std::string directory;
+    std::string name;
+    splitPath(path, directory, name);
+    if (name.empty() || name == "." || name == "..") {
+        failure = systemText(path.empty() ? ENOENT : EISDIR);
+        return false;
+    }
+    struct stat info {};
+    if (lstat(path.c_str(), &info) != 0) {
+        if (errno == ENOENT) {
+            target = path;
+            return true;
+        }
+        failure = systemText(errno);
+        return false;
+    }
+    target = path;
+    if (S_ISLNK(info.st_mode)) {
+        std::array<char, PATH_MAX> resolved{};
+        if (realpath(path.c_str(), resolved.data()) == nullptr) {
+            failure = errno == ENOENT ? std::string(DANGLING_LINK_TEXT) : systemText(errno);
+            return false;
+        }
+        target = resolved.data();
+        if (stat(target.c_str(), &info) != 0) {
+            failure = systemText(errno);
+            return false;
+        }
+    }
+    if (S_ISREG(info.st_mode)) {
+        return true;
+    }
+    failure = S_ISDIR(info.st_mode) ? systemText(EISDIR) : std::string(NOT_REGULAR_TEXT);
+    return false;
+}
+
+// The new file takes the place of `earlier`: its owner and group where the process may set
+// them, then its permission bits. Set-user and set-group bits stay only with the owner they
+// were meant for. Best effort, as editors do: a file that keeps our owner is still complete.
+void takeOwnerAndMode(int fd, const struct stat& earlier) noexcept {
+    struct stat mine {};
+    bool sameOwner =
+        fstat(fd, &mine) == 0 && mine.st_uid == earlier.st_uid && mine.st_gid == earlier.st_gid;
+    if (!sameOwner) {
+        sameOwner = fchown(fd, earlier.st_uid, earlier.st_gid) == 0;
+        if (!sameOwner) {
+            (void)fchown(fd, static_cast<uid_t>(-1), earlier.st_gid);
+        }
+    }
+    const mode_t keep = sameOwner ? 07777 : 01777;
+    (void)fchmod(fd, earlier.st_mode & keep);
+}
+
+// Gives an unnamed file (O_TMPFILE) the name `name`. Through /proc first, which needs no
+// privilege; where /proc is missing, by the descriptor itself, which needs
+// CAP_DAC_READ_SEARCH.
+int linkUnnamed(int fd, const std::string& name) noexcept {
+    std::array<char, 40> self{};
+    std::snprintf(self.data(), self.size(), "/proc/self/fd/%d", fd);
+    if (linkat(AT_FDCWD, self.data(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        return 0;
+    }
+    if (errno == EEXIST) {
+        return EEXIST;
+    }
+    if (linkat(fd, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0) {
+        return 0;
+    }
+    return errno;
+}
+
 class FileSink final : public ByteSink {
 public:
-    FileSink(int fileDescriptor, std::string temporary, std::string target,
+    // `named`: the file already has the temporary name `temporary` (registered). Otherwise
+    // it is unnamed and gets a name in `directory` only for the rename onto `target`.
+    FileSink(int fileDescriptor, std::string temporary, std::string target, std::string directory,
              std::unique_ptr<std::uint8_t[]> bufferBytes) noexcept
         : fd(fileDescriptor),
           temporaryPath(std::move(temporary)),
           targetPath(std::move(target)),
+          targetDirectory(std::move(directory)),
           buffer(std::move(bufferBytes)) {}
     ~FileSink() override { discard(); }
     FileSink(const FileSink&) = delete;
@@ -124,35 +262,20 @@ public:
 
     std::uint64_t position() const noexcept override { return bufferStart + held; }
 
+    // The rename is what makes a killed or failed run harmless: the path holds the old file
+    // or the complete new one. No fsync: flushing every conversion to the disk would cost
+    // more than the conversion itself, and copying tools do not do it either; ext4 flushes a
+    // file replaced by rename before the rename commits anyway.
     bool commit() noexcept override {
-        if (!flush()) {
+        if (!flush() || !takePlaceOfTarget()) {
             discard();
             return false;
         }
-        // The rename is what makes a killed or failed run harmless: the path holds the old
-        // file or the complete new one. No fsync: flushing every conversion to the disk would
-        // cost more than the conversion itself, and copying tools do not do it either;
-        // ext4 flushes a file replaced by rename before the rename commits anyway.
-        if (close(fd) != 0) {
-            fail(errno);
-            fd = -1;
+        const bool done = temporaryPath.empty() ? linkAndRename() : closeAndRename();
+        if (!done) {
             discard();
-            return false;
         }
-        fd = -1;
-        struct stat existing {};
-        if (stat(targetPath.c_str(), &existing) == 0 && S_ISDIR(existing.st_mode)) {
-            fail(EISDIR);
-            discard();
-            return false;
-        }
-        if (rename(temporaryPath.c_str(), targetPath.c_str()) != 0) {
-            fail(errno);
-            discard();
-            return false;
-        }
-        temporaryPath.clear();
-        return true;
+        return done;
     }
 
     void discard() noexcept override {
@@ -161,7 +284,9 @@ public:
             fd = -1;
         }
         if (!temporaryPath.empty()) {
+            const auto guard = temporaryNames().hold();
             unlink(temporaryPath.c_str());
+            temporaryNames().remove(temporaryPath);
             temporaryPath.clear();
         }
         held = 0;
@@ -181,6 +306,76 @@ private:
         if (failure.empty()) {
             failure = systemText(error);
         }
+    }
+
+    // What stands at the target now must still be a regular file, or nothing; the new file
+    // takes over an earlier one's owner and mode.
+    bool takePlaceOfTarget() noexcept {
+        struct stat existing {};
+        if (stat(targetPath.c_str(), &existing) != 0) {
+            if (errno == ENOENT) {
+                return true;
+            }
+            fail(errno);
+            return false;
+        }
+        if (!S_ISREG(existing.st_mode)) {
+            if (S_ISDIR(existing.st_mode)) {
+                fail(EISDIR);
+            } else if (failure.empty()) {
+                failure = NOT_REGULAR_TEXT;
+            }
+            return false;
+        }
+        takeOwnerAndMode(fd, existing);
+        return true;
+    }
+
+    // A named temporary file: closed (where a late write error shows), then renamed.
+    bool closeAndRename() noexcept {
+        const int closed = close(fd);
+        fd = -1;
+        if (closed != 0) {
+            fail(errno);
+            return false;
+        }
+        const auto guard = temporaryNames().hold();
+        if (rename(temporaryPath.c_str(), targetPath.c_str()) != 0) {
+            fail(errno);
+            return false;
+        }
+        temporaryNames().remove(temporaryPath);
+        temporaryPath.clear();
+        return true;
+    }
+
+    // An unnamed file: linked to a temporary name, since a link cannot replace a file, then
+    // renamed onto the target. The name exists only inside the registry's lock.
+    bool linkAndRename() noexcept {
+        const auto guard = temporaryNames().hold();
+        std::string name;
+        int error = EEXIST;
+        for (int attempt = 0; attempt < CREATE_ATTEMPTS && error == EEXIST; ++attempt) {
+            name = temporaryName(targetDirectory);
+            error = linkUnnamed(fd, name);
+        }
+        if (error != 0) {
+            fail(error);
+            return false;
+        }
+        temporaryNames().add(name);
+        const bool closed = close(fd) == 0;
+        if (!closed) {
+            fail(errno);
+        }
+        fd = -1;
+        const bool renamed = closed && rename(name.c_str(), targetPath.c_str()) == 0;
+        if (!renamed) {
+            fail(errno);
+            unlink(name.c_str());
+        }
+        temporaryNames().remove(name);
+        return renamed;
     }
 
     bool flush() noexcept {
@@ -230,50 +425,63 @@ private:
     int fd;
     std::string temporaryPath;
     std::string targetPath;
+    std::string targetDirectory;
     std::unique_ptr<std::uint8_t[]> buffer;
     std::size_t held = 0;
     std::uint64_t bufferStart = 0;
     std::string failure;
 };
 
+// Errors of O_TMPFILE that mean the kernel or the file system does not offer it.
+bool unnamedFilesUnsupported(int error) noexcept {
+    return error == EOPNOTSUPP || error == EISDIR || error == EINVAL;
+}
+
 class FileSinkFactory final : public SinkFactory {
 public:
+    bool checkPath(const std::string& path, std::string& failure) noexcept override {
+        std::string target;
+        return resolveTarget(path, target, failure);
+    }
+
     std::unique_ptr<ByteSink> open(const std::string& path,
                                    std::string& failure) noexcept override {
+        std::string target;
+        if (!resolveTarget(path, target, failure)) {
+            return nullptr;
+        }
         std::string directory;
         std::string name;
-        splitPath(path, directory, name);
-        if (name.empty() || name == "." || name == "..") {
-            return refuse(failure, path.empty() ? ENOENT : EISDIR);
-        }
-        struct stat existing {};
-        if (stat(path.c_str(), &existing) == 0 && S_ISDIR(existing.st_mode)) {
-            return refuse(failure, EISDIR);
-        }
+        splitPath(target, directory, name);
         std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[WRITE_BUFFER_BYTES]);
         if (!buffer) {
             return refuse(failure, ENOMEM);
         }
-        const std::string prefix = temporaryPrefixFor(path);
-        for (int attempt = 0; attempt < CREATE_ATTEMPTS; ++attempt) {
-            const std::string temporary = prefix + uniquePart() + ".part";
-            // Mode 0666 lets the umask decide, as for any file the user creates.
-            const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (fd >= 0) {
-                auto sink = std::unique_ptr<FileSink>(
-                    new (std::nothrow) FileSink(fd, temporary, path, std::move(buffer)));
-                if (!sink) {
-                    close(fd);
-                    unlink(temporary.c_str());
-                    return refuse(failure, ENOMEM);
-                }
-                return sink;
-            }
-            if (errno != EEXIST) {
+        // An unnamed file leaves nothing behind whatever happens to the process, even a
+        // power cut. Mode 0666 lets the umask decide, as for any file the user creates.
+        int fd = ::open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+        std::string temporary;
+        if (fd < 0) {
+            if (!unnamedFilesUnsupported(errno)) {
                 return refuse(failure, errno);
             }
+            const int error = createNamed(directory, fd, temporary);
+            if (error != 0) {
+                return refuse(failure, error);
+            }
         }
-        return refuse(failure, EEXIST);
+        auto sink = std::unique_ptr<FileSink>(new (std::nothrow) FileSink(
+            fd, temporary, std::move(target), std::move(directory), std::move(buffer)));
+        if (!sink) {
+            close(fd);
+            if (!temporary.empty()) {
+                const auto guard = temporaryNames().hold();
+                unlink(temporary.c_str());
+                temporaryNames().remove(temporary);
+            }
+            return refuse(failure, ENOMEM);
+        }
+        return sink;
     }
 
 private:
@@ -282,30 +490,76 @@ private:
         return nullptr;
     }
 
-    std::string uniquePart() {
-        timespec now{};
-        clock_gettime(CLOCK_REALTIME, &now);
-        std::array<char, 48> text{};
-        std::snprintf(text.data(), text.size(), "%ld-%lx%lx", static_cast<long>(getpid()),
-                      static_cast<unsigned long>(now.tv_nsec), ++serial);
-        return text.data();
+    // Where unnamed files are not offered: a hidden temporary file beside the target, known
+    // to the registry from the moment it exists. Returns 0 or the errno of the failure.
+    static int createNamed(const std::string& directory, int& fd, std::string& temporary) {
+        const auto guard = temporaryNames().hold();
+        for (int attempt = 0; attempt < CREATE_ATTEMPTS; ++attempt) {
+            temporary = temporaryName(directory);
+            fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (fd >= 0) {
+                temporaryNames().add(temporary);
+                return 0;
+            }
+            if (errno != EEXIST) {
+                return errno;
+            }
+        }
+        return EEXIST;
     }
-
-    std::atomic<unsigned long> serial{0};
 };
 
-}  // namespace
-
-std::string temporaryPrefixFor(const std::string& path) {
-    std::string directory;
-    std::string name;
-    splitPath(path, directory, name);
-    return (directory == "/" ? std::string("/") : directory + "/") + "." + name + ".";
+// Waits for an interruption, then removes every named temporary file, keeps any sink from
+// committing, and ends the process the way the signal would have.
+void* awaitInterruption(void* signals) {
+    const auto* set = static_cast<const sigset_t*>(signals);
+    int signal = 0;
+    while (sigwait(set, &signal) != 0) {
+    }
+    temporaryNames().removeAllForGood();
+    struct sigaction fallback {};
+    fallback.sa_handler = SIG_DFL;
+    sigaction(signal, &fallback, nullptr);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, signal);
+    pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+    raise(signal);
+    _exit(128 + signal);
 }
+
+}  // namespace
 
 SinkFactory& fileSinkFactory() noexcept {
     static FileSinkFactory factory;
     return factory;
+}
+
+bool cleanUpOnInterruption() noexcept {
+    static sigset_t signals;
+    sigemptyset(&signals);
+    for (const int s : {SIGINT, SIGTERM, SIGHUP}) {
+        // What the process was started to ignore (nohup, a background job) it keeps ignoring.
+        struct sigaction current {};
+        if (sigaction(s, nullptr, &current) == 0 && current.sa_handler != SIG_IGN) {
+            sigaddset(&signals, s);
+        }
+    }
+    // A reader that went away must not end a batch halfway: writes to it fail instead.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGPIPE, &ignore, nullptr);
+    // Blocked here, so in every thread started from now on; one thread takes them all.
+    if (pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0) {
+        return false;
+    }
+    pthread_t waiter{};
+    if (pthread_create(&waiter, nullptr, &awaitInterruption, &signals) != 0) {
+        pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
+        return false;
+    }
+    pthread_detach(waiter);
+    return true;
 }
 
 }  // namespace trunvex

@@ -1,0 +1,246 @@
+// trunvex-cli and the files around it: where AVIs go, batches that would overwrite their own
+// output, a reader that goes away, interruptions. Needs no ffmpeg: the recordings are copies
+// of the repository's sample.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include "run/run_messages.h"
+#include "support/test_support.h"
+
+extern char** environ;
+
+namespace trunvex {
+namespace {
+
+namespace fs = std::filesystem;
+using test::runCommand;
+using test::shellQuote;
+using Bytes = std::vector<std::uint8_t>;
+
+const std::string CLI = TRUNVEX_CLI;
+const fs::path SAMPLE = TRUNVEX_SAMPLE;
+
+std::vector<std::string> namesIn(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+        names.push_back(fs::relative(entry.path(), dir).string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Starts trunvex-cli with `args`; its standard output goes to `out`, its standard error to
+// `errPath`. Returns the child's id, or -1.
+pid_t startCli(const std::vector<std::string>& args, int out, const fs::path& errPath) {
+    std::vector<std::string> all = {CLI};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : all) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t child = -1;
+    if (posix_spawn(&child, CLI.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
+        child = -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    return child;
+}
+
+std::string readText(const fs::path& path) {
+    std::ifstream in(path);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+class CliFiles : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = test::makeTempDir("cli_files");
+        sample = test::readFile(SAMPLE);
+        ASSERT_FALSE(sample.empty());
+    }
+    void TearDown() override { fs::remove_all(dir); }
+    fs::path copySample(const fs::path& relative) {
+        fs::create_directories((dir / relative).parent_path());
+        EXPECT_TRUE(test::writeFile(dir / relative, sample));
+        return dir / relative;
+    }
+    // trunvex-cli run in `dir` with `args` (already quoted).
+    test::CommandResult cli(const std::string& args) {
+        return runCommand("cd " + shellQuote(dir.string()) + " && " + shellQuote(CLI) + " -q " +
+                          args);
+    }
+    fs::path dir;
+    Bytes sample;
+};
+
+// The AVI goes beside its source, named after it, whatever dots the folders hold.
+TEST_F(CliFiles, DefaultAviIsBesideTheSource) {
+    copySample("d.x/rec");
+    copySample("plain.264");
+    copySample("sub.dir/two.dots.mp4");
+    const test::CommandResult r = cli("d.x/rec plain.264 sub.dir/two.dots.mp4");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(namesIn(dir), (std::vector<std::string>{
+                                "d.x", "d.x/rec", "d.x/rec.avi", "plain.264", "plain.avi",
+                                "sub.dir", "sub.dir/two.dots.avi", "sub.dir/two.dots.mp4"}));
+}
+
+// Two sources that would be converted to one AVI are refused before anything is converted;
+// a source given twice, in any spelling, is converted once.
+TEST_F(CliFiles, SourcesThatShareAnAviAreRefused) {
+    copySample("a.264");
+    copySample("a.mp4");
+    copySample("d/rec.264");
+    fs::create_directory_symlink("d", dir / "alias");
+    const std::vector<std::string> before = namesIn(dir);
+    struct Case {
+        const char* args;
+        const char* first;
+        const char* second;
+    };
+    const Case cases[] = {
+        {"a.264 a.mp4", "a.264", "a.mp4"},
+        {"-j 2 a.264 d/../a.mp4", "a.264", "d/../a.mp4"},
+        {"d/rec.264 alias/rec.mp4 a.264", "d/rec.264", "alias/rec.mp4"},
+    };
+    copySample("d/rec.mp4");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args);
+        const std::vector<std::string> present = namesIn(dir);
+        const test::CommandResult r = cli(c.args);
+        EXPECT_EQ(r.exitCode, 64);
+        EXPECT_EQ(r.out, "");
+        EXPECT_NE(r.err.find(c.first), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(c.second), std::string::npos) << r.err;
+        EXPECT_EQ(namesIn(dir), present);
+    }
+    const test::CommandResult twice = cli("a.264 ./a.264 alias/../a.264");
+    EXPECT_EQ(twice.exitCode, 0) << twice.err;
+    EXPECT_EQ(twice.out, std::string(MSG_SUCCEEDED) + "\n");
+    EXPECT_TRUE(fs::exists(dir / "a.avi"));
+}
+
+// A reader of standard output that goes away does not stop the batch.
+TEST_F(CliFiles, ClosedOutputDoesNotStopABatch) {
+    std::vector<std::string> args = {"-q", "-j", "2"};
+    for (const char* name : {"one.264", "two.264", "three.264"}) {
+        args.push_back(copySample(name).string());
+    }
+    int pipeEnds[2];
+    ASSERT_EQ(::pipe(pipeEnds), 0);
+    ::close(pipeEnds[0]);  // nobody reads: the first message meets a broken pipe
+    const pid_t child = startCli(args, pipeEnds[1], dir / "stderr.txt");
+    ::close(pipeEnds[1]);
+    ASSERT_GT(child, 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    for (const char* name : {"one.avi", "two.avi", "three.avi"}) {
+        EXPECT_TRUE(fs::exists(dir / name)) << name;
+    }
+}
+
+// Eight conversions, four at a time: every AVI is the one a lone conversion writes, and
+// nothing is said on standard error (a thread sanitizer build reports races there).
+TEST_F(CliFiles, BatchOfEightAtFourJobsMatchesLoneConversions) {
+    copySample("lone.264");
+    const test::CommandResult lone = cli("lone.264");
+    ASSERT_EQ(lone.exitCode, 0) << lone.err;
+    const Bytes expected = test::readFile(dir / "lone.avi");
+    std::string args = "-j 4";
+    for (int i = 0; i < 8; ++i) {
+        args += " cam" + std::to_string(i) + ".264";
+        copySample("cam" + std::to_string(i) + ".264");
+    }
+    const test::CommandResult r = cli(args);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.err, "");
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_TRUE(test::readFile(dir / ("cam" + std::to_string(i) + ".avi")) == expected) << i;
+    }
+}
+
+// The size of the file that `child` writes in `dir` (not `source`), or 0 while there is none.
+// An unnamed output shows in /proc as "DIR/#INODE (deleted)".
+std::uintmax_t outputBytes(pid_t child, const fs::path& dir, const fs::path& source) {
+    std::error_code error;
+    const fs::path fds = "/proc/" + std::to_string(child) + "/fd";
+    for (const auto& entry : fs::directory_iterator(fds, error)) {
+        const fs::path target = fs::read_symlink(entry.path(), error);
+        if (error || target == source || !target.string().starts_with(dir.string() + "/")) {
+            continue;
+        }
+        const std::uintmax_t size = fs::file_size(entry.path(), error);
+        if (!error) {
+            return size;
+        }
+    }
+    return 0;
+}
+
+// Interrupted midway through a large recording, trunvex-cli leaves the folder exactly as it
+// was, the earlier AVI byte for byte; SIGKILL included, since the output has no name until
+// it is complete.
+TEST_F(CliFiles, InterruptionLeavesTheFolderAsItWas) {
+    const fs::path source = dir / "big.264";
+    {
+        std::ofstream out(source, std::ios::binary);
+        for (std::size_t written = 0; written < (200u << 20); written += sample.size()) {
+            out.write(reinterpret_cast<const char*>(sample.data()),
+                      static_cast<std::streamsize>(sample.size()));
+        }
+    }
+    const fs::path avi = dir / "big.avi";
+    const Bytes earlier(4096, 0xA5);
+    ASSERT_TRUE(test::writeFile(avi, earlier));
+    const std::vector<std::string> before = namesIn(dir);
+    const int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(devNull, 0);
+    const fs::path errPath = dir.parent_path() / (dir.filename().string() + "-stderr.txt");
+
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGKILL}) {
+        SCOPED_TRACE(strsignal(signal));
+        const pid_t child = startCli({"-q", source.string()}, devNull, errPath);
+        ASSERT_GT(child, 0);
+        // Signal it once its output holds a good part of the conversion.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        std::uintmax_t seen = 0;
+        while (seen < (16u << 20) && std::chrono::steady_clock::now() < deadline) {
+            seen = outputBytes(child, dir, source);
+            std::this_thread::sleep_for(std::chrono::microseconds(500));
+        }
+        ::kill(child, signal);
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_GE(seen, 16u << 20) << "the conversion was not caught midway";
+        ASSERT_TRUE(WIFSIGNALED(status))
+            << "exit status " << WEXITSTATUS(status) << ": " << readText(errPath);
+        EXPECT_EQ(WTERMSIG(status), signal);
+        EXPECT_EQ(namesIn(dir), before);
+        EXPECT_TRUE(test::readFile(avi) == earlier);
+    }
+    ::close(devNull);
+    fs::remove(errPath);
+    // Nothing stands in the way of the next run.
+    EXPECT_EQ(cli(shellQuote(source.string())).exitCode, 0);
+    EXPECT_GT(fs::file_size(avi), 100u << 20);
+}
+
+}  // namespace
+}  // namespace trunvex

@@ -1,0 +1,249 @@
+#include "platform/file_sink.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <random>
+
+#include "support/test_support.h"
+
+namespace trunvex {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes patterned(std::size_t size, std::uint32_t seed) {
+    Bytes bytes(size);
+    std::mt19937 random(seed);
+    for (std::uint8_t& b : bytes) {
+        b = static_cast<std::uint8_t>(random());
+    }
+    return bytes;
+}
+
+std::vector<std::string> namesIn(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class FileSinkTest : public ::testing::Test {
+protected:
+    void SetUp() override { dir = test::makeTempDir("file_sink"); }
+    void TearDown() override { fs::remove_all(dir); }
+    static std::unique_ptr<ByteSink> openSink(const fs::path& path) {
+        std::string failure;
+        return fileSinkFactory().open(path.string(), failure);
+    }
+    // Writes `bytes` to a new sink for `path` and commits it.
+    static bool writeThrough(const fs::path& path, const Bytes& bytes) {
+        std::unique_ptr<ByteSink> sink = openSink(path);
+        return sink && sink->write(bytes) && sink->commit();
+    }
+    fs::path dir;
+};
+
+// Small writes, gathered writes, payloads large enough to bypass the buffer and writes past
+// the buffer's end, with back-patching: the file holds exactly what was written, and nothing
+// shows in the directory before the commit.
+TEST_F(FileSinkTest, WritesWhatItWasGiven) {
+    const auto path = dir / "data.bin";
+    std::unique_ptr<ByteSink> sink = openSink(path);
+    ASSERT_NE(sink, nullptr);
+    Bytes want;
+    std::mt19937 random(1);
+    const std::size_t sizes[] = {1, 7, 300000, 12, 65536, 65535, 2, 1500000, 5, 900000, 8};
+    for (const std::size_t size : sizes) {
+        const Bytes head = patterned(8, static_cast<std::uint32_t>(size));
+        const Bytes body = patterned(size, static_cast<std::uint32_t>(random()));
+        const std::array parts{std::span<const std::uint8_t>(head),
+                               std::span<const std::uint8_t>(body)};
+        ASSERT_TRUE(sink->writeGather(parts));
+        want.insert(want.end(), head.begin(), head.end());
+        want.insert(want.end(), body.begin(), body.end());
+        ASSERT_EQ(sink->position(), want.size());
+    }
+    // The file is unnamed until it is complete (tmpfs and ext4 offer that).
+    EXPECT_TRUE(namesIn(dir).empty());
+    const std::uint64_t end = sink->position();
+    const std::uint8_t patch[] = {0xDE, 0xAD, 0xBE, 0xEF};
+    for (const std::uint64_t at : {std::uint64_t{3}, std::uint64_t{1400000}, end - 4}) {
+        ASSERT_TRUE(sink->seek(at));
+        ASSERT_TRUE(sink->write(patch));
+        std::copy(std::begin(patch), std::end(patch),
+                  want.begin() + static_cast<std::ptrdiff_t>(at));
+    }
+    ASSERT_TRUE(sink->seek(end));
+    ASSERT_TRUE(sink->write(patch));
+    want.insert(want.end(), std::begin(patch), std::end(patch));
+    ASSERT_TRUE(sink->commit()) << sink->errorText();
+    EXPECT_EQ(test::readFile(path), want);
+    EXPECT_EQ(namesIn(dir), std::vector<std::string>{"data.bin"});
+}
+
+TEST_F(FileSinkTest, DiscardKeepsTheEarlierFile) {
+    const auto path = dir / "keep.avi";
+    ASSERT_TRUE(test::writeFile(path, Bytes{'e', 'a', 'r', 'l', 'y'}));
+    std::unique_ptr<ByteSink> sink = openSink(path);
+    ASSERT_NE(sink, nullptr);
+    ASSERT_TRUE(sink->write(patterned(2000000, 1)));
+    sink->discard();
+    EXPECT_FALSE(sink->write(patterned(1, 1)));
+    EXPECT_EQ(test::readFile(path), (Bytes{'e', 'a', 'r', 'l', 'y'}));
+    EXPECT_EQ(namesIn(dir), std::vector<std::string>{"keep.avi"});
+    // Destroying a sink that was never committed discards it too.
+    ASSERT_TRUE(openSink(path)->write(patterned(10, 1)));
+    EXPECT_EQ(namesIn(dir), std::vector<std::string>{"keep.avi"});
+}
+
+TEST_F(FileSinkTest, CommitOntoADirectoryFailsCleanly) {
+    const auto path = dir / "late.avi";
+    std::unique_ptr<ByteSink> sink = openSink(path);
+    ASSERT_NE(sink, nullptr);
+    ASSERT_TRUE(sink->write(patterned(100, 1)));
+    fs::create_directory(path);
+    EXPECT_FALSE(sink->commit());
+    EXPECT_EQ(sink->errorText(), std::strerror(EISDIR));
+    EXPECT_TRUE(fs::is_directory(path));
+    EXPECT_EQ(namesIn(dir), std::vector<std::string>{"late.avi"});
+}
+
+// Only nothing, a regular file or a link to one may stand at an output path; anything else
+// is refused by the check and by open, in the system's words, and left as it is.
+TEST_F(FileSinkTest, RefusesWhatIsNoRegularFile) {
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0644), 0);
+    fs::create_directory(dir / "folder");
+    fs::create_symlink(dir / "nowhere", dir / "dangling");
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string socketPath = (dir / "socket").string();
+    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+    std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
+    ASSERT_EQ(::bind(sock, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    // A copy of /dev/null's node, where the test may make one.
+    const bool device = ::mknod((dir / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+    struct Case {
+        const char* name;
+        std::string reason;
+    };
+    std::vector<Case> cases = {{"fifo", "Not a regular file"},
+                               {"folder", std::strerror(EISDIR)},
+                               {"socket", "Not a regular file"},
+                               {"dangling", "Not writing through a dangling symbolic link"}};
+    if (device) {
+        cases.push_back({"null", "Not a regular file"});
+    }
+    const std::vector<std::string> before = namesIn(dir);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string failure;
+        EXPECT_FALSE(fileSinkFactory().checkPath((dir / c.name).string(), failure));
+        EXPECT_EQ(failure, c.reason);
+        failure.clear();
+        EXPECT_EQ(fileSinkFactory().open((dir / c.name).string(), failure), nullptr);
+        EXPECT_EQ(failure, c.reason);
+    }
+    EXPECT_EQ(namesIn(dir), before);
+    EXPECT_TRUE(fs::is_fifo(dir / "fifo"));
+    EXPECT_TRUE(fs::is_socket(dir / "socket"));
+    EXPECT_TRUE(!device || fs::is_character_file(dir / "null"));
+    ::close(sock);
+    for (const char* fine : {"new.avi", "folder/new.avi"}) {
+        std::string failure;
+        EXPECT_TRUE(fileSinkFactory().checkPath((dir / fine).string(), failure)) << fine;
+    }
+    if (!device) {
+        GTEST_SKIP() << "cannot make a device node here; the rest was checked";
+    }
+}
+
+// A link is written through: its target, in another folder, gets the new bytes, and the link
+// stays a link. No temporary file is left beside either.
+TEST_F(FileSinkTest, WritesThroughALink) {
+    fs::create_directories(dir / "store" / "deep");
+    fs::create_directories(dir / "links");
+    const fs::path target = dir / "store" / "deep" / "real.avi";
+    ASSERT_TRUE(test::writeFile(target, Bytes{1, 2, 3}));
+    fs::create_symlink("../store/deep/real.avi", dir / "links" / "first.avi");
+    fs::create_symlink("first.avi", dir / "links" / "second.avi");  // a chain of two
+    const Bytes fresh = patterned(5000, 9);
+    for (const char* link : {"first.avi", "second.avi"}) {
+        SCOPED_TRACE(link);
+        std::string failure;
+        EXPECT_TRUE(fileSinkFactory().checkPath((dir / "links" / link).string(), failure));
+        ASSERT_TRUE(writeThrough(dir / "links" / link, fresh));
+        EXPECT_TRUE(fs::is_symlink(dir / "links" / link));
+        EXPECT_EQ(test::readFile(target), fresh);
+        EXPECT_EQ(namesIn(dir / "links"), (std::vector<std::string>{"first.avi", "second.avi"}));
+        EXPECT_EQ(namesIn(dir / "store" / "deep"), std::vector<std::string>{"real.avi"});
+    }
+}
+
+// A replaced file keeps its permission bits and, where the process may set them, its owner
+// and group; a new file gets what the umask leaves of 0666.
+TEST_F(FileSinkTest, ReplacedFileKeepsItsModeAndOwner) {
+    const fs::path path = dir / "kept.avi";
+    for (const mode_t mode : {mode_t{0600}, mode_t{0640}, mode_t{0755}, mode_t{0444}}) {
+        SCOPED_TRACE(mode);
+        fs::remove(path);
+        ASSERT_TRUE(test::writeFile(path, Bytes{1}));
+        ASSERT_EQ(::chmod(path.c_str(), mode), 0);
+        ASSERT_TRUE(writeThrough(path, Bytes{2, 2}));
+        struct stat info {};
+        ASSERT_EQ(::stat(path.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, mode);
+        EXPECT_EQ(test::readFile(path), (Bytes{2, 2}));
+    }
+    for (const mode_t mask : {mode_t{022}, mode_t{077}}) {
+        SCOPED_TRACE(mask);
+        fs::remove(path);
+        const mode_t old = ::umask(mask);
+        const bool written = writeThrough(path, Bytes{3});
+        ::umask(old);
+        ASSERT_TRUE(written);
+        struct stat info {};
+        ASSERT_EQ(::stat(path.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, 0666 & ~mask);
+    }
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "owners can be given away only as root; modes were checked";
+    }
+    ASSERT_EQ(::chown(path.c_str(), 4321, 4322), 0);
+    ASSERT_EQ(::chmod(path.c_str(), 06750), 0);
+    ASSERT_TRUE(writeThrough(path, Bytes{4}));
+    struct stat info {};
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, 4321u);
+    EXPECT_EQ(info.st_gid, 4322u);
+    EXPECT_EQ(info.st_mode & 07777, 06750u);
+}
+
+// Any name the directory takes can be written: the temporary name does not grow with it.
+TEST_F(FileSinkTest, LongestNamesAreWritten) {
+    std::string chinese;
+    for (int i = 0; i < 80; ++i) {
+        chinese += "\xE5\xBD\x95";  // 80 three-byte characters: 240 bytes
+    }
+    for (const std::string& name : {chinese + ".avi", std::string(255, 'n')}) {
+        SCOPED_TRACE(name.size());
+        ASSERT_TRUE(writeThrough(dir / name, Bytes{7, 7}));
+        EXPECT_EQ(test::readFile(dir / name), (Bytes{7, 7}));
+        EXPECT_EQ(namesIn(dir), std::vector<std::string>{name});
+        fs::remove(dir / name);
+    }
+}
+
+}  // namespace
+}  // namespace trunvex
