@@ -10,7 +10,8 @@ if [ -z "${DISPLAY:-}" ]; then
   exit 1
 fi
 run=$(cd "$(dirname "$0")/../../.." && pwd)/tools/wine-run.sh
-# The Wine server and its services stay running; they must not hold CTest's output open.
+# The Wine server and its services stay running; they must not hold CTest's output open, so
+# they are started here with their output going nowhere.
 "$run" "$prefix" cmd /c exit </dev/null >/dev/null 2>&1
 set_value() {  # KEY NAME DATA
   "$run" "$prefix" reg add "$1" /v "$2" /d "$3" /f >/dev/null
@@ -20,3 +21,9 @@ set_value 'HKCU\Software\Wine\Explorer\Desktops' Default 1024x768
 for face in 宋体 SimSun; do
   set_value 'HKCU\Software\Wine\Fonts\Replacements' "$face" 'WenQuanYi Micro Hei'
 done
+# A desktop that an earlier program opened without a display (the prefix's creation, a
+# console test) stays with the server, and windows cannot open on it: the server ends here
+# and the next program starts it again on this display, with these settings.
+WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+WINEPREFIX=$prefix wineserver -w 2>/dev/null || true
+"$run" "$prefix" cmd /c exit </dev/null >/dev/null 2>&1
