@@ -4,10 +4,12 @@
 #include <commdlg.h>
 #include <gtest/gtest.h>
 #include <shlobj.h>
+#include <shlwapi.h>
 
 #include <cstring>
 #include <deque>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -126,14 +128,11 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(window.create());
         dialog = window.handle();
-        pump([] { return false; }, 50);  // let it show and take the focus
+        test::settle(handler());
     }
 
-    template <class Done>
-    bool pump(Done done, DWORD timeoutMs = 20000) {
-        return test::pumpUntil([this](MSG& m) { window.handleQueuedMessage(m); }, done,
-                               timeoutMs) ||
-               timeoutMs < 1000;
+    std::function<void(MSG&)> handler() {
+        return [this](MSG& m) { window.handleQueuedMessage(m); };
     }
 
     void click(int id) { SendMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
@@ -219,6 +218,40 @@ TEST_F(ConverterWindowTest, MainDialogFollowsItsTemplate) {
     EXPECT_EQ(SendMessageW(dialog, WM_QUERYDRAGICON, 0, 0), bigIcon);
 }
 
+// The version block and the manifest of the program (the tests carry the same resources).
+TEST(ProgramResources, VersionBlockAndThemedControls) {
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::vector<char> block(GetFileVersionInfoSizeW(self, nullptr));
+    ASSERT_FALSE(block.empty());
+    ASSERT_TRUE(GetFileVersionInfoW(self, 0, static_cast<DWORD>(block.size()), block.data()));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT size = 0;
+    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &size));
+    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
+    EXPECT_EQ(fixed->dwFileVersionLS, 0x00000002u);
+    const auto text = [&](const wchar_t* key) {
+        wchar_t* value = nullptr;
+        UINT length = 0;
+        const std::wstring path = std::wstring(L"\\StringFileInfo\\080404b0\\") + key;
+        return VerQueryValueW(block.data(), path.c_str(), reinterpret_cast<void**>(&value), &length)
+                   ? std::wstring(value)
+                   : std::wstring(L"(none)");
+    };
+    EXPECT_EQ(text(L"FileVersion"), L"1, 0, 0, 2");
+    EXPECT_EQ(text(L"ProductName"), L"Trunvex 应用程序");
+    EXPECT_EQ(text(L"InternalName"), L"Trunvex");
+
+    // The manifest asks for the common controls of version 6.
+    DLLVERSIONINFO version{};
+    version.cbSize = sizeof(version);
+    const auto getVersion = reinterpret_cast<DLLGETVERSIONPROC>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"comctl32.dll"), "DllGetVersion")));
+    ASSERT_NE(getVersion, nullptr);
+    ASSERT_EQ(getVersion(&version), S_OK);
+    EXPECT_EQ(version.dwMajorVersion, 6u);
+}
+
 TEST_F(ConverterWindowTest, FocusStartsOnExitAndTabSkipsTheSourceBox) {
     EXPECT_EQ(GetFocus(), GetDlgItem(dialog, IDOK));
     const int order[] = {IDC_AVI_PATH, IDC_BROWSE_SOURCE, IDC_BROWSE_AVI, IDC_CONVERT, IDOK};
@@ -249,8 +282,7 @@ TEST_F(ConverterWindowTest, EachWayOfClosingEndsTheDialogAndFreesTheBuffersOnce)
         ConverterWindow another(GetModuleHandleW(nullptr), choosers.runner());
         ASSERT_TRUE(another.create());
         const auto handle = [&another](MSG& m) { another.handleQueuedMessage(m); };
-        test::pumpUntil(
-            handle, [] { return false; }, 50);
+        test::settle(handle);
         way.close(another.handle());
         EXPECT_TRUE(test::pumpUntil(
             handle, [&another] { return another.closed(); }, 5000));
@@ -401,7 +433,7 @@ TEST_F(ConverterWindowTest, ConvertsTheSampleOffTheWindowThreadAndEndsInOneMessa
     EXPECT_EQ(itemText(dialog, IDC_AVI_PATH), avi);
     ASSERT_TRUE(window.model().busy());
 
-    EXPECT_TRUE(pump([&] { return !window.model().busy(); }));
+    EXPECT_TRUE(test::pumpUntil(handler(), [&] { return !window.model().busy(); }));
     RemoveWindowSubclass(convertButton, recordCaption, 1);
 
     ASSERT_EQ(answerer.seen().size(), 1u);

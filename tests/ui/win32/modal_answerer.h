@@ -70,4 +70,11 @@ bool pumpUntil(Handle handle, Done done, DWORD timeoutMs = 20000) {
     return true;
 }
 
+// Handles this thread's messages for `ms` milliseconds: a new window shows and takes the focus.
+template <class Handle>
+void settle(Handle handle, DWORD ms = 50) {
+    (void)pumpUntil(
+        handle, [] { return false; }, ms);
+}
+
 }  // namespace trunvex::test
