@@ -4,7 +4,6 @@
 #include <commdlg.h>
 #include <gtest/gtest.h>
 #include <shlobj.h>
-#include <shlwapi.h>
 
 #include <cstring>
 #include <deque>
@@ -242,14 +241,13 @@ TEST(ProgramResources, VersionBlockAndThemedControls) {
     EXPECT_EQ(text(L"ProductName"), L"Trunvex 应用程序");
     EXPECT_EQ(text(L"InternalName"), L"Trunvex");
 
-    // The manifest asks for the common controls of version 6.
-    DLLVERSIONINFO version{};
-    version.cbSize = sizeof(version);
-    const auto getVersion = reinterpret_cast<DLLGETVERSIONPROC>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"comctl32.dll"), "DllGetVersion")));
-    ASSERT_NE(getVersion, nullptr);
-    ASSERT_EQ(getVersion(&version), S_OK);
-    EXPECT_EQ(version.dwMajorVersion, 6u);
+    // The manifest asks for the common controls of version 6: they come from the side-by-side
+    // store, not from the system folder.
+    wchar_t controls[MAX_PATH] = {};
+    GetModuleFileNameW(GetModuleHandleW(L"comctl32.dll"), controls, MAX_PATH);
+    const std::wstring library = controls;
+    EXPECT_NE(library.find(L"microsoft.windows.common-controls_"), std::wstring::npos) << library;
+    EXPECT_NE(library.find(L"_6.0."), std::wstring::npos) << library;
 }
 
 TEST_F(ConverterWindowTest, FocusStartsOnExitAndTabSkipsTheSourceBox) {
