@@ -9,7 +9,7 @@ packages=(
   ffmpeg mediainfo time
   clang clang-format libclang-rt-14-dev
   dpkg-dev fakeroot file help2man lintian desktop-file-utils appstream bash-completion man-db
-  nsis zip unzip xvfb imagemagick
+  nsis zip unzip xvfb imagemagick fonts-wine
 )
 
 missing=()

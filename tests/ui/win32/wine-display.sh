@@ -16,6 +16,12 @@ run=$(cd "$(dirname "$0")/../../.." && pwd)/tools/wine-run.sh
 set_value() {  # KEY NAME DATA
   "$run" "$prefix" reg add "$1" /v "$2" /d "$3" /f >/dev/null
 }
+# Marlett, from Wine's own fonts (package fonts-wine), draws the caption buttons; this Wine
+# looks for it in the prefix.
+marlett=/usr/share/wine/fonts/marlett.ttf
+if [ -f "$marlett" ] && [ ! -f "$prefix/drive_c/windows/Fonts/marlett.ttf" ]; then
+  cp "$marlett" "$prefix/drive_c/windows/Fonts/"
+fi
 set_value 'HKCU\Software\Wine\Explorer' Desktop Default
 set_value 'HKCU\Software\Wine\Explorer\Desktops' Default 1024x768
 for face in 宋体 SimSun; do
