@@ -5,8 +5,8 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config git
   qt6-base-dev fonts-wqy-microhei
-  libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev
-  ffmpeg mediainfo time
+  libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libssl-dev
+  ffmpeg mediainfo time parallel
   clang clang-format libclang-rt-14-dev
   dpkg-dev fakeroot file help2man lintian desktop-file-utils appstream bash-completion man-db
   nsis zip unzip xvfb imagemagick fonts-wine

@@ -49,11 +49,13 @@ add_results
 step "batches and runs under ThreadSanitizer"
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRUNVEX_SANITIZE_THREAD=ON \
   -DTRUNVEX_BUILD_UI=OFF >/dev/null
-cmake --build build-tsan -j"$jobs" --target run_test cli_test trunvex-cli trunvex-mkrecording
-# Among them the batch of eight conversions at -j 4; the CLI's own races fail its tests.
+cmake --build build-tsan -j"$jobs" --target run_test cli_test archive_test trunvex-cli \
+  trunvex-mkrecording
+# Among them the batch of eight conversions at -j 4 and the folder trees at -j 2; the CLI's
+# own races fail its tests.
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   ctest --test-dir build-tsan -j"$jobs" --output-on-failure \
-  -R '^(ConversionRun|FileSources|CliFiles|CliConversion)' 2>&1 | tee "$log" || status=1
+  -R '^(ConversionRun|FileSources|CliFiles|CliConversion|ArchiveTree)' 2>&1 | tee "$log" || status=1
 add_results
 
 step "formatting"

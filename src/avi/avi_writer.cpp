@@ -71,6 +71,7 @@ void AviWriter::resetOutput() noexcept {
     videoKind = VIDEO_KIND_NONE;
     lastFailure.clear();
     writeFailed = false;
+    stats = AviOutputStats{};
 }
 
 bool AviWriter::openOutputFile() noexcept {
@@ -110,6 +111,7 @@ void AviWriter::discardEarlyOutput() noexcept {
     if (audioStream != nullptr) {
         audioStream = nullptr;
         audioChunkCount = 0;
+        stats.audioBytes = 0;
     }
     // Only audio can precede the first key frame; any other handle would dangle.
     videoStreams.fill(nullptr);
@@ -192,6 +194,15 @@ void AviWriter::createVideoStream(std::int32_t index, VideoKind kind, std::uint3
     ++videoStreamCount;
 }
 
+// Mirrors how the file fills a stream's slots: every slot since the stream's last sample
+// that went to another stream becomes an empty sample in this one.
+void AviWriter::countVideoSample(std::int32_t index, bool hasFrame) noexcept {
+    AviOutputStats::VideoCounts& counts = stats.video[static_cast<std::size_t>(index)];
+    counts.emptySamples += static_cast<std::uint64_t>(videoFrameCount - counts.nextPosition);
+    ++(hasFrame ? counts.frames : counts.emptySamples);
+    counts.nextPosition = videoFrameCount + 1;
+}
+
 bool AviWriter::writeVideoFrame(std::span<const std::uint8_t> frame, bool isKey) noexcept {
     if (currentVideoStream < 0 || currentVideoStream >= MAX_VIDEO_STREAMS) {
         return false;
@@ -206,6 +217,7 @@ bool AviWriter::writeVideoFrame(std::span<const std::uint8_t> frame, bool isKey)
         writeFailed = true;
         return false;
     }
+    countVideoSample(currentVideoStream, !frame.empty());
     ++videoFrameCount;
     return true;
 }
@@ -262,6 +274,7 @@ bool AviWriter::writeAudioFrame(std::span<const std::uint8_t> pcm) noexcept {
         return false;
     }
     ++audioChunkCount;
+    stats.audioBytes += pcm.size();
     return true;
 }
 

@@ -19,6 +19,17 @@ class SinkFactory;
 inline constexpr std::int32_t MAX_VIDEO_STREAMS = 10;
 inline constexpr std::uint32_t AVIIF_KEYFRAME = 0x10;
 
+// What a run put into its AVI, counted as it is written; read after the run (a report).
+struct AviOutputStats {
+    struct VideoCounts {
+        std::uint64_t frames = 0;        // samples with a frame
+        std::uint64_t emptySamples = 0;  // empty samples: slots of other streams, lost frames
+        std::int32_t nextPosition = 0;   // the slot this stream's next sample takes
+    };
+    std::array<VideoCounts, MAX_VIDEO_STREAMS> video{};
+    std::uint64_t audioBytes = 0;
+};
+
 // The output side of a conversion run: the AVI file, its video streams keyed by frame size,
 // its one audio stream and the counters that position every sample. The file is opened by
 // the first header that needs it; everything written before the run's first key frame is
@@ -72,6 +83,8 @@ public:
     // no longer be trusted to make a complete file. A missing stream or an eleventh frame
     // size fail an operation without breaking the file.
     [[nodiscard]] bool outputBroken() const noexcept { return writeFailed; }
+    // Samples written per stream since the run began; kept after closeOutput.
+    [[nodiscard]] const AviOutputStats& outputStats() const noexcept { return stats; }
 
     // The writer's fields, in the order of the output state they describe.
     AviFile* aviFile = nullptr;
@@ -96,12 +109,14 @@ private:
     void describeVideoStream(std::int32_t index, std::uint32_t width, std::uint32_t height,
                              std::uint32_t frameRate) noexcept;
     void describeAudioStream(std::uint32_t frameRate) noexcept;
+    void countVideoSample(std::int32_t index, bool hasFrame) noexcept;
 
     std::string outputPath;
     SinkFactory* sinkFactory = nullptr;
     AviFileLimits fileLimits;
     std::string lastFailure;
     bool writeFailed = false;
+    AviOutputStats stats;
 };
 
 }  // namespace trunvex

@@ -1,21 +1,29 @@
 #include "cli/batch.h"
 
 #include <atomic>
-#include <cctype>
+#include <chrono>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
 
+#include "cli/audit_report.h"
 #include "cli/progress_bar.h"
-#include "platform/source_file.h"
+#include "cli/sha256.h"
+#include "cli/source_tree.h"
+#include "platform/file_sink.h"
+#include "platform/source_reader.h"
 
 namespace trunvex {
 namespace {
 
-// The run's user interface on a terminal: the message is kept for printing in order with
-// the other jobs, progress goes to the shared bar.
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+// The run's user interface in a batch: the message is kept for printing in order with the
+// other jobs, progress goes to the shared bar.
 class BatchRunUi final : public RunUi {
 public:
     explicit BatchRunUi(ProgressBar* bar) noexcept : progress(bar) {}
@@ -29,56 +37,237 @@ public:
     }
 
     std::string message;
+    std::uint64_t reported = 0;
 
 private:
     ProgressBar* progress;
-    std::uint64_t reported = 0;
 };
 
-struct JobResult {
-    int exitCode = 0;
-    std::string message;
-    std::string reason;
+// Passes every byte read from the source through a hash on its way to the run.
+class HashingReader final : public SourceReader {
+public:
+    HashingReader(std::unique_ptr<SourceReader> source, Sha256& sha) noexcept
+        : inner(std::move(source)), hash(sha) {}
+    std::int64_t read(std::span<std::uint8_t> into) noexcept override {
+        const std::int64_t n = inner->read(into);
+        if (n > 0) {
+            hash.update(into.first(static_cast<std::size_t>(n)));
+        }
+        return n;
+    }
+    std::uint64_t size() const noexcept override { return inner->size(); }
+    bool isSameFileAs(const std::string& path) const noexcept override {
+        return inner->isSameFileAs(path);
+    }
+    std::string errorText() const override { return inner->errorText(); }
+
+private:
+    std::unique_ptr<SourceReader> inner;
+    Sha256& hash;
 };
 
-JobResult convertOne(ConversionContext& ctx, const BatchJob& job, ProgressBar* bar) {
-    BatchRunUi ui(bar);
-    const ConvertReport report = convertRecording(ctx, job.source, job.avi, ui);
-    return {exitCodeFor(report.outcome), ui.message, report.systemReason};
+class HashingOpener final : public SourceOpener {
+public:
+    HashingOpener(SourceOpener& sources, Sha256* sha) noexcept : inner(sources), hash(sha) {}
+    std::unique_ptr<SourceReader> open(const std::string& path,
+                                       std::string& failure) noexcept override {
+        std::unique_ptr<SourceReader> source = inner.open(path, failure);
+        if (!source || hash == nullptr) {
+            return source;
+        }
+        std::unique_ptr<SourceReader> hashed(new (std::nothrow)
+                                                 HashingReader(std::move(source), *hash));
+        if (!hashed) {
+            failure = "Cannot allocate memory";
+        }
+        return hashed;
+    }
+
+private:
+    SourceOpener& inner;
+    Sha256* hash;
+};
+
+std::optional<std::uint64_t> fileBytes(const std::string& path) {
+    std::error_code ec;
+    const std::uintmax_t bytes = fs::file_size(path, ec);
+    return ec ? std::nullopt : std::optional<std::uint64_t>(bytes);
 }
+
+// A digest that could not be made is left out of the report, and the reason says why.
+void hashOutputs(JobRecord& record, bool sourceWhole, Sha256* sourceHash) {
+    std::string failure;
+    if (sourceWhole) {
+        record.sourceSha256 =
+            sourceHash != nullptr ? sourceHash->hexDigest() : sha256OfFile(record.source, failure);
+    }
+    if (record.aviBytes) {
+        record.aviSha256 = sha256OfFile(record.avi, failure);
+    }
+    if (!failure.empty() && record.reason.empty()) {
+        record.reason = "no SHA-256: " + failure;
+    }
+}
+
+void recordSkipped(JobRecord& record, const BatchOptions& options) {
+    record.skipped = true;
+    record.message = "skipped, the AVI is up to date";
+    record.sourceBytes = fileBytes(record.source);
+    record.aviBytes = fileBytes(record.avi);
+    if (options.hash) {
+        hashOutputs(record, true, nullptr);
+    }
+}
+
+void recordConversion(JobRecord& record, ConversionContext& ctx, const BatchJob& job,
+                      const BatchOptions& options, ProgressBar* bar) {
+    if (options.makeFolders) {
+        // A failure shows as the AVI's own open failure, with the system's reason.
+        std::error_code ignored;
+        fs::create_directories(fs::path(job.avi).parent_path(), ignored);
+    }
+    DemuxStats stats;
+    ctx.stats = &stats;
+    std::optional<Sha256> sourceHash;
+    if (options.hash) {
+        sourceHash.emplace();
+    }
+    HashingOpener sources(commandLineSourceOpener(), sourceHash ? &*sourceHash : nullptr);
+    BatchRunUi ui(bar);
+    const ConvertReport report =
+        convertRecording(ctx, job.source, job.avi, ui, sources, fileSinkFactory());
+    ctx.stats = nullptr;
+
+    record.exitCode = exitCodeFor(report.outcome);
+    record.message = ui.message;
+    record.reason = report.systemReason;
+    const bool opened = report.outcome != CONVERT_PATH_EMPTY &&
+                        report.outcome != CONVERT_SOURCE_OPEN_FAILED &&
+                        report.outcome != CONVERT_SAME_FILE;
+    record.sourceBytes = fileBytes(job.source);
+    if (job.source == STANDARD_INPUT_NAME || (!record.sourceBytes && opened)) {
+        record.sourceBytes = ui.reported;
+    }
+    const bool kept = (report.outcome == CONVERT_OK || report.outcome == CONVERT_READ_FAILED) &&
+                      ctx.writer.framesWritten() > 0;
+    describeOutput(record, ctx.writer, stats, ui.reported, kept);
+    if (kept) {
+        record.aviBytes = fileBytes(job.avi);
+    }
+    if (options.hash) {
+        hashOutputs(record, opened && report.outcome != CONVERT_READ_FAILED,
+                    sourceHash ? &*sourceHash : nullptr);
+    }
+}
+
+JobRecord runJob(ConversionContext& ctx, const BatchJob& job, const BatchOptions& options,
+                 ProgressBar* bar) {
+    const Clock::time_point start = Clock::now();
+    JobRecord record;
+    record.source = job.source;
+    record.avi = job.avi;
+    if (options.skipExisting && aviIsUpToDate(job)) {
+        recordSkipped(record, options);
+        if (bar != nullptr) {
+            bar->advance(job.sourceBytes);
+        }
+    } else {
+        recordConversion(record, ctx, job, options, bar);
+    }
+    record.wallSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+    return record;
+}
+
+struct Totals {
+    std::size_t converted = 0;
+    std::size_t skipped = 0;
+    std::size_t failed = 0;
+    std::uint64_t bytes = 0;
+};
+
+// Prints the finished jobs in the order given and writes their report lines; called with
+// the batch's lock held, after each job. Only jobs done ahead of an unfinished one wait here,
+// so a long batch stays small.
+class InOrderPrinter {
+public:
+    InOrderPrinter(std::size_t jobCount, const BatchOptions& batchOptions, std::FILE* outStream,
+                   std::FILE* errStream)
+        : count(jobCount), options(batchOptions), out(outStream), err(errStream) {}
+
+    void finish(std::size_t index, JobRecord record) {
+        waiting.emplace(index, std::move(record));
+        for (auto at = waiting.begin(); at != waiting.end() && at->first == next;
+             at = waiting.erase(at), ++next) {
+            print(at->second);
+            if (firstFailure == 0) {
+                firstFailure = at->second.exitCode;
+            }
+        }
+    }
+
+    [[nodiscard]] int exitStatus() const {
+        if (firstFailure != 0) {
+            return firstFailure;
+        }
+        return reportFailed ? EXIT_REPORT_FAILED : 0;
+    }
+    [[nodiscard]] const Totals& totals() const noexcept { return sums; }
+
+private:
+    void print(const JobRecord& r) {
+        const std::string lead = count > 1 || options.nameSources ? r.source + ": " : std::string();
+        if (!r.message.empty()) {
+            std::fprintf(out, "%s%s\n", lead.c_str(), r.message.c_str());
+            std::fflush(out);
+        }
+        if (!r.reason.empty()) {
+            const bool sourceFailed = r.exitCode == exitCodeFor(CONVERT_READ_FAILED) ||
+                                      r.exitCode == exitCodeFor(CONVERT_SOURCE_OPEN_FAILED);
+            std::fprintf(err, "trunvex-cli: %s: %s\n", (sourceFailed ? r.source : r.avi).c_str(),
+                         r.reason.c_str());
+        }
+        add(r);
+        if (options.report != nullptr && !options.report->write(r) && !reportFailed) {
+            reportFailed = true;
+            std::fprintf(err, "trunvex-cli: %s: %s\n", options.report->path().c_str(),
+                         options.report->failure().c_str());
+        }
+    }
+
+    void add(const JobRecord& r) {
+        if (r.skipped) {
+            ++sums.skipped;
+            return;
+        }
+        ++(r.exitCode == 0 ? sums.converted : sums.failed);
+        sums.bytes += r.sourceBytes.value_or(0);
+    }
+
+    std::size_t count;
+    const BatchOptions& options;
+    std::FILE* out;
+    std::FILE* err;
+    std::map<std::size_t, JobRecord> waiting;
+    std::size_t next = 0;
+    int firstFailure = 0;
+    Totals sums;
+    bool reportFailed = false;
+};
 
 std::uint64_t totalSourceBytes(const std::vector<BatchJob>& jobs) {
     std::uint64_t total = 0;
     for (const BatchJob& job : jobs) {
-        std::string ignored;
-        if (auto source = fileSourceOpener().open(job.source, ignored)) {
-            total += source->size();
-        }
+        total += job.sourceBytes;
     }
     return total;
 }
 
-bool endsWithAvi(const std::string& path) {
-    if (path.size() < 4) {
-        return false;
-    }
-    std::string tail = path.substr(path.size() - 4);
-    for (char& c : tail) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return tail == ".avi";
-}
-
-// One spelling for every path that names the same place: absolute, with ".", ".." and the
-// links of its existing part resolved.
-std::string placeOf(const std::string& path) {
-    std::error_code error;
-    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
-    if (error) {
-        return path;
-    }
-    const std::filesystem::path place = std::filesystem::weakly_canonical(absolute, error);
-    return error ? absolute.lexically_normal().string() : place.string();
+void printSummary(const Totals& t, double seconds, std::FILE* err) {
+    std::fprintf(err,
+                 "trunvex-cli: %zu converted, %zu skipped, %zu failed, %llu bytes read in "
+                 "%.1f s\n",
+                 t.converted, t.skipped, t.failed, static_cast<unsigned long long>(t.bytes),
+                 seconds);
 }
 
 }  // namespace
@@ -87,79 +276,41 @@ std::string cliAviPath(const std::string& sourcePath) {
     return std::filesystem::path(sourcePath).replace_extension(".avi").string();
 }
 
-std::vector<BatchJob> planJobs(const std::vector<std::string>& paths, const std::string& output,
-                               std::string& failure) {
-    if (!output.empty() && paths.size() == 1) {
-        return {{paths[0], output}};
-    }
-    if (output.empty() && paths.size() == 2 && endsWithAvi(paths[1])) {
-        return {{paths[0], paths[1]}};
-    }
-    std::vector<BatchJob> jobs;
-    std::vector<std::pair<std::string, std::string>> places;  // source's and AVI's, per job
-    for (const std::string& source : paths) {
-        BatchJob job{source, cliAviPath(source)};
-        const std::string sourcePlace = placeOf(job.source);
-        const std::string aviPlace = placeOf(job.avi);
-        bool again = false;
-        for (std::size_t i = 0; i < jobs.size() && !again; ++i) {
-            if (places[i].second != aviPlace) {
-                continue;
-            }
-            if (places[i].first != sourcePlace) {
-                failure = jobs[i].source + " and " + job.source + " would both be converted to " +
-                          job.avi;
-                return {};
-            }
-            again = true;
-        }
-        if (!again) {
-            places.emplace_back(sourcePlace, aviPlace);
-            jobs.push_back(std::move(job));
-        }
-    }
-    return jobs;
-}
-
 int exitCodeFor(ConvertOutcome outcome) noexcept {
     return static_cast<int>(outcome);
 }
 
 int runBatch(const std::vector<BatchJob>& jobs, const BatchOptions& options, std::FILE* out,
              std::FILE* err) {
+    const Clock::time_point start = Clock::now();
     std::optional<ProgressBar> bar;
     if (options.progress) {
-        bar.emplace(err, totalSourceBytes(jobs));
+        bar.emplace(err, totalSourceBytes(jobs), jobs.size());
     }
-    std::vector<JobResult> results(jobs.size());
+    InOrderPrinter printer(jobs.size(), options, out, err);
     std::atomic<std::size_t> next{0};
     std::mutex printLock;
-    const bool prefix = jobs.size() > 1;
 
     auto worker = [&] {
         // One context per worker, allocated once for all its jobs.
         auto ctx = std::make_unique<ConversionContext>();
         const bool ready = ctx->allocateBuffers();
         for (std::size_t i = next++; i < jobs.size(); i = next++) {
-            JobResult result = ready ? convertOne(*ctx, jobs[i], bar ? &*bar : nullptr)
-                                     : JobResult{EXIT_OUT_OF_MEMORY, {}, "out of memory"};
+            JobRecord record;
+            if (ready) {
+                record = runJob(*ctx, jobs[i], options, bar ? &*bar : nullptr);
+            } else {
+                record.source = jobs[i].source;
+                record.avi = jobs[i].avi;
+                record.exitCode = EXIT_OUT_OF_MEMORY;
+                record.reason = "out of memory";
+            }
             const std::lock_guard<std::mutex> guard(printLock);
             if (bar) {
                 bar->clear();
+                bar->fileDone();
             }
-            const std::string lead = prefix ? jobs[i].source + ": " : std::string();
-            if (!result.message.empty()) {
-                std::fprintf(out, "%s%s\n", lead.c_str(), result.message.c_str());
-                std::fflush(out);
-            }
-            if (!result.reason.empty()) {
-                std::fprintf(err, "trunvex-cli: %s: %s\n",
-                             (result.exitCode == exitCodeFor(CONVERT_READ_FAILED) ? jobs[i].source
-                                                                                  : jobs[i].avi)
-                                 .c_str(),
-                             result.reason.c_str());
-            }
-            results[i] = std::move(result);
+            printer.finish(i, std::move(record));
         }
         ctx->releaseBuffers();
     };
@@ -177,12 +328,11 @@ int runBatch(const std::vector<BatchJob>& jobs, const BatchOptions& options, std
     if (bar) {
         bar->finish();
     }
-    for (const JobResult& r : results) {
-        if (r.exitCode != 0) {
-            return r.exitCode;
-        }
+    if (options.summary) {
+        printSummary(printer.totals(), std::chrono::duration<double>(Clock::now() - start).count(),
+                     err);
     }
-    return 0;
+    return printer.exitStatus();
 }
 
 }  // namespace trunvex

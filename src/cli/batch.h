@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -8,23 +9,24 @@
 
 namespace trunvex {
 
+class AuditReport;
+
 struct BatchJob {
     std::string source;
     std::string avi;
+    std::uint64_t sourceBytes = 0;  // for the progress bar; 0 when unknown
 };
 
 struct BatchOptions {
-    unsigned jobs = 1;      // conversions running at once
-    bool progress = false;  // a progress line on the error stream
+    unsigned jobs = 1;              // conversions running at once
+    bool progress = false;          // a progress line on the error stream
+    bool skipExisting = false;      // an AVI not older than its source is kept, not redone
+    bool makeFolders = false;       // the folder of each AVI is created when missing
+    bool hash = false;              // the report carries SHA-256 digests of source and AVI
+    bool summary = false;           // a closing line: converted, skipped, failed, bytes, time
+    bool nameSources = false;       // "SOURCE: " before each message, even for one job
+    AuditReport* report = nullptr;  // one line per source, when set
 };
-
-// The jobs that the command line's paths ask for: SOURCE and AVI when `output` is given or
-// the second of two paths ends in ".avi", otherwise every path is a source whose AVI is
-// beside it (cliAviPath). A source given twice is converted once. Empty, with the reason in
-// `failure`, when two sources would be written to the same AVI (after resolving ".", ".."
-// and links): converting both would keep only one.
-[[nodiscard]] std::vector<BatchJob> planJobs(const std::vector<std::string>& paths,
-                                             const std::string& output, std::string& failure);
 
 // The command line's AVI for a source: its file name with the extension replaced by ".avi"
 // (".avi" added when it has none), in the source's own folder.
@@ -34,11 +36,14 @@ struct BatchOptions {
 [[nodiscard]] int exitCodeFor(ConvertOutcome outcome) noexcept;
 // Exit status when the buffers of a conversion could not be allocated.
 inline constexpr int EXIT_OUT_OF_MEMORY = 70;
+// Exit status when the report could not be written (every conversion having succeeded).
+inline constexpr int EXIT_REPORT_FAILED = 74;
 
 // Converts every job, `options.jobs` at a time. For each job the run's message is printed on
-// `out` exactly as the dialog shows it, after "SOURCE: " when there are several jobs; the
-// system's reason behind a failure goes to `err`. Returns 0 when every job succeeded,
-// otherwise the exit status of the first job (in the given order) that did not.
+// `out` exactly as the dialog shows it, after "SOURCE: " when there are several jobs, in the
+// order of the jobs: each as soon as it and every job before it are done. The system's
+// reason behind a failure goes to `err`. Returns 0 when every job succeeded (or was
+// skipped), otherwise the exit status of the first job (in the given order) that did not.
 [[nodiscard]] int runBatch(const std::vector<BatchJob>& jobs, const BatchOptions& options,
                            std::FILE* out, std::FILE* err);
 

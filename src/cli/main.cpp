@@ -1,14 +1,17 @@
 // trunvex-cli: converts recordings to AVI files from the command line.
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "cli/audit_report.h"
 #include "cli/batch.h"
 #include "cli/recording_info.h"
+#include "cli/shard.h"
+#include "cli/source_tree.h"
+#include "platform/console.h"
 #include "platform/file_sink.h"
 #include "run/conversion_run.h"
 
@@ -18,17 +21,18 @@ constexpr int EXIT_USAGE = 64;
 
 constexpr const char* EXIT_STATUS_HELP =
     "Exit status:\n"
-    "  0  every file converted (\"Trunvex succeeded!\")\n"
+    "  0  every file converted (\"Trunvex succeeded!\") or skipped\n"
     "  1  \"ReadFile failed!\"\n"
     "  2  \"AVIFileOpen failed!\" (the AVI file could not be created or written, or its\n"
     "     path holds something other than a regular file; or an eleventh frame size:\n"
     "     then the AVI holds the ten streams converted before it)\n"
     "  3  \"No frames to be converted!\"\n"
     "  4  \"Source or AVI file path can not be null!\"\n"
-    "  5  \"Can not open the source file!\"\n"
+    "  5  \"Can not open the source file!\" (or a folder could not be read)\n"
     "  6  \"Source and AVI file can not be the same!\"\n"
     " 64  usage error\n"
     " 70  out of memory\n"
+    " 74  the report could not be written\n"
     "With several files, the status is that of the first file (in the order given) that\n"
     "did not convert. Two sources that would be converted to the same AVI are a usage\n"
     "error.\n\n"
@@ -39,64 +43,201 @@ constexpr const char* EXIT_STATUS_HELP =
     "stay, the one in progress keeps what it held before. A closed standard output does\n"
     "not stop a batch.";
 
+bool endsWithAvi(const std::string& path) {
+    if (path.size() < 4) {
+        return false;
+    }
+    std::string tail = path.substr(path.size() - 4);
+    for (char& c : tail) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return tail == ".avi";
+}
+
+int usageError(const std::string& text) {
+    std::fprintf(stderr, "trunvex-cli: %s\n", text.c_str());
+    return EXIT_USAGE;
+}
+
+struct CommandLine {
+    std::vector<std::string> paths;
+    std::optional<std::string> output;  // set, even to "", when -o was given
+    unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
+    bool info = false;
+    bool quiet = false;
+    trunvex::SourceSelection selection;
+    std::string extensions;
+    bool extensionsGiven = false;
+    bool skipExisting = false;
+    std::string report;
+    bool hash = false;
+    std::string shard;
+};
+
+// SOURCE [AVI] or SOURCE -o AVI converts one file; otherwise every argument is a source (a
+// folder with -r stands for the recordings in it) with its AVI beside it or under
+// --output-dir. Null, after a usage message, when the sources cannot be converted as given.
+std::optional<std::vector<trunvex::BatchJob>> plannedJobs(const CommandLine& cl,
+                                                          bool& walkComplete) {
+    const std::vector<std::string>& paths = cl.paths;
+    if (cl.output) {
+        return std::vector<trunvex::BatchJob>{
+            {paths[0], *cl.output, trunvex::sourceFileBytes(paths[0])}};
+    }
+    if (!cl.selection.recursive && cl.selection.outputDir.empty() && paths.size() == 2 &&
+        endsWithAvi(paths[1])) {
+        return std::vector<trunvex::BatchJob>{
+            {paths[0], paths[1], trunvex::sourceFileBytes(paths[0])}};
+    }
+    std::vector<trunvex::BatchJob> jobs;
+    walkComplete = trunvex::collectJobs(paths, cl.selection, jobs, stderr);
+    for (const trunvex::BatchJob& job : jobs) {
+        if (job.source == trunvex::STANDARD_INPUT_NAME) {
+            usageError("standard input (-) needs its AVI path: '- AVI' or '-o AVI -'");
+            return std::nullopt;
+        }
+    }
+    std::string clash;
+    if (!trunvex::refuseSharedAvis(jobs, clash)) {
+        usageError(clash);
+        return std::nullopt;
+    }
+    return jobs;
+}
+
+// CLI11 reads "--output=" as "--output" waiting for its value in the next argument; an empty
+// value written that way is meant as given.
+std::vector<std::string> argumentsOf(int argc, char** argv) {
+    std::vector<std::string> args;
+    for (int i = argc - 1; i > 0; --i) {  // CLI11 takes them last first
+        const std::string arg = argv[i];
+        if (arg == "--output=") {
+            args.push_back("");
+            args.push_back("--output");
+        } else {
+            args.push_back(arg);
+        }
+    }
+    return args;
+}
+
+int describeAll(const std::vector<trunvex::BatchJob>& jobs, bool nameSources) {
+    int status = 0;
+    for (const trunvex::BatchJob& job : jobs) {
+        const int s = trunvex::describeRecording(
+            job.source, nameSources, trunvex::commandLineSourceOpener(), stdout, stderr);
+        if (status == 0) {
+            status = s;
+        }
+    }
+    return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     CLI::App app{
         "Converts recorded audio/video stream files (.264, .mp4) into AVI files.\n\n"
         "  trunvex-cli SOURCE [AVI]      convert one recording (AVI defaults to SOURCE with\n"
-        "                                its extension replaced by .avi, in its folder)\n"
+        "                                its extension replaced by .avi, in its folder);\n"
+        "                                SOURCE - reads standard input, AVI then required\n"
         "  trunvex-cli SOURCE SOURCE...  convert each recording beside itself\n"
+        "  trunvex-cli -r DIR...         convert every recording under the folders\n"
         "  trunvex-cli --info SOURCE...  describe recordings without writing anything",
         "trunvex-cli"};
     app.footer(EXIT_STATUS_HELP);
-    std::vector<std::string> paths;
-    std::string output;
-    unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
-    bool info = false;
-    bool quiet = false;
-    app.add_option("paths", paths, "SOURCE [AVI], or several SOURCE files")->required();
-    app.add_option("-o,--output", output, "AVI path for a single SOURCE");
-    app.add_option("-j,--jobs", jobs, "conversions to run at once (default: number of cores)")
+    CommandLine cl;
+    app.add_option("paths", cl.paths, "SOURCE [AVI], or several SOURCE files or folders")
+        ->required();
+    std::string outputText;
+    CLI::Option* output = app.add_option("-o,--output", outputText, "AVI path for a single SOURCE");
+    app.add_option("-j,--jobs", cl.jobs, "conversions to run at once (default: number of cores)")
         ->check(CLI::Range(1u, 256u));
-    app.add_flag("--info", info, "describe each SOURCE, write nothing");
-    app.add_flag("-q,--quiet", quiet, "no progress bar");
+    app.add_flag("--info", cl.info, "describe each SOURCE, write nothing");
+    app.add_flag("-q,--quiet", cl.quiet, "no progress bar");
+    app.add_flag("-r,--recursive", cl.selection.recursive,
+                 "take the recordings in folders and their sub-folders");
+    CLI::Option* ext =
+        app.add_option("--ext", cl.extensions,
+                       "recordings in folders by extension (default 264,mp4; '': every file)");
+    app.add_option("--output-dir", cl.selection.outputDir,
+                   "write the AVIs here, mirroring the folders walked");
+    app.add_flag("--skip-existing", cl.skipExisting,
+                 "skip a source whose AVI is not older than it (resume)");
+    app.add_option("--report", cl.report, "write one JSON line per source to this file");
+    app.add_flag("--hash", cl.hash, "put the SHA-256 of each source and AVI in the report");
+    app.add_option("--shard", cl.shard,
+                   "K/N: convert only share K (from 0) of N of the sorted list");
     app.set_version_flag("--version", std::string("trunvex-cli ") + TRUNVEX_VERSION);
     try {
-        app.parse(argc, argv);
+        std::vector<std::string> args = argumentsOf(argc, argv);
+        app.parse(args);
     } catch (const CLI::Success& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         app.exit(e);
         return EXIT_USAGE;
     }
-    if (!output.empty() && paths.size() != 1) {
-        std::fprintf(stderr, "trunvex-cli: --output takes exactly one SOURCE\n");
-        return EXIT_USAGE;
+    if (output->count() > 0) {
+        cl.output = outputText;
+        if (cl.paths.size() != 1 || cl.selection.recursive || !cl.selection.outputDir.empty()) {
+            return usageError("--output takes exactly one SOURCE file");
+        }
+    }
+    if (ext->count() > 0) {
+        cl.selection.extensions = trunvex::parseExtensionList(cl.extensions);
+    }
+    std::optional<trunvex::Shard> shard = trunvex::Shard{};
+    if (!cl.shard.empty() && !(shard = trunvex::parseShard(cl.shard))) {
+        return usageError("--shard takes K/N with 0 <= K < N, not '" + cl.shard + "'");
+    }
+    if (cl.hash && cl.report.empty()) {
+        return usageError("--hash needs --report");
     }
 
-    if (info) {
-        int status = 0;
-        for (const std::string& source : paths) {
-            const int s = trunvex::describeRecording(source, stdout, stderr);
-            if (status == 0) {
-                status = s;
-            }
-        }
-        return status;
-    }
-    std::string clash;
-    const std::vector<trunvex::BatchJob> batch = trunvex::planJobs(paths, output, clash);
-    if (batch.empty()) {
-        std::fprintf(stderr, "trunvex-cli: %s\n", clash.c_str());
+    bool walkComplete = true;
+    std::optional<std::vector<trunvex::BatchJob>> jobs = plannedJobs(cl, walkComplete);
+    if (!jobs) {
         return EXIT_USAGE;
     }
+    // A share of a tree names its sources as the whole would, however few fall to it.
+    const bool nameSources = jobs->size() > 1 || cl.selection.recursive;
+    // The whole list was checked above; each shard converts its share of it.
+    *jobs = trunvex::takeShare(std::move(*jobs), *shard);
+    if (cl.info) {
+        return describeAll(*jobs, nameSources);
+    }
+
     if (!trunvex::cleanUpOnInterruption()) {
         std::fprintf(stderr, "trunvex-cli: cannot start the interruption handler\n");
         return trunvex::EXIT_OUT_OF_MEMORY;
     }
+    trunvex::AuditReport report;
     trunvex::BatchOptions options;
-    options.jobs = jobs;
-    options.progress = !quiet && ::isatty(STDERR_FILENO) == 1;
-    return trunvex::runBatch(batch, options, stdout, stderr);
+    options.jobs = cl.jobs;
+    options.progress = !cl.quiet && trunvex::isTerminal(stderr);
+    options.skipExisting = cl.skipExisting;
+    options.makeFolders = !cl.selection.outputDir.empty();
+    options.hash = cl.hash;
+    options.nameSources = nameSources;
+    // Archive work ends with a summary; a plain batch says nothing on standard error unless
+    // something failed.
+    options.summary =
+        cl.selection.recursive || !cl.report.empty() || cl.skipExisting || !cl.shard.empty();
+    if (!cl.report.empty()) {
+        std::string failure;
+        if (!report.open(cl.report, failure)) {
+            std::fprintf(stderr, "trunvex-cli: %s: %s\n", cl.report.c_str(), failure.c_str());
+            return trunvex::EXIT_REPORT_FAILED;
+        }
+        options.report = &report;
+    }
+    int status = trunvex::runBatch(*jobs, options, stdout, stderr);
+    if (!report.close() && status == 0) {
+        status = trunvex::EXIT_REPORT_FAILED;
+    }
+    if (status == 0 && !walkComplete) {
+        status = trunvex::exitCodeFor(trunvex::CONVERT_SOURCE_OPEN_FAILED);
+    }
+    return status;
 }

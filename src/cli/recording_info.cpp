@@ -1,10 +1,10 @@
 #include "cli/recording_info.h"
 
+#include <cstdarg>
 #include <memory>
 
 #include "avi/null_sink.h"
 #include "cli/batch.h"
-#include "platform/source_file.h"
 #include "run/conversion_run.h"
 
 namespace trunvex {
@@ -18,7 +18,29 @@ public:
     std::uint64_t bytes = 0;
 };
 
-const char* encodingName(std::size_t encoding) {
+// The lines of one description, each after the same lead.
+class InfoPrinter {
+public:
+    // Without a lead ("SOURCE: "), lines are indented under a title line.
+    InfoPrinter(std::FILE* stream, const std::string& lead)
+        : out(stream), prefix(lead.empty() ? "  " : lead) {}
+    [[gnu::format(printf, 2, 3)]] void line(const char* format, ...) const {
+        std::fputs(prefix.c_str(), out);
+        va_list args;
+        va_start(args, format);
+        std::vfprintf(out, format, args);
+        va_end(args);
+        std::fputc('\n', out);
+    }
+
+private:
+    std::FILE* out;
+    std::string prefix;
+};
+
+}  // namespace
+
+const char* audioEncodingName(std::size_t encoding) {
     switch (encoding) {
         case AUDIO_ENC_PCM8:
             return "8-bit PCM";
@@ -35,53 +57,56 @@ const char* encodingName(std::size_t encoding) {
     }
 }
 
-void printRecords(const DemuxStats& s, std::FILE* out) {
+namespace {
+
+void printRecords(const DemuxStats& s, const InfoPrinter& out) {
     auto count = [&](std::uint32_t kind) {
         return static_cast<unsigned long long>(s.records[(kind & 0xFFu) - 0xF0u]);
     };
-    std::fprintf(out,
-                 "  records: H.264 key %llu, H.264 delta %llu, MPEG-4 key %llu, MPEG-4 delta "
-                 "%llu, audio %llu, skip %llu\n",
-                 count(REC_H264_KEY), count(REC_H264_DELTA), count(REC_MPEG4_KEY),
-                 count(REC_MPEG4_DELTA), count(REC_AUDIO), count(REC_SKIP));
+    out.line(
+        "records: H.264 key %llu, H.264 delta %llu, MPEG-4 key %llu, MPEG-4 delta "
+        "%llu, audio %llu, skip %llu",
+        count(REC_H264_KEY), count(REC_H264_DELTA), count(REC_MPEG4_KEY), count(REC_MPEG4_DELTA),
+        count(REC_AUDIO), count(REC_SKIP));
 }
 
-void printVideo(const DemuxStats& s, std::FILE* out) {
+void printVideo(const DemuxStats& s, const InfoPrinter& out) {
     if (s.formatCount == 0) {
-        std::fprintf(out, "  video: none\n");
+        out.line("video: none");
     }
     for (std::size_t i = 0; i < s.formatCount; ++i) {
         const DemuxStats::FrameFormat& f = s.formats[i];
-        std::fprintf(out, "  video: %s %ux%u, %u fps, %llu key frames\n",
-                     f.kind == REC_H264_KEY ? "H.264" : "MPEG-4", f.width, f.height, f.frameRate,
-                     static_cast<unsigned long long>(f.keyFrames));
+        out.line("video: %s %ux%u, %u fps, %llu key frames",
+                 f.kind == REC_H264_KEY ? "H.264" : "MPEG-4", f.width, f.height, f.frameRate,
+                 static_cast<unsigned long long>(f.keyFrames));
     }
 }
 
-void printAudio(const DemuxStats& s, std::FILE* out) {
+void printAudio(const DemuxStats& s, const InfoPrinter& out) {
     bool any = false;
     for (std::size_t e = 0; e < s.audioBlocksByEncoding.size(); ++e) {
         if (s.audioBlocksByEncoding[e] != 0) {
-            std::fprintf(out, "  audio: %s (code %zu), %llu blocks\n", encodingName(e), e,
-                         static_cast<unsigned long long>(s.audioBlocksByEncoding[e]));
+            out.line("audio: %s (code %zu), %llu blocks", audioEncodingName(e), e,
+                     static_cast<unsigned long long>(s.audioBlocksByEncoding[e]));
             any = true;
         }
     }
     for (std::size_t r = 1; r < s.audioBlocksByRateCode.size(); ++r) {
         if (s.audioBlocksByRateCode[r] != 0) {
-            std::fprintf(out, "  audio rate: %u Hz (code %zu), %llu blocks\n",
-                         r == 2 ? 8000u : 16000u, r,
-                         static_cast<unsigned long long>(s.audioBlocksByRateCode[r]));
+            out.line("audio rate: %u Hz (code %zu), %llu blocks", r == 2 ? 8000u : 16000u, r,
+                     static_cast<unsigned long long>(s.audioBlocksByRateCode[r]));
         }
     }
     if (!any) {
-        std::fprintf(out, "  audio: none\n");
+        out.line("audio: none");
     }
 }
 
 }  // namespace
 
-int describeRecording(const std::string& sourcePath, std::FILE* out, std::FILE* err) {
+int describeRecording(const std::string& sourcePath, bool nameEveryLine, SourceOpener& sources,
+                      std::FILE* out, std::FILE* err) {
+    const std::string lead = nameEveryLine ? sourcePath + ": " : std::string();
     auto ctx = std::make_unique<ConversionContext>();
     if (!ctx->allocateBuffers()) {
         std::fprintf(err, "trunvex-cli: out of memory\n");
@@ -92,10 +117,10 @@ int describeRecording(const std::string& sourcePath, std::FILE* out, std::FILE* 
     NullSinkFactory nowhere;
     SilentRunUi ui;
     const ConvertReport report =
-        convertRecording(*ctx, sourcePath, "(no output)", ui, fileSourceOpener(), nowhere);
+        convertRecording(*ctx, sourcePath, "(no output)", ui, sources, nowhere);
     if (report.outcome == CONVERT_SOURCE_OPEN_FAILED || report.outcome == CONVERT_READ_FAILED ||
         report.outcome == CONVERT_PATH_EMPTY) {
-        std::fprintf(out, "%s\n", std::string(messageFor(report.outcome)).c_str());
+        std::fprintf(out, "%s%s\n", lead.c_str(), std::string(messageFor(report.outcome)).c_str());
         if (!report.systemReason.empty()) {
             std::fprintf(err, "trunvex-cli: %s: %s\n", sourcePath.c_str(),
                          report.systemReason.c_str());
@@ -104,27 +129,29 @@ int describeRecording(const std::string& sourcePath, std::FILE* out, std::FILE* 
     }
     const std::uint64_t passedOver =
         ui.bytes > stats.recordBytes ? ui.bytes - stats.recordBytes : 0;
-    std::fprintf(out, "%s\n  size: %llu bytes\n", sourcePath.c_str(),
-                 static_cast<unsigned long long>(ui.bytes));
-    printRecords(stats, out);
-    printVideo(stats, out);
-    printAudio(stats, out);
-    std::fprintf(out, "  duration: video %.2f s, audio %.2f s\n", stats.videoSeconds,
-                 stats.audioSeconds);
-    std::fprintf(out,
-                 "  passed over: %llu bytes outside records, %llu invalid headers; skipped: "
-                 "%llu bytes in skip records\n",
-                 static_cast<unsigned long long>(passedOver),
-                 static_cast<unsigned long long>(stats.rejectedHeaders),
-                 static_cast<unsigned long long>(stats.skippedPayloadBytes));
+    if (!nameEveryLine) {
+        std::fprintf(out, "%s\n", sourcePath.c_str());
+    }
+    const InfoPrinter print(out, lead);
+    print.line("size: %llu bytes", static_cast<unsigned long long>(ui.bytes));
+    printRecords(stats, print);
+    printVideo(stats, print);
+    printAudio(stats, print);
+    print.line("duration: video %.2f s, audio %.2f s", stats.videoSeconds, stats.audioSeconds);
+    print.line(
+        "passed over: %llu bytes outside records, %llu invalid headers; skipped: %llu bytes in "
+        "skip records",
+        static_cast<unsigned long long>(passedOver),
+        static_cast<unsigned long long>(stats.rejectedHeaders),
+        static_cast<unsigned long long>(stats.skippedPayloadBytes));
     if (stats.droppedVideoFrames != 0 || stats.malformedKeyFrames != 0 ||
         stats.unreadableStoredFrames != 0) {
-        std::fprintf(out,
-                     "  dropped: %llu frames of the other video family, %llu malformed key "
-                     "frames, %llu Annex-B frames without a start code\n",
-                     static_cast<unsigned long long>(stats.droppedVideoFrames),
-                     static_cast<unsigned long long>(stats.malformedKeyFrames),
-                     static_cast<unsigned long long>(stats.unreadableStoredFrames));
+        print.line(
+            "dropped: %llu frames of the other video family, %llu malformed key frames, %llu "
+            "Annex-B frames without a start code",
+            static_cast<unsigned long long>(stats.droppedVideoFrames),
+            static_cast<unsigned long long>(stats.malformedKeyFrames),
+            static_cast<unsigned long long>(stats.unreadableStoredFrames));
     }
     return 0;
 }

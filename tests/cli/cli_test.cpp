@@ -1,11 +1,18 @@
 // trunvex-cli end to end: recordings made from real encoded content by trunvex-mkrecording,
 // converted, and read back by ffprobe and ffmpeg.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pty.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
-#include <regex>
+#include <sstream>
 
+#include "cli/cli_support.h"
+#include "cli/source_tree.h"
+#include "platform/source_reader.h"
 #include "run/run_messages.h"
-#include "support/test_support.h"
 
 namespace trunvex {
 namespace {
@@ -14,41 +21,9 @@ namespace fs = std::filesystem;
 using test::runCommand;
 using test::shellQuote;
 
-const std::string CLI = TRUNVEX_CLI;
-const std::string MAKER = TRUNVEX_MKRECORDING;
-
-struct Expected {
-    int videoChunks = 0;
-    int audioChunks = 0;
-    int videoStreams = 0;
-};
-
-// Makes a recording with the generator; its summary line says what a conversion must give.
-Expected makeRecording(const std::string& options, const fs::path& out) {
-    const fs::path stem = out.parent_path() / out.stem();
-    const test::CommandResult r =
-        runCommand(shellQuote(MAKER) + " " + options + " --out " + shellQuote(out.string()) +
-                   " --annexb-out " + shellQuote(stem.string() + ".video") + " --pcm-out " +
-                   shellQuote(stem.string() + ".pcm"));
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    std::smatch m;
-    const std::regex summary(R"((\d+) video and (\d+) audio chunks expected in (\d+) video)");
-    EXPECT_TRUE(std::regex_search(r.out, m, summary)) << r.out;
-    if (m.empty()) {
-        return {};
-    }
-    return {std::stoi(m[1]), std::stoi(m[2]), std::stoi(m[3])};
-}
-
-std::map<std::string, std::string> probe(const fs::path& avi) {
-    const test::CommandResult r = runCommand(
-        "ffprobe -v error -count_packets -show_entries "
-        "stream=codec_name,codec_type,width,height,sample_rate,bits_per_sample,nb_read_packets "
-        "-of flat " +
-        shellQuote(avi.string()));
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    return test::parseFlat(r.out);
-}
+using test::CLI;
+using test::makeRecording;
+using test::probe;
 
 // Every frame ffmpeg decodes from `a` and from `b`, by checksum.
 std::string frameChecksums(const std::string& input) {
@@ -105,7 +80,7 @@ TEST_F(CliConversion, RecordingsConvertToWhatPlayersRead) {
         SCOPED_TRACE(c.name);
         const fs::path rec = dir / (std::string(c.name) + ".264");
         const fs::path avi = dir / (std::string(c.name) + ".avi");
-        const Expected expected = makeRecording(c.options, rec);
+        const test::Expected expected = makeRecording(c.options, rec);
         const test::CommandResult run =
             runCommand(shellQuote(CLI) + " " + shellQuote(rec.string()));
         ASSERT_EQ(run.exitCode, 0) << run.err;
@@ -169,6 +144,9 @@ TEST_F(CliConversion, ExitStatusAndMessagePerOutcome) {
          MSG_SAME_FILE},
         {shellQuote(rec.string()) + " " + shellQuote((dir / "no" / "dir.avi").string()), 2,
          MSG_OUTPUT_FAILED},
+        // An AVI path given empty is an empty path, not the default one.
+        {"-o '' " + shellQuote(rec.string()), 4, MSG_PATH_EMPTY},
+        {"--output= " + shellQuote(rec.string()), 4, MSG_PATH_EMPTY},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args);
@@ -177,7 +155,46 @@ TEST_F(CliConversion, ExitStatusAndMessagePerOutcome) {
         EXPECT_EQ(r.out, std::string(c.message) + "\n");
     }
     EXPECT_FALSE(fs::exists(dir / "junk.avi"));
+    EXPECT_FALSE(fs::exists(dir / "rec.avi"));
     EXPECT_TRUE(fs::is_symlink(dir / "link.avi"));
+}
+
+TEST_F(CliConversion, SourceThatCannotBeOpenedSaysWhy) {
+    fs::create_directory(dir / "folder.264");
+    const struct {
+        fs::path source;
+        std::string reason;
+    } cases[] = {{dir / "missing.264", "No such file or directory"},
+                 {dir / "folder.264", "Is a directory"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.source);
+        const test::CommandResult r = test::runCli(shellQuote(c.source.string()));
+        EXPECT_EQ(r.exitCode, 5);
+        EXPECT_EQ(r.out, std::string(MSG_SOURCE_OPEN_FAILED) + "\n");
+        EXPECT_EQ(r.err, "trunvex-cli: " + c.source.string() + ": " + c.reason + "\n");
+    }
+}
+
+// With every descriptor in use the reason is the system's own too. Run in this process: the
+// program itself could not even load its libraries with so low a limit.
+TEST(SourceOpener, RunningOutOfDescriptorsSaysSo) {
+    struct rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    struct rlimit low = saved;
+    low.rlim_cur = 64;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    std::vector<int> held;
+    for (int fd; (fd = ::open("/dev/null", O_RDONLY)) >= 0;) {
+        held.push_back(fd);
+    }
+    std::string failure;
+    const bool opened = commandLineSourceOpener().open("/dev/null", failure) != nullptr;
+    for (int fd : held) {
+        ::close(fd);
+    }
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    EXPECT_FALSE(opened);
+    EXPECT_EQ(failure, "Too many open files");
 }
 
 TEST_F(CliConversion, BatchConvertsEachBesideItself) {
@@ -214,9 +231,163 @@ TEST_F(CliConversion, InfoDescribesWithoutWriting) {
         EXPECT_NE(r.out.find(text), std::string::npos) << text << "\n" << r.out;
     }
     EXPECT_FALSE(fs::exists(dir / "info.avi"));
+    // Over several sources every line says which one it is about, a failure's included.
+    const test::CommandResult several = test::runCli("--info " + shellQuote(rec.string()) + " " +
+                                                     shellQuote((dir / "missing.264").string()));
+    EXPECT_EQ(several.exitCode, 5);
+    std::istringstream lines(several.out);
+    int count = 0;
+    for (std::string line; std::getline(lines, line); ++count) {
+        EXPECT_TRUE(line.starts_with(rec.string() + ": ") ||
+                    line ==
+                        (dir / "missing.264").string() + ": " + std::string(MSG_SOURCE_OPEN_FAILED))
+            << line;
+    }
+    EXPECT_GE(count, 8);
     const test::CommandResult version = runCommand(shellQuote(CLI) + " --version");
     EXPECT_EQ(version.exitCode, 0);
     EXPECT_NE(version.out.find("trunvex-cli 1.0"), std::string::npos);
+}
+
+TEST_F(CliConversion, BatchPrintsInTheOrderGiven) {
+    // The first source takes longest, so with several at once it finishes last.
+    const fs::path big = dir / "big.264";
+    makeRecording("--video h264 --size 352x288 --seconds 4 --audio pcm16", big, true);
+    const fs::path small = dir / "small.264";
+    makeRecording("--video h264 --size 96x96 --seconds 1 --audio off", small, true);
+    std::string args = "-j 4 " + shellQuote(big.string());
+    std::string expected = big.string() + ": " + std::string(MSG_SUCCEEDED) + "\n";
+    for (int i = 0; i < 6; ++i) {
+        const fs::path copy = dir / ("small" + std::to_string(i) + ".264");
+        fs::copy_file(small, copy);
+        const fs::path source = i == 3 ? dir / "missing.264" : copy;
+        args += " " + shellQuote(source.string());
+        expected += source.string() + ": " +
+                    std::string(i == 3 ? MSG_SOURCE_OPEN_FAILED : MSG_SUCCEEDED) + "\n";
+    }
+    for (int run = 0; run < 3; ++run) {
+        const test::CommandResult r = test::runCli(args);
+        EXPECT_EQ(r.exitCode, 5);
+        EXPECT_EQ(r.out, expected);
+    }
+}
+
+TEST_F(CliConversion, StandardInputIsASource) {
+    const fs::path rec = dir / "stdin.264";
+    makeRecording("--video h264 --size 176x144 --seconds 1 --audio adpcm", rec, true);
+    ASSERT_EQ(test::runCli(shellQuote(rec.string())).exitCode, 0);
+    const std::vector<std::uint8_t> fromFile = test::readFile(dir / "stdin.avi");
+    const std::string quotedRec = shellQuote(rec.string());
+    const struct {
+        std::string command;
+        fs::path avi;
+    } ways[] = {
+        {"cat " + quotedRec + " | " + shellQuote(CLI) + " - " +
+             shellQuote((dir / "piped.avi").string()),
+         dir / "piped.avi"},
+        {shellQuote(CLI) + " -o " + shellQuote((dir / "redirected.avi").string()) + " - < " +
+             quotedRec,
+         dir / "redirected.avi"},
+    };
+    for (const auto& way : ways) {
+        SCOPED_TRACE(way.command);
+        const test::CommandResult r = runCommand(way.command);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.out, std::string(MSG_SUCCEEDED) + "\n");
+        EXPECT_TRUE(test::readFile(way.avi) == fromFile);
+    }
+    // Without an AVI path there is nowhere to write; redirected from the AVI path itself, the
+    // recording would be destroyed.
+    const test::CommandResult bare = runCommand(shellQuote(CLI) + " - < " + quotedRec);
+    EXPECT_EQ(bare.exitCode, 64);
+    EXPECT_NE(bare.err.find("standard input"), std::string::npos) << bare.err;
+    const test::CommandResult same =
+        runCommand(shellQuote(CLI) + " -o " + quotedRec + " - < " + quotedRec);
+    EXPECT_EQ(same.exitCode, 6);
+    EXPECT_EQ(test::readFile(rec).size(), fs::file_size(rec));
+}
+
+// Runs `command` with its standard error (and output) on a pseudo-terminal `columns` wide;
+// everything it wrote there.
+std::string onTerminal(const std::string& command, unsigned short columns) {
+    struct winsize size {};
+    size.ws_col = columns;
+    size.ws_row = 24;
+    int terminal = -1;
+    const pid_t child = ::forkpty(&terminal, nullptr, nullptr, &size);
+    if (child == 0) {
+        ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    std::string text;
+    if (child < 0) {
+        return text;
+    }
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(terminal, buffer, sizeof buffer);
+        if (n <= 0) {
+            break;  // EIO once the child has closed its side
+        }
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(terminal);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return text;
+}
+
+// The status lines drawn: the pieces between carriage returns, escapes removed.
+std::vector<std::string> drawnLines(std::string text) {
+    for (std::size_t at; (at = text.find("\033[K")) != std::string::npos;) {
+        text.erase(at, 3);
+    }
+    std::vector<std::string> lines;
+    std::string line;
+    for (char c : text) {
+        if (c == '\r' || c == '\n') {
+            if (!line.empty()) {
+                lines.push_back(line);
+            }
+            line.clear();
+        } else {
+            line += c;
+        }
+    }
+    return lines;
+}
+
+TEST_F(CliConversion, ProgressBarFitsANarrowTerminal) {
+    std::string sources;
+    for (int i = 0; i < 3; ++i) {
+        const fs::path rec = dir / ("bar" + std::to_string(i) + ".264");
+        makeRecording(
+            "--video h264 --size 176x144 --seconds 2 --audio pcm16 --seed " + std::to_string(i),
+            rec, true);
+        sources += " " + shellQuote(rec.string());
+    }
+    auto firstDrawn = [](const std::string& text) {
+        const std::vector<std::string> lines = drawnLines(text);
+        return lines.empty() ? std::string() : lines.front();
+    };
+    const std::string batch =
+        firstDrawn(onTerminal(shellQuote(CLI) + " -j 1" + sources + " > /dev/null", 40));
+    EXPECT_NE(batch.find("/3 files"), std::string::npos) << batch;
+    EXPECT_NE(batch.find('%'), std::string::npos) << batch;
+    EXPECT_NE(batch.find('['), std::string::npos) << batch;
+    const std::string piped =
+        firstDrawn(onTerminal("cat" + sources + " | " + shellQuote(CLI) + " - " +
+                                  shellQuote((dir / "p.avi").string()) + " > /dev/null",
+                              40));
+    EXPECT_NE(piped.find("MB"), std::string::npos) << piped;
+    EXPECT_EQ(piped.find('%'), std::string::npos) << piped;
+    EXPECT_EQ(piped.find("left"), std::string::npos) << piped;
+    for (const std::string& line :
+         drawnLines(onTerminal(shellQuote(CLI) + " -j 2" + sources + " > /dev/null", 40))) {
+        if (!line.starts_with("trunvex-cli: ")) {  // the closing summary is no status line
+            EXPECT_LT(line.size(), 40u) << line;
+        }
+    }
 }
 
 }  // namespace

@@ -1,0 +1,143 @@
+#include "cli/audit_report.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <nlohmann/json.hpp>
+
+#include "avi/avi_writer.h"
+#include "cli/recording_info.h"
+#include "demux/conversion_context.h"
+
+namespace trunvex {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+std::size_t commonestEncoding(const DemuxStats& stats) {
+    std::size_t best = 0;
+    for (std::size_t e = 1; e < stats.audioBlocksByEncoding.size(); ++e) {
+        if (stats.audioBlocksByEncoding[e] > stats.audioBlocksByEncoding[best]) {
+            best = e;
+        }
+    }
+    return best;
+}
+
+template <typename T>
+Json valueOrNull(const std::optional<T>& value) {
+    return value ? Json(*value) : Json(nullptr);
+}
+
+// Seconds to the millisecond: finer digits are noise from summing frame durations.
+double milliseconds(double seconds) {
+    return std::round(seconds * 1000.0) / 1000.0;
+}
+
+Json textOrNull(const std::string& text) {
+    return text.empty() ? Json(nullptr) : Json(text);
+}
+
+}  // namespace
+
+void describeOutput(JobRecord& record, const AviWriter& writer, const DemuxStats& stats,
+                    std::uint64_t bytesRead, bool kept) {
+    record.junkBytes = bytesRead > stats.recordBytes ? bytesRead - stats.recordBytes : 0;
+    record.videoSeconds = stats.videoSeconds;
+    record.audioSeconds = stats.audioSeconds;
+    if (!kept) {
+        return;
+    }
+    const AviOutputStats& counts = writer.outputStats();
+    const char* codec = writer.videoKind == VIDEO_KIND_H264 ? "h264" : "mpeg4";
+    for (std::int32_t i = 0; i < writer.videoStreamCount && i < MAX_VIDEO_STREAMS; ++i) {
+        const auto slot = static_cast<std::size_t>(i);
+        const AVISTREAMINFO& info = writer.videoStreamInfos[slot];
+        record.video.push_back({codec, static_cast<std::uint32_t>(info.rcFrame.right),
+                                static_cast<std::uint32_t>(info.rcFrame.bottom), info.dwRate,
+                                counts.video[slot].frames, counts.video[slot].emptySamples});
+    }
+    if (writer.audioChunkCount > 0 && writer.audioFormat.nBlockAlign > 0) {
+        record.audio = JobRecord::AudioStream{
+            audioEncodingName(commonestEncoding(stats)), writer.audioFormat.nSamplesPerSec,
+            writer.audioFormat.wBitsPerSample, counts.audioBytes / writer.audioFormat.nBlockAlign};
+    }
+}
+
+std::string reportLine(const JobRecord& r) {
+    Json line;
+    line["source"] = r.source;
+    line["source_bytes"] = valueOrNull(r.sourceBytes);
+    line["outcome"] = r.skipped ? "skipped" : r.exitCode == 0 ? "converted" : "failed";
+    line["message"] = textOrNull(r.message);
+    line["exit_status"] = r.exitCode;
+    line["reason"] = textOrNull(r.reason);
+    line["avi"] = r.avi;
+    line["avi_bytes"] = valueOrNull(r.aviBytes);
+    Json video = Json::array();
+    for (const JobRecord::VideoStream& v : r.video) {
+        video.push_back({{"codec", v.codec},
+                         {"width", v.width},
+                         {"height", v.height},
+                         {"frame_rate", v.frameRate},
+                         {"frames", v.frames},
+                         {"empty_samples", v.emptySamples}});
+    }
+    line["video"] = std::move(video);
+    line["audio"] = r.audio ? Json{{"source_encoding", r.audio->sourceEncoding},
+                                   {"sample_rate", r.audio->sampleRate},
+                                   {"bits_per_sample", r.audio->bitsPerSample},
+                                   {"samples", r.audio->samples}}
+                            : Json(nullptr);
+    line["junk_bytes"] = r.junkBytes;
+    line["duration_seconds"] = {{"video", milliseconds(r.videoSeconds)},
+                                {"audio", milliseconds(r.audioSeconds)}};
+    line["wall_seconds"] = milliseconds(r.wallSeconds);
+    if (!r.sourceSha256.empty() || !r.aviSha256.empty()) {
+        line["sha256"] = {{"source", textOrNull(r.sourceSha256)}, {"avi", textOrNull(r.aviSha256)}};
+    }
+    // Names that are not valid UTF-8 are written with U+FFFD in their place, never refused.
+    return line.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+AuditReport::~AuditReport() {
+    if (file != nullptr) {
+        std::fclose(file);
+    }
+}
+
+bool AuditReport::open(const std::string& path, std::string& failure) {
+    filePath = path;
+    file = std::fopen(path.c_str(), "w");
+    if (file == nullptr) {
+        failure = std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+bool AuditReport::write(const JobRecord& record) {
+    if (file == nullptr || !lastFailure.empty()) {
+        return false;
+    }
+    const std::string line = reportLine(record) + "\n";
+    if (std::fwrite(line.data(), 1, line.size(), file) != line.size() || std::fflush(file) != 0) {
+        lastFailure = std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+bool AuditReport::close() {
+    if (file == nullptr) {
+        return lastFailure.empty();
+    }
+    const bool ok = std::fclose(file) == 0;
+    file = nullptr;
+    if (!ok && lastFailure.empty()) {
+        lastFailure = std::strerror(errno);
+    }
+    return lastFailure.empty();
+}
+
+}  // namespace trunvex

@@ -1,0 +1,238 @@
+#include "cli/source_tree.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include "platform/source_file.h"
+#include "platform/standard_input.h"
+
+namespace trunvex {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string lowerCase(std::string text) {
+    for (char& c : text) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
+
+// The extension without its dot, in lower case: "" when the name has none.
+std::string extensionOf(const fs::path& file) {
+    const std::string ext = file.extension().string();
+    return ext.empty() ? ext : lowerCase(ext.substr(1));
+}
+
+bool isWanted(const fs::path& file, const std::vector<std::string>& extensions) {
+    const std::string ext = extensionOf(file);
+    if (ext == "avi") {
+        return false;
+    }
+    return extensions.empty() ||
+           std::find(extensions.begin(), extensions.end(), ext) != extensions.end();
+}
+
+struct FoundFile {
+    std::string path;
+    std::uint64_t bytes = 0;
+};
+
+// Every wanted regular file under `root`. A link to a file counts as the file; a link to a
+// folder is passed over, so no loop can form. Folders that cannot be read are reported.
+bool walkFolder(const fs::path& root, const std::vector<std::string>& extensions,
+                std::vector<FoundFile>& found, std::FILE* err) {
+    bool complete = true;
+    std::vector<fs::path> pending = {root};
+    while (!pending.empty()) {
+        const fs::path folder = std::move(pending.back());
+        pending.pop_back();
+        std::error_code ec;
+        fs::directory_iterator entries(folder, ec);
+        for (; !ec && entries != fs::directory_iterator(); entries.increment(ec)) {
+            const fs::directory_entry& entry = *entries;
+            std::error_code kindError;
+            if (entry.is_symlink(kindError)) {
+                if (!entry.is_regular_file(kindError)) {
+                    continue;  // a link to a folder, or a dangling one
+                }
+            } else if (entry.is_directory(kindError)) {
+                pending.push_back(entry.path());
+                continue;
+            }
+            if (!entry.is_regular_file(kindError) || !isWanted(entry.path(), extensions)) {
+                continue;
+            }
+            std::error_code sizeError;
+            const std::uintmax_t bytes = entry.file_size(sizeError);
+            found.push_back(
+                {entry.path().string(), sizeError ? 0 : static_cast<std::uint64_t>(bytes)});
+        }
+        if (ec) {
+            std::fprintf(err, "trunvex-cli: %s: %s\n", folder.string().c_str(),
+                         ec.message().c_str());
+            complete = false;
+        }
+    }
+    std::sort(found.begin(), found.end(),
+              [](const FoundFile& a, const FoundFile& b) { return a.path < b.path; });
+    return complete;
+}
+
+std::string aviUnder(const std::string& outputDir, const fs::path& relative) {
+    return cliAviPath((fs::path(outputDir) / relative).string());
+}
+
+// One spelling for every path that names the same place: absolute, with ".", ".." and the
+// links of its existing part resolved.
+std::string placeOf(const std::string& path) {
+    std::error_code error;
+    const fs::path absolute = fs::absolute(path, error);
+    if (error) {
+        return path;
+    }
+    const fs::path place = fs::weakly_canonical(absolute, error);
+    return error ? absolute.lexically_normal().string() : place.string();
+}
+
+// The job indexes in the order of their keys, equal keys in list order. Sorting indexes
+// rather than keeping a set of names holds the memory of a large tree to the list itself.
+std::vector<std::size_t> orderBy(const std::vector<std::string>& keys) {
+    std::vector<std::size_t> order(keys.size());
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        order[i] = i;
+    }
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return keys[a] < keys[b]; });
+    return order;
+}
+
+// Keeps the first job of each source place, in list order.
+void dropRepeatedSources(std::vector<BatchJob>& jobs) {
+    std::vector<std::string> places(jobs.size());
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        places[i] = placeOf(jobs[i].source);
+    }
+    const std::vector<std::size_t> order = orderBy(places);
+    std::vector<bool> repeated(jobs.size(), false);
+    for (std::size_t i = 1; i < order.size(); ++i) {
+        repeated[order[i]] = places[order[i]] == places[order[i - 1]];
+    }
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        if (!repeated[i]) {
+            if (kept != i) {
+                jobs[kept] = std::move(jobs[i]);
+            }
+            ++kept;
+        }
+    }
+    jobs.resize(kept);
+}
+
+class CommandLineSourceOpener final : public SourceOpener {
+public:
+    std::unique_ptr<SourceReader> open(const std::string& path,
+                                       std::string& failure) noexcept override {
+        return path == STANDARD_INPUT_NAME ? standardInputOpener().open(path, failure)
+                                           : fileSourceOpener().open(path, failure);
+    }
+};
+
+}  // namespace
+
+std::vector<std::string> parseExtensionList(const std::string& text) {
+    std::vector<std::string> list;
+    std::size_t begin = 0;
+    while (begin <= text.size()) {
+        std::size_t end = text.find(',', begin);
+        if (end == std::string::npos) {
+            end = text.size();
+        }
+        std::string item = text.substr(begin, end - begin);
+        item.erase(0, item.find_first_not_of(" \t."));
+        item.erase(item.find_last_not_of(" \t") + 1);
+        if (!item.empty()) {
+            list.push_back(lowerCase(item));
+        }
+        begin = end + 1;
+    }
+    return list;
+}
+
+bool collectJobs(const std::vector<std::string>& sources, const SourceSelection& selection,
+                 std::vector<BatchJob>& jobs, std::FILE* err) {
+    bool complete = true;
+    for (const std::string& source : sources) {
+        std::error_code ec;
+        if (selection.recursive && source != STANDARD_INPUT_NAME && fs::is_directory(source, ec)) {
+            std::vector<FoundFile> found;
+            complete = walkFolder(source, selection.extensions, found, err) && complete;
+            for (FoundFile& f : found) {
+                std::string avi = selection.outputDir.empty()
+                                      ? cliAviPath(f.path)
+                                      : aviUnder(selection.outputDir,
+                                                 fs::path(f.path).lexically_relative(source));
+                jobs.push_back({std::move(f.path), std::move(avi), f.bytes});
+            }
+            continue;
+        }
+        jobs.push_back({source,
+                        selection.outputDir.empty()
+                            ? cliAviPath(source)
+                            : aviUnder(selection.outputDir, fs::path(source).filename()),
+                        sourceFileBytes(source)});
+    }
+    return complete;
+}
+
+bool refuseSharedAvis(std::vector<BatchJob>& jobs, std::string& failure) {
+    dropRepeatedSources(jobs);
+    std::vector<std::string> places(jobs.size());
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        places[i] = placeOf(jobs[i].avi);
+    }
+    const std::vector<std::size_t> order = orderBy(places);
+    std::size_t first = 0;
+    std::size_t second = jobs.size();
+    for (std::size_t i = 1; i < order.size(); ++i) {
+        // Of all such pairs, the one whose second job comes first in the list.
+        if (places[order[i]] == places[order[i - 1]] && order[i] < second) {
+            first = order[i - 1];
+            second = order[i];
+        }
+    }
+    if (second == jobs.size()) {
+        return true;
+    }
+    failure = jobs[first].source + " and " + jobs[second].source + " would both be converted to " +
+              jobs[second].avi;
+    return false;
+}
+
+bool aviIsUpToDate(const BatchJob& job) {
+    std::error_code ec;
+    const fs::file_time_type avi = fs::last_write_time(job.avi, ec);
+    if (ec || !fs::is_regular_file(job.avi, ec)) {
+        return false;
+    }
+    const fs::file_time_type source = fs::last_write_time(job.source, ec);
+    return !ec && avi >= source;
+}
+
+std::uint64_t sourceFileBytes(const std::string& path) {
+    std::error_code ec;
+    if (path == STANDARD_INPUT_NAME || !fs::is_regular_file(path, ec)) {
+        return 0;
+    }
+    const std::uintmax_t bytes = fs::file_size(path, ec);
+    return ec ? 0 : static_cast<std::uint64_t>(bytes);
+}
+
+SourceOpener& commandLineSourceOpener() noexcept {
+    static CommandLineSourceOpener opener;
+    return opener;
+}
+
+}  // namespace trunvex

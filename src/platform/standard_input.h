@@ -1,0 +1,11 @@
+#pragma once
+
+#include "platform/source_reader.h"
+
+namespace trunvex {
+
+// An opener whose every source is the process's standard input, whatever the path: for a
+// recording piped or redirected in. Its size is known only when standard input is a file.
+SourceOpener& standardInputOpener() noexcept;
+
+}  // namespace trunvex

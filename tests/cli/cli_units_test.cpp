@@ -1,0 +1,170 @@
+// The command line's own pieces: the status line, the speed behind the time left, shards,
+// extension lists.
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "cli/progress_bar.h"
+#include "cli/shard.h"
+#include "cli/source_tree.h"
+
+namespace trunvex {
+namespace {
+
+TEST(ProgressLine, FitsEveryWidthAndShowsOnlyWhatIsKnown) {
+    ProgressState known;
+    known.bytesDone = 420'000'000;
+    known.bytesTotal = 1'200'000'000;
+    known.bytesPerSecond = 45'600'000;
+    known.speedKnown = true;
+    ProgressState batch = known;
+    batch.filesDone = 123;
+    batch.filesTotal = 10'000;
+    ProgressState pipe = known;
+    pipe.bytesTotal = 0;
+    ProgressState starting = known;
+    starting.speedKnown = false;
+
+    struct Case {
+        const char* name;
+        const ProgressState& state;
+        bool sizeKnown;
+    };
+    const Case cases[] = {{"file", known, true},
+                          {"batch", batch, true},
+                          {"pipe", pipe, false},
+                          {"starting", starting, true}};
+    for (const Case& c : cases) {
+        for (int columns : {0, 200, 80, 40, 30, 20, 10, 2, 1}) {
+            SCOPED_TRACE(std::string(c.name) + " at " + std::to_string(columns));
+            const std::string line = formatProgressLine(c.state, columns);
+            const std::size_t room = columns == 0 ? 79 : static_cast<std::size_t>(columns - 1);
+            EXPECT_LE(line.size(), std::max<std::size_t>(room, 1)) << line;
+            if (!c.sizeKnown) {
+                EXPECT_EQ(line.find('%'), std::string::npos) << line;
+                EXPECT_EQ(line.find("left"), std::string::npos) << line;
+                EXPECT_EQ(line.find('['), std::string::npos) << line;
+            }
+            if (!c.state.speedKnown) {
+                EXPECT_EQ(line.find("left"), std::string::npos) << line;
+            }
+        }
+    }
+    // Wide enough, everything known shows; narrower, the bar shrinks but stays.
+    const std::string wide = formatProgressLine(batch, 120);
+    for (const char* part : {"123/10000 files", "35%", "420.0 MB / 1.20 GB", "45.6 MB/s",
+                             "0:17 left", "[##########"}) {
+        EXPECT_NE(wide.find(part), std::string::npos) << part << " in " << wide;
+    }
+    const std::string narrow = formatProgressLine(known, 40);
+    EXPECT_EQ(narrow.front(), '[');
+    EXPECT_LT(narrow.find(']'), wide.find(']'));
+    EXPECT_NE(narrow.find("left"), std::string::npos) << narrow;
+}
+
+// Reports of a source read at a steady speed: each chunk counted when it has been read.
+struct Feed {
+    double firstChunkSeconds;  // how long the first report takes
+    double bytesPerSecond;
+    double chunkSeconds;  // between two reports after the first
+};
+
+TEST(SpeedEstimator, FirstEstimateIsCloseAndStaysClose) {
+    constexpr std::uint64_t CHUNK = 65536;
+    const Feed feeds[] = {
+        {0.0001, 20e6, 0.1},  // the first chunk came from the cache
+        {0.5, 20e6, 0.1},     // a slow start (a disk spinning up)
+        {0.0001, 5e6, 0.013},
+    };
+    for (const Feed& f : feeds) {
+        SCOPED_TRACE(f.bytesPerSecond);
+        SpeedEstimator estimator;
+        double t = f.firstChunkSeconds;
+        std::uint64_t done = CHUNK;
+        estimator.sample(t, done);
+        bool seen = false;
+        while (t < 30) {
+            t += f.chunkSeconds;
+            done += static_cast<std::uint64_t>(f.bytesPerSecond * f.chunkSeconds);
+            estimator.sample(t, done);
+            if (estimator.ready()) {
+                // Within a quarter of the true speed from the first estimate on.
+                EXPECT_NEAR(estimator.bytesPerSecond(), f.bytesPerSecond, f.bytesPerSecond / 4);
+                seen = true;
+            } else {
+                EXPECT_LT(t, 1.5);
+            }
+        }
+        EXPECT_TRUE(seen);
+    }
+}
+
+TEST(SpeedEstimator, BurstsAreSmoothed) {
+    // A chunk every 0.1 s but read in bursts: 10 MB at once every second, 10 MB/s overall.
+    SpeedEstimator estimator;
+    std::uint64_t done = 0;
+    for (int tick = 1; tick <= 300; ++tick) {
+        if (tick % 10 == 0) {
+            done += 10'000'000;
+        }
+        estimator.sample(tick * 0.1, done);
+        if (estimator.ready() && tick > 50) {
+            EXPECT_GT(estimator.bytesPerSecond(), 5e6);
+            EXPECT_LT(estimator.bytesPerSecond(), 20e6);
+        }
+    }
+}
+
+TEST(Shard, ParsesOnlyAValidShare) {
+    struct Case {
+        const char* text;
+        bool valid;
+        std::size_t index;
+        std::size_t count;
+    };
+    const Case cases[] = {{"0/3", true, 0, 3},   {"2/3", true, 2, 3},  {"0/1", true, 0, 1},
+                          {"3/3", false, 0, 0},  {"1/0", false, 0, 0}, {"-1/3", false, 0, 0},
+                          {"1", false, 0, 0},    {"1/", false, 0, 0},  {"/3", false, 0, 0},
+                          {"1/3x", false, 0, 0}, {" 1/3", false, 0, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        const std::optional<Shard> shard = parseShard(c.text);
+        ASSERT_EQ(shard.has_value(), c.valid);
+        if (c.valid) {
+            EXPECT_EQ(shard->index, c.index);
+            EXPECT_EQ(shard->count, c.count);
+        }
+    }
+}
+
+TEST(Shard, SharesCoverTheListOnceAndAreBalanced) {
+    for (std::size_t total : {0u, 1u, 2u, 7u, 10u, 1000u, 10001u}) {
+        for (std::size_t count : {1u, 2u, 3u, 7u, 16u}) {
+            SCOPED_TRACE(std::to_string(total) + " in " + std::to_string(count));
+            std::size_t expectedBegin = 0;
+            std::size_t smallest = total;
+            std::size_t largest = 0;
+            for (std::size_t k = 0; k < count; ++k) {
+                const ShardRange r = shareOf(total, {k, count});
+                EXPECT_EQ(r.begin, expectedBegin);
+                expectedBegin = r.end;
+                smallest = std::min(smallest, r.end - r.begin);
+                largest = std::max(largest, r.end - r.begin);
+            }
+            EXPECT_EQ(expectedBegin, total);
+            EXPECT_LE(largest - smallest, 1u);
+        }
+    }
+    EXPECT_EQ(takeShare(std::vector<int>{1, 2, 3, 4, 5}, {1, 2}), (std::vector<int>{3, 4, 5}));
+}
+
+TEST(ExtensionList, ReadsWhatPeopleWrite) {
+    EXPECT_EQ(parseExtensionList("264,mp4"), (std::vector<std::string>{"264", "mp4"}));
+    EXPECT_EQ(parseExtensionList(".264, .MP4 ,h264"),
+              (std::vector<std::string>{"264", "mp4", "h264"}));
+    EXPECT_TRUE(parseExtensionList("").empty());
+    EXPECT_TRUE(parseExtensionList(" , ").empty());
+}
+
+}  // namespace
+}  // namespace trunvex
