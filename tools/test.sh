@@ -37,10 +37,11 @@ status=0
 ctest --test-dir build-ci -j"$jobs" --output-on-failure 2>&1 | tee "$log" || status=1
 add_results
 
-step "Windows: cross-build, tests under Wine, the same AVIs as the Linux build"
+step "Windows: cross-build, tests under Wine (the dialog's on Xvfb), the installer, the same AVIs as the Linux build"
 windows_start=$SECONDS
 if tools/build-windows.sh build-windows-ci >"$log" 2>&1; then
-  ctest --test-dir build-windows-ci -j"$jobs" --output-on-failure 2>&1 | tee "$log" || status=1
+  xvfb-run -a -s "-screen 0 1024x768x24" ctest --test-dir build-windows-ci -j"$jobs" \
+    --output-on-failure 2>&1 | tee "$log" || status=1
   add_results
   tools/compare-windows.sh build-ci build-windows-ci 2>&1 | tee "$log" || status=1
   read -r compared_ok compared_bad <<<"$(sed -n 's/^windows comparison: \([0-9]*\) passed, \([0-9]*\) failed$/\1 \2/p' "$log")"
