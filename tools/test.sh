@@ -13,7 +13,8 @@ trap 'rm -f "$log"' EXIT
 
 tools/install-deps.sh
 
-step() { printf '\n== %s\n' "$*"; }
+# Each stage says when it starts, so a slow stage shows in CI's log.
+step() { printf '\n== %s (at %d s)\n' "$*" "$SECONDS"; }
 
 count_results() {  # ctest's closing line -> "passed failed"
   sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\2 \1/p' "$log" | tail -n 1
@@ -118,5 +119,6 @@ passed=$((passed + ${pkg_passed:-0}))
 failed=$((failed + ${pkg_failed:-1}))
 
 echo
+echo "total time: $SECONDS s"
 echo "all: $passed passed, $failed failed"
 exit "$status"
