@@ -29,6 +29,7 @@ public:
     std::unique_ptr<SourceReader> open(const std::string& path,
                                        std::string& failure) noexcept override {
         std::error_code error;
+        // The path is UTF-8; as a plain string Windows would read it in its ANSI code page.
         const std::filesystem::file_status status =
             std::filesystem::status(pathFromUtf8(path), error);
         if (error) {
