@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "platform/file_sink.h"
+#include "platform/paths.h"
 #include "platform/source_file.h"
 #include "run/conversion_run.h"
 #include "run/run_messages.h"
@@ -28,7 +29,9 @@ public:
     std::unique_ptr<SourceReader> open(const std::string& path,
                                        std::string& failure) noexcept override {
         std::error_code error;
-        const std::filesystem::file_status status = std::filesystem::status(path, error);
+        // The path is UTF-8; as a plain string Windows would read it in its ANSI code page.
+        const std::filesystem::file_status status =
+            std::filesystem::status(pathFromUtf8(path), error);
         if (error) {
             failure = error.message();
             return nullptr;
