@@ -26,13 +26,16 @@ using AlignedBytes = std::unique_ptr<std::uint8_t[], AlignedDelete>;
     return AlignedBytes(new (std::align_val_t{BUFFER_ALIGNMENT}, std::nothrow) std::uint8_t[count]);
 }
 
-// One heap block of N bytes, allocated once and released idempotently.
-template <std::size_t N>
+// One heap block of N bytes, allocated once and released idempotently. It starts LEAD bytes
+// after a page boundary: a buffer that receives copies from a page-aligned one at small
+// offsets (the carried bytes of a scan) is kept that far from the bad distance.
+template <std::size_t N, std::size_t LEAD = 0>
 class FixedBuffer {
 public:
+    static_assert(LEAD < BUFFER_ALIGNMENT);
     [[nodiscard]] bool allocate() noexcept {
         if (!bytes) {
-            bytes = allocateAligned(N);
+            bytes = allocateAligned(LEAD + N);
         }
         return bytes != nullptr;
     }
@@ -40,9 +43,9 @@ public:
     [[nodiscard]] bool allocated() const noexcept { return bytes != nullptr; }
     // Valid only while allocated.
     [[nodiscard]] std::span<std::uint8_t, N> view() noexcept {
-        return std::span<std::uint8_t, N>{bytes.get(), N};
+        return std::span<std::uint8_t, N>{bytes.get() + LEAD, N};
     }
-    [[nodiscard]] std::uint8_t* data() noexcept { return bytes.get(); }
+    [[nodiscard]] std::uint8_t* data() noexcept { return bytes.get() + LEAD; }
     static constexpr std::size_t size() noexcept { return N; }
 
 private:

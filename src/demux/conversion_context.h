@@ -42,7 +42,9 @@ struct DemuxStats {
 // where the scan stands between two chunks, and the output writer.
 struct ConversionContext {
     FixedBuffer<READ_BLOCK_BYTES> readBuffer;
-    FixedBuffer<FRAME_BUFFER_BYTES> frameBuffer;
+    // Chunks are copied behind up to 16 carried bytes: half a page keeps those copies, from
+    // the page-aligned read buffer, clear of the slow distances.
+    FixedBuffer<FRAME_BUFFER_BYTES, BUFFER_ALIGNMENT / 2> frameBuffer;
     FixedBuffer<REPACK_BUFFER_BYTES> repackBuffer;
     FixedBuffer<PCM_BUFFER_BYTES> pcmBuffer;
 
