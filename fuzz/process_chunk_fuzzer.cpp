@@ -6,10 +6,10 @@
 #include <span>
 #include <vector>
 
-#include "avi/test_sinks.h"
 #include "demux/conversion_context.h"
 #include "demux/stream_demuxer.h"
 #include "fuzz_check.h"
+#include "support/test_sinks.h"
 
 namespace {
 

@@ -8,10 +8,10 @@
 #include <functional>
 #include <vector>
 
-#include "avi/test_sinks.h"
 #include "avi_samples.h"
 #include "demux/conversion_context.h"
 #include "demux/stream_demuxer.h"
+#include "support/test_sinks.h"
 
 namespace trunvex::testing {
 

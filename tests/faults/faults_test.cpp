@@ -10,12 +10,12 @@
 #include <cerrno>
 #include <cstring>
 
-#include "avi/test_sinks.h"
 #include "faults/fault_support.h"
 #include "mkrecording/recording_builder.h"
 #include "platform/file_sink.h"
 #include "platform/source_file.h"
 #include "run/run_messages.h"
+#include "support/test_sinks.h"
 #include "support/test_support.h"
 
 namespace trunvex {

@@ -1,4 +1,4 @@
-#include "avi/riff_walker.h"
+#include "support/riff_walker.h"
 
 #include <algorithm>
 #include <array>
