@@ -303,7 +303,7 @@ int runBatch(const std::vector<BatchJob>& jobs, const BatchOptions& options, std
                 record.source = jobs[i].source;
                 record.avi = jobs[i].avi;
                 record.exitCode = EXIT_OUT_OF_MEMORY;
-                record.reason = "out of memory";
+                record.reason = OUT_OF_MEMORY_TEXT;
             }
             const std::lock_guard<std::mutex> guard(printLock);
             if (bar) {
