@@ -1,15 +1,29 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the tools need; only what is missing.
+#   tools/install-deps.sh            everything (Linux build, tests, Windows cross-build)
+#   tools/install-deps.sh --windows  only what the Windows cross-build and its tests need
 set -euo pipefail
 
-packages=(
-  build-essential cmake ninja-build pkg-config git
-  qt6-base-dev fonts-wqy-microhei
-  libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libssl-dev
-  ffmpeg mediainfo time parallel
-  clang clang-format libclang-rt-14-dev
-  dpkg-dev fakeroot file help2man lintian desktop-file-utils appstream bash-completion man-db
+# The Windows programs: MinGW-w64 (posix threads), GoogleTest's sources, CLI11's headers;
+# Wine runs them, NSIS packs them, Xvfb gives Wine a display where one is needed.
+windows_packages=(
+  cmake ninja-build
+  g++-mingw-w64-x86-64-posix mingw-w64 wine wine64 nsis xvfb
+  googletest libcli11-dev nlohmann-json3-dev
 )
+if [ "${1:-}" = --windows ]; then
+  packages=("${windows_packages[@]}")
+else
+  packages=(
+    build-essential cmake ninja-build pkg-config git
+    qt6-base-dev fonts-wqy-microhei
+    libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libssl-dev
+    ffmpeg mediainfo time parallel
+    clang clang-format libclang-rt-14-dev
+    dpkg-dev fakeroot file help2man lintian desktop-file-utils appstream bash-completion man-db
+    "${windows_packages[@]}"
+  )
+fi
 
 missing=()
 for p in "${packages[@]}"; do

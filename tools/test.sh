@@ -37,6 +37,25 @@ status=0
 ctest --test-dir build-ci -j"$jobs" --output-on-failure 2>&1 | tee "$log" || status=1
 add_results
 
+step "Windows: cross-build, tests under Wine, the same AVIs as the Linux build"
+windows_start=$SECONDS
+if tools/build-windows.sh build-windows-ci >"$log" 2>&1; then
+  ctest --test-dir build-windows-ci -j"$jobs" --output-on-failure 2>&1 | tee "$log" || status=1
+  add_results
+  tools/compare-windows.sh build-ci build-windows-ci 2>&1 | tee "$log" || status=1
+  read -r compared_ok compared_bad <<<"$(sed -n 's/^windows comparison: \([0-9]*\) passed, \([0-9]*\) failed$/\1 \2/p' "$log")"
+  passed=$((passed + ${compared_ok:-0}))
+  failed=$((failed + ${compared_bad:-1}))
+else
+  tail -n 40 "$log"
+  echo "Windows build FAILED"
+  failed=$((failed + 1))
+  status=1
+fi
+# The tests leave Wine's server running for quick starts; it is not needed any more.
+WINEPREFIX=$PWD/build-windows-ci/wine-prefix wineserver -k 2>/dev/null || true
+echo "Windows stage: $((SECONDS - windows_start)) s"
+
 step "tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTRUNVEX_SANITIZE=ON \
   -DTRUNVEX_BUILD_UI=OFF >/dev/null

@@ -134,10 +134,10 @@ std::optional<std::vector<trunvex::BatchJob>> plannedJobs(const CommandLine& cl,
 
 // CLI11 reads "--output=" as "--output" waiting for its value in the next argument; an empty
 // value written that way is meant as given.
-std::vector<std::string> argumentsOf(int argc, char** argv) {
+std::vector<std::string> argumentsOf(const std::vector<std::string>& given) {
     std::vector<std::string> args;
-    for (int i = argc - 1; i > 0; --i) {  // CLI11 takes them last first
-        const std::string arg = argv[i];
+    for (std::size_t i = given.size(); i-- > 1;) {  // CLI11 takes them last first
+        const std::string& arg = given[i];
         if (arg == "--output=") {
             args.push_back("");
             args.push_back("--output");
@@ -163,6 +163,7 @@ int describeAll(const std::vector<trunvex::BatchJob>& jobs, bool nameSources) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    trunvex::useUtf8Console();
     CLI::App app{
         "Converts recorded audio/video stream files (.264, .mp4) into AVI files.\n\n"
         "  trunvex-cli SOURCE [AVI]      convert one recording (AVI defaults to SOURCE with\n"
@@ -197,7 +198,7 @@ int main(int argc, char** argv) {
                    "K/N: convert only share K (from 0) of N of the sorted list");
     app.set_version_flag("--version", std::string("trunvex-cli ") + TRUNVEX_VERSION);
     try {
-        std::vector<std::string> args = argumentsOf(argc, argv);
+        std::vector<std::string> args = argumentsOf(trunvex::programArguments(argc, argv));
         app.parse(args);
     } catch (const CLI::Success& e) {
         return app.exit(e);

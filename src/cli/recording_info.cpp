@@ -87,15 +87,17 @@ void printAudio(const DemuxStats& s, const InfoPrinter& out) {
     bool any = false;
     for (std::size_t e = 0; e < s.audioBlocksByEncoding.size(); ++e) {
         if (s.audioBlocksByEncoding[e] != 0) {
-            out.line("audio: %s (code %zu), %llu blocks", audioEncodingName(e), e,
+            out.line("audio: %s (code %llu), %llu blocks", audioEncodingName(e),
+                     static_cast<unsigned long long>(e),
                      static_cast<unsigned long long>(s.audioBlocksByEncoding[e]));
             any = true;
         }
     }
     for (std::size_t r = 1; r < s.audioBlocksByRateCode.size(); ++r) {
         if (s.audioBlocksByRateCode[r] != 0) {
-            out.line("audio rate: %u Hz (code %zu), %llu blocks",
-                     audioSampleRateOf(static_cast<std::uint32_t>(r)), r,
+            out.line("audio rate: %u Hz (code %llu), %llu blocks",
+                     audioSampleRateOf(static_cast<std::uint32_t>(r)),
+                     static_cast<unsigned long long>(r),
                      static_cast<unsigned long long>(s.audioBlocksByRateCode[r]));
         }
     }

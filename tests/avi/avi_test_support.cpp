@@ -1,14 +1,12 @@
 #include "avi_test_support.h"
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <array>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 
 #include "common/bytes.h"
+#include "support/test_support.h"
 
 namespace trunvex::avitest {
 
@@ -29,31 +27,16 @@ std::vector<std::uint8_t> frameBytes(std::size_t n, std::uint32_t number) {
 }
 
 Command run(const std::string& command) {
-    Command result;
-    std::FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        return result;
-    }
-    std::array<char, 65536> buffer{};
-    std::size_t n = 0;
-    while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
-        result.out.append(buffer.data(), n);
-    }
-    const int status = pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
+    const test::CommandResult result = test::runCommand(command);
+    return {result.exitCode, result.out};
 }
 
 bool haveTool(const std::string& name) {
-    return run("command -v " + name + " >/dev/null 2>&1").status == 0;
+    return !test::findProgram(name).empty();
 }
 
 std::string quote(const std::string& text) {
-    std::string quoted = "'";
-    for (const char c : text) {
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return quoted + "'";
+    return test::shellQuote(text);
 }
 
 std::filesystem::path scratchDir(const std::string& name) {

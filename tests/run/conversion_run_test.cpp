@@ -1,7 +1,6 @@
 #include "run/conversion_run.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -252,24 +251,27 @@ TEST(DeriveAviPath, ReplacesTheTextAfterTheLastDot) {
 
 // The real files: a link or another spelling of the source is still the source.
 TEST(FileSources, SameFileThroughAnotherPathIsRefused) {
-    const fs::path dir = fs::temp_directory_path() / ("trunvex-run-" + std::to_string(::getpid()));
+    const fs::path dir = fs::absolute("same-file-scratch");
+    fs::remove_all(dir);
     fs::create_directories(dir / "sub");
     const fs::path source = dir / "rec.264";
     const Bytes rec = keyAndAudio();
     std::ofstream(source, std::ios::binary)
         .write(reinterpret_cast<const char*>(rec.data()), static_cast<std::streamsize>(rec.size()));
-    fs::create_symlink(source, dir / "link.avi");
+    fs::create_hard_link(source, dir / "link.avi");
     ConversionContext ctx;
     ASSERT_TRUE(ctx.allocateBuffers());
     RecordingUi ui;
     for (const fs::path& avi : {source, dir / "link.avi", dir / "sub" / ".." / "rec.264"}) {
         SCOPED_TRACE(avi);
-        EXPECT_EQ(convertRecording(ctx, source, avi, ui).outcome, CONVERT_SAME_FILE);
+        EXPECT_EQ(convertRecording(ctx, source.string(), avi.string(), ui).outcome,
+                  CONVERT_SAME_FILE);
         EXPECT_EQ(fs::file_size(source), rec.size());
     }
-    EXPECT_EQ(convertRecording(ctx, source, dir / "out.avi", ui).outcome, CONVERT_OK);
+    EXPECT_EQ(convertRecording(ctx, source.string(), (dir / "out.avi").string(), ui).outcome,
+              CONVERT_OK);
     EXPECT_GT(fs::file_size(dir / "out.avi"), 0u);
-    EXPECT_EQ(convertRecording(ctx, dir.string(), dir / "x.avi", ui).outcome,
+    EXPECT_EQ(convertRecording(ctx, dir.string(), (dir / "x.avi").string(), ui).outcome,
               CONVERT_SOURCE_OPEN_FAILED);
     fs::remove_all(dir);
 }

@@ -1,8 +1,5 @@
 #include "support/test_support.h"
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -11,56 +8,6 @@
 #include <sstream>
 
 namespace trunvex::test {
-
-namespace {
-
-std::string slurp(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-}  // namespace
-
-CommandResult runCommand(const std::string& command) {
-    CommandResult result;
-    // Standard error goes to a file so that a chatty program cannot block on a full pipe.
-    const std::filesystem::path errPath = makeTempDir("command") / "stderr.txt";
-    const std::string full = "( " + command + " ) 2>" + shellQuote(errPath.string());
-    FILE* pipe = popen(full.c_str(), "r");
-    if (pipe == nullptr) {
-        return result;
-    }
-    char buffer[4096];
-    std::size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        result.out.append(buffer, got);
-    }
-    const int status = pclose(pipe);
-    result.err = slurp(errPath);
-    std::error_code ignored;
-    std::filesystem::remove_all(errPath.parent_path(), ignored);
-    if (status != -1 && WIFEXITED(status)) {
-        result.exitCode = WEXITSTATUS(status);
-    }
-    return result;
-}
-
-std::string findProgram(const std::string& name) {
-    const char* path = std::getenv("PATH");
-    if (path == nullptr) {
-        return {};
-    }
-    std::stringstream dirs(path);
-    std::string dir;
-    while (std::getline(dirs, dir, ':')) {
-        const std::filesystem::path candidate =
-            std::filesystem::path(dir.empty() ? "." : dir) / name;
-        if (::access(candidate.c_str(), X_OK) == 0 && !std::filesystem::is_directory(candidate)) {
-            return candidate.string();
-        }
-    }
-    return {};
-}
 
 std::string shellQuote(const std::string& text) {
     std::string quoted = "'";
@@ -81,7 +28,7 @@ std::filesystem::path tempRoot() {
 std::filesystem::path makeTempDir(const std::string& name) {
     static std::atomic<unsigned> counter{0};
     const std::filesystem::path dir =
-        tempRoot() / (name + "-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+        tempRoot() / (name + "-" + std::to_string(processId()) + "-" + std::to_string(counter++));
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
     return dir;

@@ -39,11 +39,15 @@ struct CommandResult {
     std::string err;    // everything written to standard error
 };
 
-// Runs `command` with /bin/sh and waits for it.
+// Runs `command` with /bin/sh and waits for it. On Windows no command runs (exit code -1)
+// and findProgram() finds nothing: the tests that use other programs skip there.
 [[nodiscard]] CommandResult runCommand(const std::string& command);
 
 // The absolute path of `name` found on PATH, or an empty string.
 [[nodiscard]] std::string findProgram(const std::string& name);
+
+// This process's id, for names no other test process uses.
+[[nodiscard]] unsigned long processId();
 
 // Wraps `text` in single quotes for the shell.
 [[nodiscard]] std::string shellQuote(const std::string& text);

@@ -20,4 +20,10 @@ int terminalColumns(std::FILE* stream) noexcept {
     return size.ws_col;
 }
 
+std::vector<std::string> programArguments(int argc, char** argv) {
+    return std::vector<std::string>(argv, argv + argc);
+}
+
+void useUtf8Console() noexcept {}
+
 }  // namespace trunvex

@@ -1,0 +1,222 @@
+#include "platform/file_sink.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "platform/buffered_sink.h"
+#include "platform/paths.h"
+#include "platform/win/file_sink.h"
+#include "platform/win/text.h"
+
+namespace trunvex {
+namespace {
+
+constexpr int CREATE_ATTEMPTS = 64;
+// Writes are split into pieces a DWORD can count.
+constexpr std::size_t MAX_WRITE_BYTES = std::size_t{1} << 30;
+
+// Marks an open file to be deleted when its last handle closes, or clears the mark. A file
+// so marked vanishes however the program ends, killed or crashed included.
+bool setDeleteOnClose(HANDLE handle, bool remove) noexcept {
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = remove ? TRUE : FALSE;
+    return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
+                                      sizeof disposition) != 0;
+}
+
+// Writes `bytes` at `offset` (64 bits: AVI files pass 4 GiB); 0 or the error.
+DWORD writeFullyAt(HANDLE handle, std::span<const std::uint8_t> bytes,
+                   std::uint64_t offset) noexcept {
+    while (!bytes.empty()) {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        const auto ask = static_cast<DWORD>(std::min(bytes.size(), MAX_WRITE_BYTES));
+        DWORD done = 0;
+        if (!WriteFile(handle, bytes.data(), ask, &done, &at)) {
+            return GetLastError();
+        }
+        if (done == 0) {
+            return ERROR_WRITE_FAULT;
+        }
+        bytes = bytes.subspan(done);
+        offset += done;
+    }
+    return ERROR_SUCCESS;
+}
+
+class FileSink final : public BufferedSink {
+public:
+    FileSink(HANDLE openHandle, std::wstring target,
+             std::unique_ptr<std::uint8_t[]> bufferBytes) noexcept
+        : BufferedSink(std::move(bufferBytes)), handle(openHandle), targetPath(std::move(target)) {}
+    ~FileSink() override { discard(); }
+    FileSink(const FileSink&) = delete;
+    FileSink& operator=(const FileSink&) = delete;
+
+    bool commit() noexcept override {
+        if (!flush()) {
+            discard();
+            return false;
+        }
+        // The temporary file replaces the path in one step, as rename() does on POSIX: the
+        // path holds the old file or the complete new one. The rename works on the open
+        // handle, so the file is never without its delete mark and a name at once.
+        if (!setDeleteOnClose(handle, false) || !renameOnto(targetPath)) {
+            fail(win::errorText(GetLastError()));
+            discard();
+            return false;
+        }
+        CloseHandle(handle);
+        handle = INVALID_HANDLE_VALUE;
+        return true;
+    }
+
+    void discard() noexcept override {
+        if (handle != INVALID_HANDLE_VALUE) {
+            setDeleteOnClose(handle, true);
+            CloseHandle(handle);
+            handle = INVALID_HANDLE_VALUE;
+        }
+        dropBuffered();
+    }
+
+private:
+    bool writeAt(std::span<const std::span<const std::uint8_t>> parts,
+                 std::uint64_t offset) noexcept override {
+        for (const auto& part : parts) {
+            const DWORD error = writeFullyAt(handle, part, offset);
+            if (error != ERROR_SUCCESS) {
+                fail(win::errorText(error));
+                return false;
+            }
+            offset += part.size();
+        }
+        return true;
+    }
+
+    bool isOpen() const noexcept override { return handle != INVALID_HANDLE_VALUE; }
+    std::string notOpenText() const override { return win::errorText(ERROR_INVALID_HANDLE); }
+
+    // Renames the open file onto `target`, replacing a file there (never a folder).
+    bool renameOnto(const std::wstring& target) noexcept {
+        const std::size_t nameBytes = target.size() * sizeof(wchar_t);
+        const std::size_t infoBytes = sizeof(FILE_RENAME_INFO) + nameBytes;
+        std::unique_ptr<std::uint8_t[]> storage(new (std::nothrow) std::uint8_t[infoBytes]());
+        if (!storage) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return false;
+        }
+        auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(storage.get());
+        rename->ReplaceIfExists = TRUE;
+        rename->RootDirectory = nullptr;
+        rename->FileNameLength = static_cast<DWORD>(nameBytes);
+        std::memcpy(rename->FileName, target.data(), nameBytes);
+        return SetFileInformationByHandle(handle, FileRenameInfo, rename,
+                                          static_cast<DWORD>(infoBytes)) != 0;
+    }
+
+    HANDLE handle;
+    std::wstring targetPath;
+};
+
+bool isFolder(const std::wstring& path) noexcept {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+class FileSinkFactory final : public SinkFactory {
+public:
+    std::unique_ptr<ByteSink> open(const std::string& path,
+                                   std::string& failure) noexcept override {
+        const std::string_view name = std::string_view(path).substr(fileNameStart(path));
+        if (name.empty() || name == "." || name == "..") {
+            return refuse(failure, path.empty() ? ERROR_FILE_NOT_FOUND : ERROR_DIRECTORY);
+        }
+        bool valid = false;
+        std::wstring target = win::utf16(path, valid);
+        if (!valid) {
+            return refuse(failure, ERROR_NO_UNICODE_TRANSLATION);
+        }
+        if (isFolder(target)) {
+            return refuse(failure, ERROR_DIRECTORY);
+        }
+        std::unique_ptr<std::uint8_t[]> buffer = BufferedSink::allocateBuffer();
+        if (!buffer) {
+            return refuse(failure, ERROR_NOT_ENOUGH_MEMORY);
+        }
+        const std::string prefix = win::temporaryPrefixFor(path);
+        for (int attempt = 0; attempt < CREATE_ATTEMPTS; ++attempt) {
+            const std::wstring temporary = win::utf16(prefix + uniquePart() + ".part", valid);
+            // DELETE access: the file is renamed and marked for deletion through this handle.
+            const HANDLE handle =
+                CreateFileW(temporary.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
+                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (handle == INVALID_HANDLE_VALUE) {
+                const DWORD error = GetLastError();
+                if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) {
+                    continue;
+                }
+                return refuse(failure, error);
+            }
+            if (!setDeleteOnClose(handle, true)) {
+                const DWORD error = GetLastError();
+                CloseHandle(handle);
+                DeleteFileW(temporary.c_str());
+                return refuse(failure, error);
+            }
+            auto sink = std::unique_ptr<FileSink>(
+                new (std::nothrow) FileSink(handle, std::move(target), std::move(buffer)));
+            if (!sink) {
+                CloseHandle(handle);  // deleted on close
+                return refuse(failure, ERROR_NOT_ENOUGH_MEMORY);
+            }
+            return sink;
+        }
+        return refuse(failure, ERROR_FILE_EXISTS);
+    }
+
+private:
+    static std::unique_ptr<ByteSink> refuse(std::string& failure, DWORD error) {
+        failure = win::errorText(error);
+        return nullptr;
+    }
+
+    // Process, time and a counter, always 24 hex digits.
+    std::string uniquePart() {
+        LARGE_INTEGER now{};
+        QueryPerformanceCounter(&now);
+        char text[32];
+        std::snprintf(text, sizeof text, "%08lx%08lx%08lx",
+                      static_cast<unsigned long>(GetCurrentProcessId()),
+                      static_cast<unsigned long>(now.LowPart), ++serial & 0xFFFFFFFFul);
+        return text;
+    }
+
+    std::atomic<unsigned long> serial{0};
+};
+
+}  // namespace
+
+std::string win::temporaryPrefixFor(const std::string& path) {
+    const std::size_t start = fileNameStart(path);
+    return path.substr(0, start) + "." + path.substr(start) + ".";
+}
+
+// An interruption (Ctrl-C, a closed console) ends the process, which closes every handle: the
+// temporary files are marked delete-on-close until their commit, so nothing is left to clean.
+bool cleanUpOnInterruption() noexcept {
+    return true;
+}
+
+SinkFactory& fileSinkFactory() noexcept {
+    static FileSinkFactory factory;
+    return factory;
+}
+
+}  // namespace trunvex

@@ -1,0 +1,143 @@
+#include "platform/source_file.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <new>
+
+#include "platform/win/handle_reader.h"
+#include "platform/win/text.h"
+
+namespace trunvex {
+namespace {
+
+// Reads are split into pieces a DWORD can count.
+constexpr std::size_t MAX_READ_BYTES = std::size_t{1} << 30;
+
+// Opens a file or folder only to ask who it is: no access to its contents, shared with all.
+HANDLE openForIdentity(const std::wstring& path) noexcept {
+    return CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+class FileSourceReader final : public SourceReader {
+public:
+    FileSourceReader(HANDLE openHandle, const BY_HANDLE_FILE_INFORMATION& openInfo,
+                     std::uint64_t bytes) noexcept
+        : handle(openHandle), info(openInfo), length(bytes) {}
+    ~FileSourceReader() override { CloseHandle(handle); }
+    FileSourceReader(const FileSourceReader&) = delete;
+    FileSourceReader& operator=(const FileSourceReader&) = delete;
+
+    std::int64_t read(std::span<std::uint8_t> into) noexcept override {
+        std::size_t done = 0;
+        while (done < into.size()) {
+            const auto ask = static_cast<DWORD>(std::min(into.size() - done, MAX_READ_BYTES));
+            DWORD got = 0;
+            if (!ReadFile(handle, into.data() + done, ask, &got, nullptr)) {
+                // A pipe whose writer has closed it ends this way.
+                if (GetLastError() == ERROR_BROKEN_PIPE) {
+                    break;
+                }
+                lastError = GetLastError();
+                return -1;
+            }
+            if (got == 0) {
+                break;
+            }
+            done += got;
+        }
+        return static_cast<std::int64_t>(done);
+    }
+
+    std::uint64_t size() const noexcept override { return length; }
+
+    // stat() gives every file inode 0 here: a file is known by its volume and file index.
+    bool isSameFileAs(const std::string& path) const noexcept override {
+        bool valid = false;
+        const std::wstring wide = win::utf16(path, valid);
+        if (!valid) {
+            return false;
+        }
+        const HANDLE other = openForIdentity(wide);
+        if (other == INVALID_HANDLE_VALUE) {
+            return false;
+        }
+        BY_HANDLE_FILE_INFORMATION otherInfo{};
+        const bool known = GetFileInformationByHandle(other, &otherInfo) != 0;
+        CloseHandle(other);
+        return known && otherInfo.dwVolumeSerialNumber == info.dwVolumeSerialNumber &&
+               otherInfo.nFileIndexHigh == info.nFileIndexHigh &&
+               otherInfo.nFileIndexLow == info.nFileIndexLow;
+    }
+
+    std::string errorText() const override {
+        return lastError == ERROR_SUCCESS ? std::string() : win::errorText(lastError);
+    }
+
+private:
+    HANDLE handle;
+    BY_HANDLE_FILE_INFORMATION info;
+    std::uint64_t length;
+    DWORD lastError = ERROR_SUCCESS;
+};
+
+std::unique_ptr<SourceReader> refuse(std::string& failure, DWORD error) {
+    failure = win::errorText(error);
+    return nullptr;
+}
+
+class FileSourceOpener final : public SourceOpener {
+public:
+    std::unique_ptr<SourceReader> open(const std::string& path,
+                                       std::string& failure) noexcept override {
+        bool valid = false;
+        const std::wstring wide = win::utf16(path, valid);
+        if (!valid) {
+            return refuse(failure,
+                          path.empty() ? ERROR_FILE_NOT_FOUND : ERROR_NO_UNICODE_TRANSLATION);
+        }
+        // Binary by nature: no text-mode translation, and others may go on writing it.
+        const HANDLE handle = CreateFileW(
+            wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+            nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) {
+            return refuse(failure, GetLastError());
+        }
+        return win::readerFor(handle, failure);
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<SourceReader> win::readerFor(HANDLE handle, std::string& failure) noexcept {
+    BY_HANDLE_FILE_INFORMATION info{};
+    LARGE_INTEGER bytes{};
+    const bool disk = GetFileType(handle) == FILE_TYPE_DISK;
+    DWORD error = ERROR_SUCCESS;
+    if (disk && !GetFileInformationByHandle(handle, &info)) {
+        error = GetLastError();
+    } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        error = ERROR_DIRECTORY;
+    } else if (disk && !GetFileSizeEx(handle, &bytes)) {
+        error = GetLastError();
+    }
+    std::unique_ptr<SourceReader> reader;
+    if (error == ERROR_SUCCESS) {
+        reader.reset(new (std::nothrow) FileSourceReader(
+            handle, info, disk ? static_cast<std::uint64_t>(bytes.QuadPart) : 0));
+        error = reader ? ERROR_SUCCESS : ERROR_NOT_ENOUGH_MEMORY;
+    }
+    if (error != ERROR_SUCCESS) {
+        CloseHandle(handle);
+        return refuse(failure, error);
+    }
+    return reader;
+}
+
+SourceOpener& fileSourceOpener() noexcept {
+    static FileSourceOpener opener;
+    return opener;
+}
+
+}  // namespace trunvex

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+
+namespace trunvex::win {
+
+// UTF-8 inside the program, UTF-16 at the Win32 calls. A text that cannot be converted
+// gives an empty result; utf16() then also reports ERROR_NO_UNICODE_TRANSLATION through
+// `valid`, so that a path is refused instead of naming some other file.
+[[nodiscard]] std::wstring utf16(std::string_view text, bool& valid);
+[[nodiscard]] std::string utf8(std::wstring_view text);
+
+// The system's words for a Win32 error code, in UTF-8, without the closing period and line
+// break (as the C library words them on other systems).
+[[nodiscard]] std::string errorText(DWORD error);
+
+}  // namespace trunvex::win
