@@ -63,9 +63,6 @@ struct ConversionContext {
 
     AviWriter writer;
 
-    // The literal byte-at-a-time start-code search and escaping instead of the fast paths;
-    // both give the same records and bytes, which the differential tests hold them to.
-    bool useReferencePaths = false;
     // Filled while attached; null in ordinary runs.
     DemuxStats* stats = nullptr;
 
