@@ -5,10 +5,12 @@
 set -euo pipefail
 
 # The Windows programs: MinGW-w64 (posix threads), GoogleTest's sources, CLI11's headers;
-# Wine runs them, NSIS packs them, Xvfb gives Wine a display where one is needed.
+# Wine runs them, NSIS packs them, Xvfb gives Wine a display where one is needed; the dialog's
+# tests and screenshots want a Chinese font, Wine's own fonts, zip and ImageMagick.
 windows_packages=(
   cmake ninja-build
   g++-mingw-w64-x86-64-posix mingw-w64 wine wine64 nsis xvfb
+  fonts-wqy-microhei fonts-wine zip unzip imagemagick
   googletest libcli11-dev nlohmann-json3-dev
 )
 if [ "${1:-}" = --windows ]; then

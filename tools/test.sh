@@ -13,7 +13,8 @@ trap 'rm -f "$log"' EXIT
 
 tools/install-deps.sh
 
-step() { printf '\n== %s\n' "$*"; }
+# Each stage says when it starts, so a slow stage shows in CI's log.
+step() { printf '\n== %s (at %d s)\n' "$*" "$SECONDS"; }
 
 count_results() {  # ctest's closing line -> "passed failed"
   sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\2 \1/p' "$log" | tail -n 1
@@ -37,10 +38,11 @@ status=0
 ctest --test-dir build-ci -j"$jobs" --output-on-failure 2>&1 | tee "$log" || status=1
 add_results
 
-step "Windows: cross-build, tests under Wine, the same AVIs as the Linux build"
+step "Windows: cross-build, tests under Wine (the dialog's on Xvfb), the installer, the same AVIs as the Linux build"
 windows_start=$SECONDS
 if tools/build-windows.sh build-windows-ci >"$log" 2>&1; then
-  ctest --test-dir build-windows-ci -j"$jobs" --output-on-failure 2>&1 | tee "$log" || status=1
+  xvfb-run -a -s "-screen 0 1024x768x24" ctest --test-dir build-windows-ci -j"$jobs" \
+    --output-on-failure 2>&1 | tee "$log" || status=1
   add_results
   tools/compare-windows.sh build-ci build-windows-ci 2>&1 | tee "$log" || status=1
   read -r compared_ok compared_bad <<<"$(sed -n 's/^windows comparison: \([0-9]*\) passed, \([0-9]*\) failed$/\1 \2/p' "$log")"
@@ -117,5 +119,6 @@ passed=$((passed + ${pkg_passed:-0}))
 failed=$((failed + ${pkg_failed:-1}))
 
 echo
+echo "total time: $SECONDS s"
 echo "all: $passed passed, $failed failed"
 exit "$status"

@@ -28,7 +28,9 @@ public:
     std::unique_ptr<SourceReader> open(const std::string& path,
                                        std::string& failure) noexcept override {
         std::error_code error;
-        const std::filesystem::file_status status = std::filesystem::status(path, error);
+        // The path is UTF-8; as a plain string Windows would read it in its ANSI code page.
+        const std::filesystem::path name(std::u8string(path.begin(), path.end()));
+        const std::filesystem::file_status status = std::filesystem::status(name, error);
         if (error) {
             failure = error.message();
             return nullptr;
