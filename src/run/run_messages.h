@@ -15,6 +15,9 @@ inline constexpr std::string_view MSG_SAME_FILE = "Source and AVI file can not b
 // The dialog's, when its conversion buffers cannot be allocated.
 inline constexpr std::string_view MSG_NO_MEMORY = "Not enough memory for the conversion buffers!";
 
+// The title over each of the messages above.
+inline constexpr std::string_view MESSAGE_TITLE = "Trunvex";
+
 inline constexpr std::string_view CAPTION_CONVERT = "Trunvex";
 inline constexpr std::string_view CAPTION_WAIT = "Please wait...";
 
