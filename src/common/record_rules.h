@@ -29,10 +29,18 @@ namespace trunvex {
     return VIDEO_KIND_NONE;
 }
 
-// Counters by record kind are indexed by the start code's last byte minus 0xF0.
+// A kind and the last byte of its start code, the one that tells the kinds apart.
+[[nodiscard]] constexpr std::uint32_t recordKindOf(std::uint8_t kindByte) noexcept {
+    return 0x00000100u | kindByte;
+}
+[[nodiscard]] constexpr std::uint8_t kindByteOf(std::uint32_t kind) noexcept {
+    return static_cast<std::uint8_t>(kind & 0xFFu);
+}
+
+// Counters by record kind are indexed by the kind byte minus 0xF0.
 inline constexpr std::size_t RECORD_KIND_SLOTS = 16;
 [[nodiscard]] constexpr std::size_t recordKindIndex(std::uint32_t kind) noexcept {
-    return (kind & 0xFFu) - 0xF0u;
+    return kindByteOf(kind) - 0xF0u;
 }
 
 // Rate code 2 is 8000 samples per second; every other valid code is 16000.

@@ -42,7 +42,7 @@ struct AudioHeader {
 
 // True for the kind bytes (the fourth start-code byte) of the six record kinds.
 [[nodiscard]] constexpr bool isRecordKindByte(std::uint8_t b) noexcept {
-    return isRecordStartCode(0x00000100u | b);
+    return isRecordStartCode(recordKindOf(b));
 }
 
 // Bytes of header after the start code: 12 for key frames and skips, 4 for the rest.

@@ -60,10 +60,13 @@ HeaderMasks judgeHeaders(const std::uint8_t* block, __m128i kinds, bool keyFrame
     for (int k = 0; k < 12; ++k) {
         h[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 2 + k));
     }
-    const auto is = [&](int kind) { return _mm_cmpeq_epi8(kinds, bytes(kind)); };
-    const __m128i isLong = _mm_or_si128(_mm_or_si128(is(0xFD), is(0xFB)), is(0xF1));
-    const __m128i isDelta = _mm_or_si128(is(0xFC), is(0xFA));
-    const __m128i isAudio = is(0xF0);
+    const auto is = [&](std::uint32_t kind) {
+        return _mm_cmpeq_epi8(kinds, bytes(kindByteOf(kind)));
+    };
+    const __m128i isLong =
+        _mm_or_si128(_mm_or_si128(is(REC_H264_KEY), is(REC_MPEG4_KEY)), is(REC_SKIP));
+    const __m128i isDelta = _mm_or_si128(is(REC_H264_DELTA), is(REC_MPEG4_DELTA));
+    const __m128i isAudio = is(REC_AUDIO);
     const __m128i longValid =
         _mm_and_si128(_mm_and_si128(lessOrEqual(h[2], bytes(MAX_WIDTH_BLOCKS)),
                                     lessOrEqual(h[3], bytes(MAX_HEIGHT_BLOCKS))),
@@ -88,7 +91,7 @@ enum class Candidate { PASS_OVER, STOP, SHORT_TAIL };
 // byte-at-a-time scan would stop at it, or reject its header and search on from just after
 // it (it cannot form part of a later code: its 01 and Fx bytes are not zeros).
 Candidate judgeCandidate(const SearchWindow& s, std::uint32_t j) noexcept {
-    const std::uint32_t kind = 0x00000100u | s.p[j + 1];
+    const std::uint32_t kind = recordKindOf(s.p[j + 1]);
     const std::uint32_t after = j + 2;
     if (s.n - after < headerBytesFor(kind) ||
         validPayloadLength(kind, s.p + after, s.keyFrameSeen) != 0) {
@@ -113,7 +116,7 @@ SearchResult findRecordStart(const SearchWindow& s) noexcept {
     auto judged = [&](std::uint32_t j, bool& done) {
         const Candidate c = judgeCandidate(s, j);
         done = c != Candidate::PASS_OVER;
-        return SearchResult{j + 2, 0x00000100u | p[j + 1], c == Candidate::SHORT_TAIL};
+        return SearchResult{j + 2, recordKindOf(p[j + 1]), c == Candidate::SHORT_TAIL};
     };
     std::uint32_t j = 2;
 #if defined(__SSE2__) && !defined(TRUNVEX_PORTABLE_SCAN)
@@ -149,7 +152,7 @@ SearchResult findRecordStart(const SearchWindow& s) noexcept {
         if (s.stats != nullptr) {
             s.stats->rejectedHeaders += rejected;
         }
-        return {j + lane + 2, 0x00000100u | p[j + lane + 1], false};
+        return {j + lane + 2, recordKindOf(p[j + lane + 1]), false};
     }
     if (s.stats != nullptr) {
         s.stats->rejectedHeaders += rejected;
