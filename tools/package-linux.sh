@@ -23,7 +23,7 @@ export DEB_BUILD_MAINT_OPTIONS=hardening=+all
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
   -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
   -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" \
-  -DTRUNVEX_BUILD_UI=ON -DTRUNVEX_BUILD_CLI=ON -DTRUNVEX_BUILD_TESTS=OFF >/dev/null
+  -DTRUNVEX_BUILD_UI=ON -DTRUNVEX_BUILD_CLI=ON -DTRUNVEX_BUILD_TESTS=OFF -DTRUNVEX_BUILD_TOOLS=OFF >/dev/null
 cmake --build "$build" -j"$(nproc)"
 
 rm -f "$build"/trunvex_*.deb
