@@ -152,14 +152,14 @@ bool AviFile::writeChunk(AviStream& stream, std::span<const std::uint8_t> data,
         return false;
     }
     moviHasChunks = true;
-    const bool key = (flags & KEY_FLAG) != 0;
+    const bool key = (flags & AVIIF_KEYFRAME) != 0;
     const auto offset = static_cast<std::uint32_t>(at - (moviStart + 8));
     if (riffNumber == 0) {
         std::array<std::uint8_t, LEGACY_ENTRY_BYTES> entry{};
-        storeLe32(std::span(entry).subspan<0, 4>(), stream.chunkId);       // dwChunkId
-        storeLe32(std::span(entry).subspan<4, 4>(), key ? KEY_FLAG : 0U);  // dwFlags
-        storeLe32(std::span(entry).subspan<8, 4>(), offset);               // dwOffset
-        storeLe32(std::span(entry).subspan<12, 4>(), size);                // dwSize
+        storeLe32(std::span(entry).subspan<0, 4>(), stream.chunkId);             // dwChunkId
+        storeLe32(std::span(entry).subspan<4, 4>(), key ? AVIIF_KEYFRAME : 0U);  // dwFlags
+        storeLe32(std::span(entry).subspan<8, 4>(), offset);                     // dwOffset
+        storeLe32(std::span(entry).subspan<12, 4>(), size);                      // dwSize
         legacyIndex.insert(legacyIndex.end(), entry.begin(), entry.end());
         ++legacyEntries;
     } else if (!addStandardEntry(stream, offset + 8, size, key)) {
@@ -235,7 +235,7 @@ bool AviFile::indexFirstRiffByStream() noexcept {
             if (loadLe32(entry.subspan<0, 4>()) != stream.chunkId) {
                 continue;
             }
-            const bool key = (loadLe32(entry.subspan<4, 4>()) & KEY_FLAG) != 0;
+            const bool key = (loadLe32(entry.subspan<4, 4>()) & AVIIF_KEYFRAME) != 0;
             // Standard entries point at the data, legacy ones at the chunk header.
             if (!addStandardEntry(stream, loadLe32(entry.subspan<8, 4>()) + 8,
                                   loadLe32(entry.subspan<12, 4>()), key)) {

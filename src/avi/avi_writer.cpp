@@ -1,6 +1,5 @@
 #include "avi/avi_writer.h"
 
-#include "avi/avi_layout.h"
 #include "avi/byte_sink.h"
 #include "common/bytes.h"
 #include "common/record_rules.h"
@@ -207,7 +206,7 @@ bool AviWriter::writeVideoFrame(std::span<const std::uint8_t> frame, bool isKey)
         return false;
     }
     aviFile->setFormat(stream, videoFrameCount, formatBytes(videoFormat));
-    if (!aviFile->write(stream, videoFrameCount, frame, isKey ? avi_layout::KEY_FLAG : 0)) {
+    if (!aviFile->write(stream, videoFrameCount, frame, isKey ? AVIIF_KEYFRAME : 0)) {
         lastFailure = aviFile->errorText();
         writeFailed = true;
         return false;
@@ -263,7 +262,7 @@ bool AviWriter::writeAudioFrame(std::span<const std::uint8_t> pcm) noexcept {
         return false;
     }
     aviFile->setFormat(audioStream, audioChunkCount, formatBytes(audioFormat));
-    if (!aviFile->write(audioStream, audioChunkCount, pcm, avi_layout::KEY_FLAG)) {
+    if (!aviFile->write(audioStream, audioChunkCount, pcm, AVIIF_KEYFRAME)) {
         lastFailure = aviFile->errorText();
         writeFailed = true;
         return false;
