@@ -5,6 +5,7 @@
 
 #include "avi/avi_layout.h"
 #include "common/bytes.h"
+#include "common/failure_texts.h"
 
 namespace trunvex {
 
@@ -19,7 +20,7 @@ AviFile* AviFile::open(SinkFactory& factory, const std::string& path, const AviF
     std::unique_ptr<AviFile> file(new (std::nothrow) AviFile());
     if (!file) {
         output->discard();
-        failure = "Cannot allocate memory";
+        failure = NO_MEMORY_TEXT;
         return nullptr;
     }
     if (!file->start(std::move(output), limits)) {

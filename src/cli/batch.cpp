@@ -13,6 +13,7 @@
 #include "cli/progress_bar.h"
 #include "cli/sha256.h"
 #include "cli/source_tree.h"
+#include "common/failure_texts.h"
 #include "platform/file_sink.h"
 #include "platform/source_reader.h"
 
@@ -78,7 +79,7 @@ public:
         std::unique_ptr<SourceReader> hashed(new (std::nothrow)
                                                  HashingReader(std::move(source), *hash));
         if (!hashed) {
-            failure = "Cannot allocate memory";
+            failure = NO_MEMORY_TEXT;
         }
         return hashed;
     }
