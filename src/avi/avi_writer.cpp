@@ -1,11 +1,14 @@
 #include "avi/avi_writer.h"
 
+#include "avi/avi_layout.h"
 #include "avi/byte_sink.h"
 #include "common/bytes.h"
 #include "common/record_rules.h"
 
 namespace trunvex {
 namespace {
+
+using avi_layout::AVIIF_KEYFRAME;
 
 inline constexpr std::uint32_t BUFFER_MARGIN_BYTES = 2048;
 inline constexpr std::uint32_t AUDIO_LEAD_NUMERATOR = 75;

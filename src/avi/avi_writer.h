@@ -7,7 +7,6 @@
 #include <utility>
 
 #include "avi/avi_file.h"
-#include "avi/avi_layout.h"
 #include "avi/avi_structs.h"
 #include "common/codes.h"
 
@@ -18,7 +17,6 @@ class AviStream;
 class SinkFactory;
 
 inline constexpr std::int32_t MAX_VIDEO_STREAMS = 10;
-using avi_layout::AVIIF_KEYFRAME;
 
 // What a run put into its AVI, counted as it is written; read after the run (a report).
 struct AviOutputStats {
