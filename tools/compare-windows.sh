@@ -2,10 +2,14 @@
 # tools/compare-windows.sh LINUX_BUILD WINDOWS_BUILD [WORK_DIR]
 # Runs the Linux trunvex-cli and the Windows trunvex-cli.exe (under Wine) on the same inputs:
 # the sample, recordings of every kind made by the Linux build's trunvex-mkrecording, and
-# failing cases. Each case passes when both print the same messages (line ends aside), exit
-# with the same status, say why on standard error alike (the words are the system's) and
-# write byte-identical AVI files. Prints one line per case and a closing
-# "windows comparison: P passed, F failed"; exits 1 when any case failed.
+# failing cases. Each case passes when both print the same messages, exit with the same
+# status, say why on standard error alike (the words are the system's) and write
+# byte-identical AVI files. Paths are given to Windows with '\' and it names what it finds
+# with '\': messages and reports are compared with '\' read as '/' and Windows' CR LF line
+# ends as LF. Reports (*.jsonl) are compared line by line with the wall times and the
+# system's words (`reason`) left out, as they differ from run to run and between systems.
+# Prints one line per case and a closing "windows comparison: P passed, F failed"; exits 1
+# when any case failed.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 linux_build=$(cd "$1" && pwd)
@@ -39,28 +43,49 @@ make_recording audio-first --video h264 --audio pcm8 --audio-first --size 160x12
 make_recording audio-only --video none --audio pcm8 --seconds 1
 : >"$inputs/empty.264"
 
+# A report as compared: wall times and the system's words out, '\' in paths read as '/'.
+normalized_report() {
+  sed -E -e 's/"wall_seconds":[0-9.eE+-]+/"wall_seconds":0/' \
+    -e 's/"reason":"([^"\\]|\\.)*"/"reason":"(words)"/' -e 's#\\\\#/#g' "$1"
+}
+
 passed=0
 failed=0
+# Standard input of the next case: nothing, a file (`stdin_file=PATH`) or, with
+# `stdin_pipe=1`, that file through a pipe.
+stdin_file=/dev/null
+stdin_pipe=0
 # run_case NAME ARGS...: the arguments name files relative to the case's folder, which starts
 # as a copy of the inputs, once for each system.
 run_case() {
   local name=$1
   shift
   local side status
+  local -a command
   for side in linux windows; do
     rm -rf "${work:?}/$side"
     cp -r "$inputs" "$work/$side"
     status=0
     if [ "$side" = linux ]; then
-      (cd "$work/$side" && "$linux_cli" -q "$@" >../$side.out 2>../$side.err) || status=$?
+      command=("$linux_cli" -q "$@")
     else
-      (cd "$work/$side" && "$root/tools/wine-run.sh" "$windows_build/wine-prefix" \
-        "$windows_cli" -q "${@//\//\\}" >../$side.out 2>../$side.err) || status=$?
+      command=("$root/tools/wine-run.sh" "$windows_build/wine-prefix" "$windows_cli" -q
+        "${@//\//\\}")
+    fi
+    if [ "$stdin_pipe" = 1 ]; then
+      # shellcheck disable=SC2002  # a pipe, not a file, is what this case is about
+      (cd "$work/$side" && cat "$stdin_file" | "${command[@]}" >../$side.out 2>../$side.err) ||
+        status=$?
+    else
+      (cd "$work/$side" && "${command[@]}" <"$stdin_file" >../$side.out 2>../$side.err) ||
+        status=$?
     fi
     echo "$status" >"$work/$side.status"
-    # Windows ends lines with CR LF.
-    tr -d '\r' <"$work/$side.out" >"$work/$side.text"
+    # Windows ends lines with CR LF and names what it finds with '\'.
+    tr -d '\r' <"$work/$side.out" | tr '\134' / >"$work/$side.text"
   done
+  stdin_file=/dev/null
+  stdin_pipe=0
   local why=""
   cmp -s "$work/linux.status" "$work/windows.status" ||
     why="exit status $(cat "$work/linux.status") on Linux, $(cat "$work/windows.status") on Windows"
@@ -71,7 +96,12 @@ run_case() {
   fi
   local file
   while IFS= read -r file; do
-    cmp -s "$work/linux/$file" "$work/windows/$file" || why="${why:+$why; }$file differs"
+    if [[ $file == *.jsonl ]]; then
+      cmp -s <(normalized_report "$work/linux/$file") <(normalized_report "$work/windows/$file") ||
+        why="${why:+$why; }$file differs"
+    else
+      cmp -s "$work/linux/$file" "$work/windows/$file" || why="${why:+$why; }$file differs"
+    fi
   done < <(cd "$work/linux" && find . -type f | sort)
   [ "$(cd "$work/linux" && find . | sort)" = "$(cd "$work/windows" && find . | sort)" ] ||
     why="${why:+$why; }the folders hold different files"
@@ -99,6 +129,27 @@ run_case "missing source" missing.264 out.avi
 run_case "source and AVI the same" sample.264 -o ./sample.264
 run_case "AVI in a missing folder" sample.264 no/such/out.avi
 run_case "recording described" --info mpeg4-alaw.264 adpcm-junk.264
+
+# A tree with names in several scripts and with spaces. "sub/x.264" and "sub0.264" come in
+# the same order whatever the separator: the order counts '\' as '/'.
+tree="树 tree"
+mkdir -p "$inputs/$tree/sub" "$inputs/$tree/Sub Ωμέγα" "$inputs/$tree/empty folder"
+cp "$inputs/sample.264" "$inputs/$tree/a b.264"
+cp "$inputs/h264-pcm8.264" "$inputs/$tree/sub/x.264"
+cp "$inputs/mpeg4-alaw.264" "$inputs/$tree/sub0.264"
+cp "$inputs/annexb-pcm16.264" "$inputs/$tree/Sub Ωμέγα/监控 камера.MP4"
+cp "$inputs/adpcm-junk.264" "$inputs/$tree/sub-1.264"
+echo "not a recording" >"$inputs/$tree/notes.txt"
+cp "$inputs/sample.264" "$inputs/$tree/old.avi"
+run_case "folder tree mirrored" -j 1 -r "$tree" --output-dir "出口 out/avi"
+run_case "folder tree beside itself" -j 2 -r "$tree/"
+run_case "folder tree described" --info -r "$tree"
+run_case "report with digests" -j 1 -r "$tree" missing.264 empty.264 \
+  --output-dir "出口 out" --report "报告 report.jsonl" --hash
+stdin_file=$inputs/h264-pcm8.264
+run_case "standard input from a file" - "录像 Ωμέγα/从 stdin.avi"
+stdin_file=$inputs/adpcm-junk.264 stdin_pipe=1
+run_case "standard input from a pipe, reported" - -o "stdin.avi" --report r.jsonl --hash
 
 echo "windows comparison: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -8,6 +8,7 @@
 #include "avi/avi_writer.h"
 #include "cli/recording_info.h"
 #include "demux/conversion_context.h"
+#include "platform/paths.h"
 
 namespace trunvex {
 namespace {
@@ -108,7 +109,7 @@ AuditReport::~AuditReport() {
 
 bool AuditReport::open(const std::string& path, std::string& failure) {
     filePath = path;
-    file = std::fopen(path.c_str(), "w");
+    file = openFileForWriting(path);
     if (file == nullptr) {
         failure = std::strerror(errno);
         return false;

@@ -15,6 +15,7 @@
 #include "cli/source_tree.h"
 #include "common/failure_texts.h"
 #include "platform/file_sink.h"
+#include "platform/paths.h"
 #include "platform/source_reader.h"
 
 namespace trunvex {
@@ -91,7 +92,7 @@ private:
 
 std::optional<std::uint64_t> fileBytes(const std::string& path) {
     std::error_code ec;
-    const std::uintmax_t bytes = fs::file_size(path, ec);
+    const std::uintmax_t bytes = fs::file_size(pathFromUtf8(path), ec);
     return ec ? std::nullopt : std::optional<std::uint64_t>(bytes);
 }
 
@@ -125,7 +126,7 @@ void recordConversion(JobRecord& record, ConversionContext& ctx, const BatchJob&
     if (options.makeFolders) {
         // A failure shows as the AVI's own open failure, with the system's reason.
         std::error_code ignored;
-        fs::create_directories(fs::path(job.avi).parent_path(), ignored);
+        fs::create_directories(pathFromUtf8(job.avi).parent_path(), ignored);
     }
     DemuxStats stats;
     ctx.stats = &stats;
@@ -274,7 +275,7 @@ void printSummary(const Totals& t, double seconds, std::FILE* err) {
 }  // namespace
 
 std::string cliAviPath(const std::string& sourcePath) {
-    return std::filesystem::path(sourcePath).replace_extension(".avi").string();
+    return utf8FromPath(pathFromUtf8(sourcePath).replace_extension(".avi"));
 }
 
 int exitCodeFor(ConvertOutcome outcome) noexcept {

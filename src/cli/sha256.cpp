@@ -2,11 +2,6 @@
 
 #include <openssl/evp.h>
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <vector>
-
 namespace trunvex {
 
 struct Sha256::State {
@@ -44,28 +39,6 @@ std::string Sha256::hexDigest() {
         text += HEX[digest[i] & 0x0F];
     }
     return text;
-}
-
-std::string sha256OfFile(const std::string& path, std::string& failure) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        failure = std::strerror(errno);
-        return {};
-    }
-    Sha256 hash;
-    std::vector<std::uint8_t> buffer(1 << 20);
-    std::size_t n = 0;
-    while ((n = std::fread(buffer.data(), 1, buffer.size(), file)) > 0) {
-        hash.update(std::span(buffer).first(n));
-    }
-    const bool readFailed = std::ferror(file) != 0;
-    const int readErrno = errno;
-    std::fclose(file);
-    if (readFailed) {
-        failure = std::strerror(readErrno);
-        return {};
-    }
-    return hash.hexDigest();
 }
 
 }  // namespace trunvex

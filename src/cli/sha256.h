@@ -7,7 +7,8 @@
 
 namespace trunvex {
 
-// SHA-256 fed piece by piece (OpenSSL's EVP interface underneath).
+// SHA-256 fed piece by piece, from the system's own library (OpenSSL's EVP interface on Linux,
+// BCrypt on Windows).
 class Sha256 {
 public:
     Sha256();

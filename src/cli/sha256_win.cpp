@@ -3,10 +3,7 @@
 // Needs the types windows.h declares.
 #include <bcrypt.h>
 
-#include <vector>
-
 #include "cli/sha256.h"
-#include "platform/source_file.h"
 
 namespace trunvex {
 
@@ -52,24 +49,6 @@ std::string Sha256::hexDigest() {
         text += HEX[byte & 0x0F];
     }
     return text;
-}
-
-std::string sha256OfFile(const std::string& path, std::string& failure) {
-    std::unique_ptr<SourceReader> file = fileSourceOpener().open(path, failure);
-    if (!file) {
-        return {};
-    }
-    Sha256 hash;
-    std::vector<std::uint8_t> buffer(1 << 20);
-    std::int64_t n = 0;
-    while ((n = file->read(buffer)) > 0) {
-        hash.update(std::span(buffer).first(static_cast<std::size_t>(n)));
-    }
-    if (n < 0) {
-        failure = file->errorText();
-        return {};
-    }
-    return hash.hexDigest();
 }
 
 }  // namespace trunvex

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/paths.h"
 #include "platform/source_file.h"
 #include "platform/standard_input.h"
 
@@ -21,7 +22,7 @@ std::string lowerCase(std::string text) {
 
 // The extension without its dot, in lower case: "" when the name has none.
 std::string extensionOf(const fs::path& file) {
-    const std::string ext = file.extension().string();
+    const std::string ext = utf8FromPath(file.extension());
     return ext.empty() ? ext : lowerCase(ext.substr(1));
 }
 
@@ -32,6 +33,16 @@ bool isWanted(const fs::path& file, const std::vector<std::string>& extensions) 
     }
     return extensions.empty() ||
            std::find(extensions.begin(), extensions.end(), ext) != extensions.end();
+}
+
+// Byte-wise, a separator counting as '/': a tree is taken in the same order on every system,
+// so that its shares and its report are the same too.
+bool comesBefore(const std::string& a, const std::string& b) {
+    const auto key = [](char c) { return isPathSeparator(c) ? '/' : c; };
+    return std::lexicographical_compare(
+        a.begin(), a.end(), b.begin(), b.end(), [&](char x, char y) {
+            return static_cast<unsigned char>(key(x)) < static_cast<unsigned char>(key(y));
+        });
 }
 
 struct FoundFile {
@@ -67,33 +78,33 @@ bool walkFolder(const fs::path& root, const std::vector<std::string>& extensions
             std::error_code sizeError;
             const std::uintmax_t bytes = entry.file_size(sizeError);
             found.push_back(
-                {entry.path().string(), sizeError ? 0 : static_cast<std::uint64_t>(bytes)});
+                {utf8FromPath(entry.path()), sizeError ? 0 : static_cast<std::uint64_t>(bytes)});
         }
         if (ec) {
-            std::fprintf(err, "trunvex-cli: %s: %s\n", folder.string().c_str(),
+            std::fprintf(err, "trunvex-cli: %s: %s\n", utf8FromPath(folder).c_str(),
                          ec.message().c_str());
             complete = false;
         }
     }
     std::sort(found.begin(), found.end(),
-              [](const FoundFile& a, const FoundFile& b) { return a.path < b.path; });
+              [](const FoundFile& a, const FoundFile& b) { return comesBefore(a.path, b.path); });
     return complete;
 }
 
 std::string aviUnder(const std::string& outputDir, const fs::path& relative) {
-    return cliAviPath((fs::path(outputDir) / relative).string());
+    return cliAviPath(utf8FromPath(pathFromUtf8(outputDir) / relative));
 }
 
 // One spelling for every path that names the same place: absolute, with ".", ".." and the
-// links of its existing part resolved.
+// links of its existing part resolved, and in one case where the file systems ignore it.
 std::string placeOf(const std::string& path) {
     std::error_code error;
-    const fs::path absolute = fs::absolute(path, error);
+    const fs::path absolute = fs::absolute(pathFromUtf8(path), error);
     if (error) {
-        return path;
+        return caseFoldedPath(path);
     }
     const fs::path place = fs::weakly_canonical(absolute, error);
-    return error ? absolute.lexically_normal().string() : place.string();
+    return caseFoldedPath(utf8FromPath(error ? absolute.lexically_normal() : place));
 }
 
 // The job indexes in the order of their keys, equal keys in list order. Sorting indexes
@@ -166,14 +177,17 @@ bool collectJobs(const std::vector<std::string>& sources, const SourceSelection&
     bool complete = true;
     for (const std::string& source : sources) {
         std::error_code ec;
-        if (selection.recursive && source != STANDARD_INPUT_NAME && fs::is_directory(source, ec)) {
+        const fs::path sourcePath = pathFromUtf8(source);
+        if (selection.recursive && source != STANDARD_INPUT_NAME &&
+            fs::is_directory(sourcePath, ec)) {
             std::vector<FoundFile> found;
-            complete = walkFolder(source, selection.extensions, found, err) && complete;
+            complete = walkFolder(sourcePath, selection.extensions, found, err) && complete;
             for (FoundFile& f : found) {
-                std::string avi = selection.outputDir.empty()
-                                      ? cliAviPath(f.path)
-                                      : aviUnder(selection.outputDir,
-                                                 fs::path(f.path).lexically_relative(source));
+                std::string avi =
+                    selection.outputDir.empty()
+                        ? cliAviPath(f.path)
+                        : aviUnder(selection.outputDir,
+                                   pathFromUtf8(f.path).lexically_relative(sourcePath));
                 jobs.push_back({std::move(f.path), std::move(avi), f.bytes});
             }
             continue;
@@ -181,7 +195,7 @@ bool collectJobs(const std::vector<std::string>& sources, const SourceSelection&
         jobs.push_back({source,
                         selection.outputDir.empty()
                             ? cliAviPath(source)
-                            : aviUnder(selection.outputDir, fs::path(source).filename()),
+                            : aviUnder(selection.outputDir, sourcePath.filename()),
                         sourceFileBytes(source)});
     }
     return complete;
@@ -213,20 +227,22 @@ bool refuseSharedAvis(std::vector<BatchJob>& jobs, std::string& failure) {
 
 bool aviIsUpToDate(const BatchJob& job) {
     std::error_code ec;
-    const fs::file_time_type avi = fs::last_write_time(job.avi, ec);
-    if (ec || !fs::is_regular_file(job.avi, ec)) {
+    const fs::path aviPath = pathFromUtf8(job.avi);
+    const fs::file_time_type avi = fs::last_write_time(aviPath, ec);
+    if (ec || !fs::is_regular_file(aviPath, ec)) {
         return false;
     }
-    const fs::file_time_type source = fs::last_write_time(job.source, ec);
+    const fs::file_time_type source = fs::last_write_time(pathFromUtf8(job.source), ec);
     return !ec && avi >= source;
 }
 
 std::uint64_t sourceFileBytes(const std::string& path) {
     std::error_code ec;
-    if (path == STANDARD_INPUT_NAME || !fs::is_regular_file(path, ec)) {
+    const fs::path file = pathFromUtf8(path);
+    if (path == STANDARD_INPUT_NAME || !fs::is_regular_file(file, ec)) {
         return 0;
     }
-    const std::uintmax_t bytes = fs::file_size(path, ec);
+    const std::uintmax_t bytes = fs::file_size(file, ec);
     return ec ? 0 : static_cast<std::uint64_t>(bytes);
 }
 

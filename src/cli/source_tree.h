@@ -35,7 +35,7 @@ bool collectJobs(const std::vector<std::string>& sources, const SourceSelection&
 // Drops every job but the first of a source given more than once, in any spelling. False,
 // with both sources named in `failure`, when two different sources would be converted to
 // one AVI: converting both would keep only one. Paths are compared as places: absolute, with
-// ".", ".." and links resolved.
+// ".", ".." and links resolved, case ignored where the file systems ignore it (Windows).
 [[nodiscard]] bool refuseSharedAvis(std::vector<BatchJob>& jobs, std::string& failure);
 
 // True when the job's AVI exists and is not older than its source: an earlier run finished

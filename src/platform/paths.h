@@ -1,6 +1,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
+#include <filesystem>
+#include <string>
 #include <string_view>
 
 namespace trunvex {
@@ -9,5 +12,24 @@ namespace trunvex {
 // Windows also '\' and a drive's colon, as in "C:name"); 0 when the path has no folder part.
 // What comes before it is the folder, separator included.
 [[nodiscard]] std::size_t fileNameStart(std::string_view path) noexcept;
+
+// True for a character that separates the components of a path: '/', and on Windows '\'.
+[[nodiscard]] bool isPathSeparator(char c) noexcept;
+
+// Paths are UTF-8 text inside the program. These two are the only crossings to and from
+// std::filesystem::path: on Windows a path built from a narrow string, or read back with
+// string(), would go through the ANSI code page and lose (or throw on) every character
+// outside it. Neither throws; on Windows text that is no valid UTF-8 (or a name that is no
+// valid UTF-16) carries U+FFFD in place of what cannot be converted.
+[[nodiscard]] std::filesystem::path pathFromUtf8(std::string_view text);
+[[nodiscard]] std::string utf8FromPath(const std::filesystem::path& path);
+
+// A path spelled so that two spellings of one place on the local file systems compare equal
+// byte-wise: as given on POSIX; on Windows, whose file systems ignore case, in upper case.
+[[nodiscard]] std::string caseFoldedPath(const std::string& path);
+
+// Creates (or empties) the file at `path` and opens it for writing in binary mode, so that
+// "\n" stays one byte on every system. Null, with errno set, when it cannot be opened.
+[[nodiscard]] std::FILE* openFileForWriting(const std::string& path) noexcept;
 
 }  // namespace trunvex

@@ -1,10 +1,14 @@
 // The command line's own pieces: the status line, the speed behind the time left, shards,
-// extension lists.
+// extension lists, the walk of a folder tree, file digests.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <set>
 
 #include "cli/progress_bar.h"
+#include "cli/sha256.h"
 #include "cli/shard.h"
 #include "cli/source_tree.h"
 
@@ -164,6 +168,106 @@ TEST(ExtensionList, ReadsWhatPeopleWrite) {
               (std::vector<std::string>{"264", "mp4", "h264"}));
     EXPECT_TRUE(parseExtensionList("").empty());
     EXPECT_TRUE(parseExtensionList(" , ").empty());
+}
+
+namespace fs = std::filesystem;
+
+// A fresh folder for the running test.
+fs::path scratchFolder() {
+    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    const fs::path dir = fs::absolute(fs::path("scratch") / test->test_suite_name() / test->name());
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    return dir;
+}
+
+std::string utf8(const fs::path& path) {
+    const std::u8string text = path.u8string();
+    return {text.begin(), text.end()};
+}
+
+fs::path fromUtf8(std::string_view text) {
+    return fs::path(std::u8string(text.begin(), text.end()));
+}
+
+void writeText(const fs::path& path, const std::string& text) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+// With '/' for every separator, as Linux spells it.
+std::string slashed(std::string path) {
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return path;
+}
+
+// The walk and the AVI paths it plans take names in any script, and list the files in one
+// order on every system: byte-wise by the UTF-8 path, a separator counting as '/' (so
+// "sub/x" comes before "sub0" on Windows too).
+TEST(SourceTree, WalksNamesInAnyScriptInTheSameOrderEverywhere) {
+    const fs::path dir = scratchFolder();
+    const fs::path tree = dir / fromUtf8("树 tree");
+    const std::vector<std::string> recordings = {"Sub Ωμέγα/监控 камера.MP4", "a b.264",
+                                                 "sub-1.264", "sub/x.264", "sub0.264"};
+    for (const std::string& name : recordings) {
+        writeText(tree / fromUtf8(name), name);
+    }
+    writeText(tree / "notes.txt", "not a recording");
+    writeText(tree / "old.avi", "an earlier AVI");
+    const fs::path named = dir / fromUtf8("录像 named.264");
+    writeText(named, "named");
+
+    SourceSelection selection;
+    selection.recursive = true;
+    selection.outputDir = utf8(dir / fromUtf8("出口 out"));
+    std::vector<BatchJob> jobs;
+    ASSERT_TRUE(collectJobs({utf8(tree), utf8(named)}, selection, jobs, stderr));
+
+    ASSERT_EQ(jobs.size(), recordings.size() + 1);
+    const std::string out = slashed(selection.outputDir);
+    for (std::size_t i = 0; i < recordings.size(); ++i) {
+        SCOPED_TRACE(recordings[i]);
+        EXPECT_EQ(slashed(jobs[i].source), slashed(utf8(tree)) + "/" + recordings[i]);
+        const std::string stem = recordings[i].substr(0, recordings[i].rfind('.'));
+        EXPECT_EQ(slashed(jobs[i].avi), out + "/" + stem + ".avi");
+        EXPECT_EQ(jobs[i].sourceBytes, recordings[i].size());
+    }
+    EXPECT_EQ(jobs.back().source, utf8(named));
+    EXPECT_EQ(slashed(jobs.back().avi), out + "/录像 named.avi");
+    EXPECT_EQ(jobs.back().sourceBytes, 5u);
+    EXPECT_EQ(sourceFileBytes(utf8(named)), 5u);
+}
+
+// Two AVI paths the file system takes for one file are one AVI, and so are two spellings of
+// one source: on Windows, which ignores case, "A.avi" is "a.avi".
+TEST(SourceTree, SpellingsOfOnePlaceAreOnePlace) {
+    const fs::path dir = scratchFolder();
+    writeText(dir / "case.264", "x");
+    const bool ignoresCase = fs::exists(dir / "CASE.264");
+    const std::string d = utf8(dir) + "/";
+
+    std::vector<BatchJob> jobs = {{d + "a.264", d + "sub/../A.avi", 1},
+                                  {d + "b.264", d + "a.avi", 1}};
+    std::string failure;
+    EXPECT_EQ(refuseSharedAvis(jobs, failure), !ignoresCase) << failure;
+
+    jobs = {{d + "case.264", d + "1.avi", 1}, {d + "./CASE.264", d + "2.avi", 1}};
+    EXPECT_TRUE(refuseSharedAvis(jobs, failure)) << failure;
+    EXPECT_EQ(jobs.size(), ignoresCase ? 1u : 2u);
+}
+
+TEST(Sha256, OfAWholeFileAtAnyPath) {
+    const fs::path file = scratchFolder() / fromUtf8("摘要 Ωμέγα.bin");
+    // Bytes a text-mode read would change.
+    writeText(file, std::string("R\x1A"
+                                "e\r\nc\n\r\0\xFF\x1A\x1A",
+                                12));
+    std::string failure;
+    EXPECT_EQ(sha256OfFile(utf8(file), failure),
+              "ca748321cf3f36989ade6bde6a12e12c22e6f99536a8bd2c3e83c57e8f69ca38");
+    EXPECT_EQ(failure, "");
+    EXPECT_EQ(sha256OfFile(utf8(file) + ".missing", failure), "");
+    EXPECT_NE(failure, "");
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -11,6 +13,7 @@
 
 #include "platform/console.h"
 #include "platform/file_sink.h"
+#include "platform/paths.h"
 #include "platform/source_file.h"
 
 namespace trunvex {
@@ -220,6 +223,26 @@ TEST_F(PlatformTest, PathsInAnyScriptWork) {
     ASSERT_TRUE(writeWithSink(utf8(aviPath), bytes, true));
     EXPECT_EQ(readBytes(aviPath), bytes);
     EXPECT_EQ(namesIn(folder).size(), 2u);
+}
+
+// UTF-8 names reach the file system and come back unchanged, and a file opened for writing
+// keeps each "\n" one byte: on Windows neither the ANSI code page nor text mode is in the way.
+TEST_F(PlatformTest, Utf8PathsCrossToTheFileSystemAndBack) {
+    for (const char8_t* name : {u8"plain.jsonl", u8"录像 Ωμέγα Ünïcødé.jsonl", u8"监控-камера"}) {
+        const fs::path path = dir / fromUtf8(name);
+        const std::string text = utf8(path);
+        SCOPED_TRACE(text);
+        EXPECT_EQ(utf8FromPath(path), text);
+        EXPECT_EQ(pathFromUtf8(text), path);
+
+        std::FILE* file = openFileForWriting(text);
+        ASSERT_NE(file, nullptr) << std::strerror(errno);
+        EXPECT_GE(std::fputs("{}\n\r\n", file), 0);
+        EXPECT_EQ(std::fclose(file), 0);
+        EXPECT_EQ(readBytes(path), (Bytes{'{', '}', '\n', '\r', '\n'}));
+        EXPECT_TRUE(fs::is_regular_file(pathFromUtf8(text)));
+    }
+    EXPECT_EQ(openFileForWriting(utf8(dir / "missing" / "r.jsonl")), nullptr);
 }
 
 TEST_F(PlatformTest, SizesAndOffsetsPastFourGiB) {

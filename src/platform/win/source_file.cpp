@@ -23,8 +23,8 @@ HANDLE openForIdentity(const std::wstring& path) noexcept {
 class FileSourceReader final : public SourceReader {
 public:
     FileSourceReader(HANDLE openHandle, const BY_HANDLE_FILE_INFORMATION& openInfo,
-                     std::uint64_t bytes) noexcept
-        : handle(openHandle), info(openInfo), length(bytes) {}
+                     bool openInfoKnown, std::uint64_t bytes) noexcept
+        : handle(openHandle), info(openInfo), infoKnown(openInfoKnown), length(bytes) {}
     ~FileSourceReader() override { CloseHandle(handle); }
     FileSourceReader(const FileSourceReader&) = delete;
     FileSourceReader& operator=(const FileSourceReader&) = delete;
@@ -56,7 +56,7 @@ public:
     bool isSameFileAs(const std::string& path) const noexcept override {
         bool valid = false;
         const std::wstring wide = win::utf16(path, valid);
-        if (!valid) {
+        if (!valid || !infoKnown) {
             return false;
         }
         const HANDLE other = openForIdentity(wide);
@@ -78,6 +78,7 @@ public:
 private:
     HANDLE handle;
     BY_HANDLE_FILE_INFORMATION info;
+    bool infoKnown;
     std::uint64_t length;
     DWORD lastError = ERROR_SUCCESS;
 };
@@ -110,12 +111,14 @@ public:
 
 }  // namespace
 
-std::unique_ptr<SourceReader> win::readerFor(HANDLE handle, std::string& failure) noexcept {
+std::unique_ptr<SourceReader> win::readerFor(HANDLE handle, std::string& failure,
+                                             bool identityRequired) noexcept {
     BY_HANDLE_FILE_INFORMATION info{};
     LARGE_INTEGER bytes{};
     const bool disk = GetFileType(handle) == FILE_TYPE_DISK;
+    const bool infoKnown = disk && GetFileInformationByHandle(handle, &info);
     DWORD error = ERROR_SUCCESS;
-    if (disk && !GetFileInformationByHandle(handle, &info)) {
+    if (disk && !infoKnown && identityRequired) {
         error = GetLastError();
     } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         error = ERROR_DIRECTORY;
@@ -125,7 +128,7 @@ std::unique_ptr<SourceReader> win::readerFor(HANDLE handle, std::string& failure
     std::unique_ptr<SourceReader> reader;
     if (error == ERROR_SUCCESS) {
         reader.reset(new (std::nothrow) FileSourceReader(
-            handle, info, disk ? static_cast<std::uint64_t>(bytes.QuadPart) : 0));
+            handle, info, infoKnown, disk ? static_cast<std::uint64_t>(bytes.QuadPart) : 0));
         error = reader ? ERROR_SUCCESS : ERROR_NOT_ENOUGH_MEMORY;
     }
     if (error != ERROR_SUCCESS) {

@@ -20,7 +20,7 @@ public:
             failure = win::errorText(GetLastError());
             return nullptr;
         }
-        return win::readerFor(own, failure);
+        return win::readerFor(own, failure, false);
     }
 };
 

@@ -21,6 +21,20 @@ std::wstring utf16(std::string_view text, bool& valid) {
     return wide;
 }
 
+std::wstring utf16Lenient(std::string_view text) {
+    if (text.empty()) {
+        return {};
+    }
+    const int length = static_cast<int>(text.size());
+    const int units = MultiByteToWideChar(CP_UTF8, 0, text.data(), length, nullptr, 0);
+    if (units <= 0) {
+        return {};
+    }
+    std::wstring wide(static_cast<std::size_t>(units), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), length, wide.data(), units);
+    return wide;
+}
+
 std::string utf8(std::wstring_view text) {
     if (text.empty()) {
         return {};

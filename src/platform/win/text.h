@@ -11,6 +11,8 @@ namespace trunvex::win {
 // gives an empty result; utf16() then also reports ERROR_NO_UNICODE_TRANSLATION through
 // `valid`, so that a path is refused instead of naming some other file.
 [[nodiscard]] std::wstring utf16(std::string_view text, bool& valid);
+// Like utf16(), but what cannot be converted becomes U+FFFD instead of failing the whole text.
+[[nodiscard]] std::wstring utf16Lenient(std::string_view text);
 [[nodiscard]] std::string utf8(std::wstring_view text);
 
 // The system's words for a Win32 error code, in UTF-8, without the closing period and line

@@ -9,6 +9,7 @@
 
 #include "common/failure_texts.h"
 #include "platform/file_sink.h"
+#include "platform/paths.h"
 #include "platform/source_file.h"
 #include "run/conversion_run.h"
 #include "run/run_messages.h"
@@ -30,8 +31,8 @@ public:
                                        std::string& failure) noexcept override {
         std::error_code error;
         // The path is UTF-8; as a plain string Windows would read it in its ANSI code page.
-        const std::filesystem::path name(std::u8string(path.begin(), path.end()));
-        const std::filesystem::file_status status = std::filesystem::status(name, error);
+        const std::filesystem::file_status status =
+            std::filesystem::status(pathFromUtf8(path), error);
         if (error) {
             failure = error.message();
             return nullptr;
