@@ -139,11 +139,11 @@ bool AviFile::needsNextRiff(std::uint64_t chunkBytes) const noexcept {
 bool AviFile::writeChunk(AviStream& stream, std::span<const std::uint8_t> data,
                          std::uint32_t flags) noexcept {
     const auto size = static_cast<std::uint32_t>(data.size());
-    if (needsNextRiff(8ULL + size + (size & 1U)) && !startNextRiff()) {
+    if (needsNextRiff(CHUNK_HEAD_BYTES + size + (size & 1U)) && !startNextRiff()) {
         return false;
     }
     const std::uint64_t at = sink->position();
-    std::array<std::uint8_t, 8> head{};
+    std::array<std::uint8_t, CHUNK_HEAD_BYTES> head{};
     storeLe32(std::span(head).first<4>(), stream.chunkId);
     storeLe32(std::span(head).last<4>(), size);
     static constexpr std::array<std::uint8_t, 1> PAD{};
@@ -152,6 +152,64 @@ bool AviFile::writeChunk(AviStream& stream, std::span<const std::uint8_t> data,
     if (!put(parts)) {
         return false;
     }
+    return recordChunk(stream, at, size, flags);
+}
+
+std::span<std::uint8_t> AviFile::beginChunk(AviStream* stream, std::int32_t position,
+                                            std::size_t maxBytes) noexcept {
+    claimRoom = {};
+    if (stream == nullptr || !failure.empty() || !sink || maxBytes > MAX_CHUNK_BYTES) {
+        return {};
+    }
+    while (stream->video && stream->nextPosition < position) {
+        if (!writeChunk(*stream, {}, 0)) {
+            return {};
+        }
+    }
+    // Whether a chunk starts the next RIFF depends on its size; a claim is only made where
+    // even the largest size stays in this one, so the filled size decides the same way.
+    const std::size_t most = CHUNK_HEAD_BYTES + maxBytes + 1;
+    if (needsNextRiff(most)) {
+        return {};
+    }
+    const std::span<std::uint8_t> room = sink->claim(most);
+    if (room.size() != most) {
+        return {};
+    }
+    claimRoom = room;
+    claimStream = stream;
+    return room.subspan(CHUNK_HEAD_BYTES, maxBytes);
+}
+
+bool AviFile::endChunk(std::uint32_t size, std::uint32_t flags) noexcept {
+    AviStream* const stream = claimStream;
+    const std::span<std::uint8_t> room = claimRoom;
+    claimRoom = {};
+    claimStream = nullptr;
+    if (!failure.empty() || !sink) {
+        return false;
+    }
+    if (stream == nullptr) {
+        return fail("No room was claimed for the sample");
+    }
+    const std::size_t total = CHUNK_HEAD_BYTES + size + (size & 1U);
+    if (total > room.size()) {
+        return fail("Sample larger than the room claimed for it");
+    }
+    storeLe32(room.first<4>(), stream->chunkId);
+    storeLe32(room.subspan<4, 4>(), size);
+    if ((size & 1U) != 0) {
+        room[CHUNK_HEAD_BYTES + size] = 0;
+    }
+    const std::uint64_t at = sink->position();
+    if (!sink->commitClaim(total)) {
+        return fail(sink->errorText());
+    }
+    return recordChunk(*stream, at, size, stream->video && size == 0 ? 0 : flags);
+}
+
+bool AviFile::recordChunk(AviStream& stream, std::uint64_t at, std::uint32_t size,
+                          std::uint32_t flags) noexcept {
     moviHasChunks = true;
     const bool key = (flags & AVIIF_KEYFRAME) != 0;
     const auto offset = static_cast<std::uint32_t>(at - (moviStart + 8));
@@ -337,6 +395,9 @@ bool AviFile::patch32(std::uint64_t position, std::uint32_t value) noexcept {
 }
 
 bool AviFile::put(std::span<const std::span<const std::uint8_t>> parts) noexcept {
+    // Room claimed earlier is gone once anything else is written.
+    claimRoom = {};
+    claimStream = nullptr;
     if (!failure.empty()) {
         return false;
     }

@@ -94,6 +94,16 @@ public:
     // with empty chunks; an earlier position appends. Audio: the position is not used.
     [[nodiscard]] bool write(AviStream* stream, std::int32_t position,
                              std::span<const std::uint8_t> data, std::uint32_t flags) noexcept;
+    // Room for one chunk of `stream` holding at most maxBytes, in the sink's own buffer: the
+    // sample is built there and endChunk() writes it, as write() would have. Empty when the
+    // sink offers no room, the chunk may have to start the next RIFF, or the file has failed;
+    // the caller then builds the sample elsewhere and calls write(). Video: positions before
+    // `position` are filled with empty chunks first, as by write().
+    [[nodiscard]] std::span<std::uint8_t> beginChunk(AviStream* stream, std::int32_t position,
+                                                     std::size_t maxBytes) noexcept;
+    // Completes the chunk begun last with its first `size` bytes. Any other call in between
+    // drops the room.
+    [[nodiscard]] bool endChunk(std::uint32_t size, std::uint32_t flags) noexcept;
     // Writes the indexes and headers and makes the file appear at its path.
     [[nodiscard]] bool finish() noexcept;
     // Drops the file; the path is left as it was.
@@ -106,6 +116,8 @@ private:
     [[nodiscard]] bool start(std::unique_ptr<ByteSink> output, const AviFileLimits& given) noexcept;
     [[nodiscard]] bool writeChunk(AviStream& stream, std::span<const std::uint8_t> data,
                                   std::uint32_t flags) noexcept;
+    [[nodiscard]] bool recordChunk(AviStream& stream, std::uint64_t at, std::uint32_t size,
+                                   std::uint32_t flags) noexcept;
     [[nodiscard]] bool needsNextRiff(std::uint64_t chunkBytes) const noexcept;
     [[nodiscard]] bool startNextRiff() noexcept;
     [[nodiscard]] bool closeRiff(bool last) noexcept;
@@ -130,6 +142,8 @@ private:
     bool moviHasChunks = false;
     std::uint32_t firstRiffBytes = 0;
     std::uint64_t fileBytes = 0;
+    std::span<std::uint8_t> claimRoom;  // the chunk begun by beginChunk(), header included
+    AviStream* claimStream = nullptr;
     std::vector<std::uint8_t> legacyIndex;
     std::uint32_t legacyEntries = 0;
     std::string failure;

@@ -32,6 +32,7 @@ inline constexpr std::uint32_t NON_KEY_SIZE_BIT = 0x80000000;  // in a standard 
 inline constexpr std::uint8_t INDEX_OF_INDEXES = 0;
 inline constexpr std::uint8_t INDEX_OF_CHUNKS = 1;
 inline constexpr std::uint32_t LEGACY_ENTRY_BYTES = 16;
+inline constexpr std::uint32_t CHUNK_HEAD_BYTES = 8;  // chunk id and size
 inline constexpr std::uint32_t AVIH_BYTES = 56;
 inline constexpr std::uint32_t STRH_BYTES = 56;
 inline constexpr std::uint32_t DMLH_BYTES = 248;

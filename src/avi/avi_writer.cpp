@@ -200,21 +200,50 @@ void AviWriter::countVideoSample(std::int32_t index, bool hasFrame) noexcept {
     counts.nextPosition = videoFrameCount + 1;
 }
 
-bool AviWriter::writeVideoFrame(std::span<const std::uint8_t> frame, bool isKey) noexcept {
-    if (currentVideoStream < 0 || currentVideoStream >= MAX_VIDEO_STREAMS) {
-        return false;
+AviStream* AviWriter::currentVideo() const noexcept {
+    if (currentVideoStream < 0 || currentVideoStream >= MAX_VIDEO_STREAMS || aviFile == nullptr) {
+        return nullptr;
     }
-    AviStream* stream = videoStreams[static_cast<std::size_t>(currentVideoStream)];
-    if (stream == nullptr || aviFile == nullptr) {
+    return videoStreams[static_cast<std::size_t>(currentVideoStream)];
+}
+
+// A failed write breaks the file for good.
+bool AviWriter::noteWrite(bool written) noexcept {
+    if (!written) {
+        lastFailure = aviFile->errorText();
+        writeFailed = true;
+    }
+    return written;
+}
+
+bool AviWriter::writeVideoFrame(std::span<const std::uint8_t> frame, bool isKey) noexcept {
+    AviStream* const stream = currentVideo();
+    if (stream == nullptr) {
         return false;
     }
     aviFile->setFormat(stream, videoFrameCount, formatBytes(videoFormat));
-    if (!aviFile->write(stream, videoFrameCount, frame, isKey ? AVIIF_KEYFRAME : 0)) {
-        lastFailure = aviFile->errorText();
-        writeFailed = true;
+    if (!noteWrite(aviFile->write(stream, videoFrameCount, frame, isKey ? AVIIF_KEYFRAME : 0))) {
         return false;
     }
     countVideoSample(currentVideoStream, !frame.empty());
+    ++videoFrameCount;
+    return true;
+}
+
+std::span<std::uint8_t> AviWriter::beginVideoFrame(std::size_t maxBytes) noexcept {
+    AviStream* const stream = currentVideo();
+    if (stream == nullptr) {
+        return {};
+    }
+    aviFile->setFormat(stream, videoFrameCount, formatBytes(videoFormat));
+    return aviFile->beginChunk(stream, videoFrameCount, maxBytes);
+}
+
+bool AviWriter::finishVideoFrame(std::uint32_t bytes, bool isKey) noexcept {
+    if (aviFile == nullptr || !noteWrite(aviFile->endChunk(bytes, isKey ? AVIIF_KEYFRAME : 0))) {
+        return false;
+    }
+    countVideoSample(currentVideoStream, bytes != 0);
     ++videoFrameCount;
     return true;
 }
@@ -265,13 +294,28 @@ bool AviWriter::writeAudioFrame(std::span<const std::uint8_t> pcm) noexcept {
         return false;
     }
     aviFile->setFormat(audioStream, audioChunkCount, formatBytes(audioFormat));
-    if (!aviFile->write(audioStream, audioChunkCount, pcm, AVIIF_KEYFRAME)) {
-        lastFailure = aviFile->errorText();
-        writeFailed = true;
+    if (!noteWrite(aviFile->write(audioStream, audioChunkCount, pcm, AVIIF_KEYFRAME))) {
         return false;
     }
     ++audioChunkCount;
     stats.audioBytes += pcm.size();
+    return true;
+}
+
+std::span<std::uint8_t> AviWriter::beginAudioFrame(std::size_t maxBytes) noexcept {
+    if (audioStream == nullptr || aviFile == nullptr) {
+        return {};
+    }
+    aviFile->setFormat(audioStream, audioChunkCount, formatBytes(audioFormat));
+    return aviFile->beginChunk(audioStream, audioChunkCount, maxBytes);
+}
+
+bool AviWriter::finishAudioFrame(std::uint32_t bytes) noexcept {
+    if (aviFile == nullptr || !noteWrite(aviFile->endChunk(bytes, AVIIF_KEYFRAME))) {
+        return false;
+    }
+    ++audioChunkCount;
+    stats.audioBytes += bytes;
     return true;
 }
 

@@ -60,6 +60,12 @@ public:
     // One video sample at the next position. False when there is no current stream or the
     // output has failed (a write error is sticky).
     [[nodiscard]] bool writeVideoFrame(std::span<const std::uint8_t> frame, bool isKey) noexcept;
+    // Room for a video sample of at most maxBytes at the next position, inside the output's
+    // own buffer: the sample is converted straight into it and finishVideoFrame() writes it,
+    // with the same bytes as writeVideoFrame(). Empty when the output offers no such room
+    // (then writeVideoFrame() is the way); writing anything else in between drops the room.
+    [[nodiscard]] std::span<std::uint8_t> beginVideoFrame(std::size_t maxBytes) noexcept;
+    [[nodiscard]] bool finishVideoFrame(std::uint32_t bytes, bool isKey) noexcept;
     // Prepares the audio stream and format for an accepted audio header. False when the
     // file cannot be opened.
     [[nodiscard]] bool openAudioStream(std::uint32_t audioEncoding, std::uint32_t audioRateCode,
@@ -67,6 +73,9 @@ public:
     // One audio chunk, 0 bytes allowed. False when there is no audio stream or the output
     // has failed.
     [[nodiscard]] bool writeAudioFrame(std::span<const std::uint8_t> pcm) noexcept;
+    // The same for an audio chunk; writeAudioFrame() when the room is empty.
+    [[nodiscard]] std::span<std::uint8_t> beginAudioFrame(std::size_t maxBytes) noexcept;
+    [[nodiscard]] bool finishAudioFrame(std::uint32_t bytes) noexcept;
     [[nodiscard]] VideoKind currentVideoKind() const noexcept { return videoKind; }
     [[nodiscard]] std::int64_t framesWritten() const noexcept {
         return static_cast<std::int64_t>(videoFrameCount) + audioChunkCount;
@@ -100,6 +109,8 @@ public:
     VideoKind videoKind = VIDEO_KIND_NONE;
 
 private:
+    [[nodiscard]] AviStream* currentVideo() const noexcept;
+    [[nodiscard]] bool noteWrite(bool written) noexcept;
     [[nodiscard]] bool openOutputFile() noexcept;
     void createVideoStream(std::int32_t index, VideoKind kind, std::uint32_t width,
                            std::uint32_t height, std::uint32_t frameRate) noexcept;

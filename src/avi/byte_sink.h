@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -27,6 +28,22 @@ public:
             }
         }
         return true;
+    }
+    // Room for up to `maxBytes` at the current position, to be filled in place and then
+    // handed over with commitClaim(): a sample can be converted straight into the sink's
+    // buffer instead of being built elsewhere and copied. Empty when the sink offers no such
+    // room (the default) or has failed; the caller then writes the bytes as usual. Nothing
+    // counts as written before commitClaim(), and any other call drops the claim.
+    [[nodiscard]] virtual std::span<std::uint8_t> claim(std::size_t maxBytes) noexcept {
+        (void)maxBytes;
+        return {};
+    }
+    // Writes the first `bytes` of the claimed room, as write() would. False when the sink has
+    // failed; a commit with nothing claimed or of more than was claimed fails the sink, as a
+    // failed write would, since the file would not hold what the caller built.
+    [[nodiscard]] virtual bool commitClaim(std::size_t bytes) noexcept {
+        (void)bytes;
+        return false;
     }
     // Makes the finished bytes appear at the output path (for a file: flush, then rename the
     // temporary file onto the path). False when that failed; nothing is left behind then.

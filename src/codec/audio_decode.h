@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -18,6 +19,13 @@ namespace trunvex {
 [[nodiscard]] std::int32_t decodeAudioFrame(std::span<const std::uint8_t> payload,
                                             std::uint32_t encoding,
                                             std::span<std::uint8_t> pcm) noexcept;
+
+// Room enough for decodeAudioFrame() to decode a payload of `payloadBytes` whole, whatever
+// its encoding: a decoded block is at most 4096 bytes, PCM at most the payload.
+[[nodiscard]] constexpr std::size_t decodedAudioBytesAtMost(std::size_t payloadBytes) noexcept {
+    constexpr std::size_t LARGEST_BLOCK = 4096;
+    return payloadBytes > LARGEST_BLOCK ? payloadBytes : LARGEST_BLOCK;
+}
 
 // One 4-bit ADPCM block (i16 predictor, i16 step, then code bytes, low nibble first) to
 // 16-bit little-endian samples. Returns the bytes written: 4 * (block.size() - 4), 0 for a

@@ -22,6 +22,13 @@ namespace trunvex {
 [[nodiscard]] std::uint32_t repackNalListFrame(std::span<const std::uint8_t> payload,
                                                std::span<std::uint8_t> out) noexcept;
 
+// Room enough for either repacking of a payload of `payloadBytes`, as a bare unit or as a
+// NAL list: a unit gains a start code and one escape per two bytes; a list's count and table
+// pay for the start codes of its units.
+[[nodiscard]] constexpr std::size_t repackedBytesAtMost(std::size_t payloadBytes) noexcept {
+    return payloadBytes + payloadBytes / 2 + 4;
+}
+
 // True when `frame` holds a start code (00 00 01) with at least one byte after it: the least
 // an Annex-B reader needs to find a unit. Readers that look for the stream's parameter sets
 // in the first packets refuse the whole file when one of those packets has none.

@@ -40,6 +40,9 @@ enum RunResult : std::int32_t {
 
 // Sizes of the recorded stream format.
 inline constexpr std::uint32_t READ_CHUNK_BYTES = 65536;
+// The source is read in blocks of this many bytes, handed on in chunks of READ_CHUNK_BYTES:
+// fewer system calls, the same chunks.
+inline constexpr std::uint32_t READ_BLOCK_BYTES = 16 * READ_CHUNK_BYTES;
 inline constexpr std::uint32_t MAX_FRAME_BYTES = 500000;
 inline constexpr std::uint32_t MAX_AUDIO_PAYLOAD_BYTES = 65535;
 inline constexpr std::uint32_t MAX_WIDTH_BLOCKS = 90;

@@ -42,8 +42,10 @@ struct DemuxStats {
 // All state of a conversion: the four buffers (allocated once by the owner, never per run),
 // where the scan stands between two chunks, and the output writer.
 struct ConversionContext {
-    FixedBuffer<READ_CHUNK_BYTES> readBuffer;
-    FixedBuffer<FRAME_BUFFER_BYTES> frameBuffer;
+    FixedBuffer<READ_BLOCK_BYTES> readBuffer;
+    // Chunks are copied behind up to 16 carried bytes: half a page keeps those copies, from
+    // the page-aligned read buffer, clear of the slow distances.
+    FixedBuffer<FRAME_BUFFER_BYTES, BUFFER_ALIGNMENT / 2> frameBuffer;
     FixedBuffer<REPACK_BUFFER_BYTES> repackBuffer;
     FixedBuffer<PCM_BUFFER_BYTES> pcmBuffer;
 

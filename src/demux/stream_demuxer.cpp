@@ -61,9 +61,44 @@ bool keepSlotEmpty(ConversionContext& ctx, std::uint64_t DemuxStats::*counter) n
     return writeVideo(ctx, {}, false);
 }
 
+std::uint32_t repackFast(std::span<const std::uint8_t> payload, bool isKey,
+                         std::span<std::uint8_t> out) noexcept {
+    return isKey ? repackNalListFrame(payload, out) : repackNalUnit(payload, out);
+}
+
+// The fast path rewrites the frame straight into the output's buffer, where its chunk will
+// lie; a frame that the repacking refuses keeps its slot as an empty chunk there.
+bool repackIntoOutput(ConversionContext& ctx, std::span<const std::uint8_t> payload, bool isKey,
+                      bool& handled) noexcept {
+    const std::span<std::uint8_t> room =
+        ctx.writer.beginVideoFrame(repackedBytesAtMost(payload.size()));
+    handled = !room.empty();
+    if (!handled) {
+        return true;
+    }
+    const std::uint32_t length = repackFast(payload, isKey, room);
+    const bool empty = isKey && length == 0;
+    if (ctx.stats != nullptr) {
+        if (empty) {
+            ++ctx.stats->malformedKeyFrames;
+        }
+        if (ctx.frameRate != 0) {
+            ctx.stats->videoSeconds += 1.0 / ctx.frameRate;
+        }
+    }
+    return ctx.writer.finishVideoFrame(length, isKey && !empty);
+}
+
 // An H.264 frame stored as a NAL list (key) or one bare unit (delta), rewritten as Annex-B.
 bool writeRepackedH264(ConversionContext& ctx, std::span<const std::uint8_t> payload,
                        bool isKey) noexcept {
+    if (!ctx.useReferencePaths) {
+        bool handled = false;
+        const bool written = repackIntoOutput(ctx, payload, isKey, handled);
+        if (handled) {
+            return written;
+        }
+    }
     const std::span<std::uint8_t> out = ctx.repackBuffer.view();
     ctx.repackedLength =
         isKey ? paths::repackNalListFrame(payload, out) : paths::repackNalUnit(payload, out);
@@ -84,15 +119,23 @@ bool writeStoredH264(ConversionContext& ctx, std::span<const std::uint8_t> paylo
     return writeVideo(ctx, payload, isKey);
 }
 
+// The samples are decoded straight into the output's buffer where it offers room, into
+// pcmBuffer otherwise (and on the reference path); both hold every payload whole.
 bool writeDecodedAudio(ConversionContext& ctx, std::span<const std::uint8_t> payload) noexcept {
-    const std::span<std::uint8_t> pcm = ctx.pcmBuffer.view();
+    std::span<std::uint8_t> room;
+    if (!ctx.useReferencePaths) {
+        room = ctx.writer.beginAudioFrame(decodedAudioBytesAtMost(payload.size()));
+    }
+    const bool inPlace = !room.empty();
+    const std::span<std::uint8_t> pcm = inPlace ? room : ctx.pcmBuffer.view();
     const std::int32_t decoded = decodeAudioFrame(payload, ctx.audioEncoding, pcm);
     const auto bytes = static_cast<std::uint32_t>(decoded > 0 ? decoded : 0);
     if (ctx.stats != nullptr) {
         const double samples = decodesTo16Bits(ctx.audioEncoding) ? bytes / 2.0 : bytes;
         ctx.stats->audioSeconds += samples / audioSampleRateOf(ctx.audioRateCode);
     }
-    return ctx.writer.writeAudioFrame(pcm.first(bytes));
+    return inPlace ? ctx.writer.finishAudioFrame(bytes)
+                   : ctx.writer.writeAudioFrame(pcm.first(bytes));
 }
 
 // Hands a complete payload on as its record kind and the current state say.

@@ -6,8 +6,8 @@
 
 namespace trunvex {
 
-std::unique_ptr<std::uint8_t[]> BufferedSink::allocateBuffer() noexcept {
-    return std::unique_ptr<std::uint8_t[]>(new (std::nothrow) std::uint8_t[BUFFER_BYTES]);
+AlignedBytes BufferedSink::allocateBuffer() noexcept {
+    return allocateAligned(BUFFER_BYTES);
 }
 
 bool BufferedSink::write(std::span<const std::uint8_t> bytes) noexcept {
@@ -16,6 +16,7 @@ bool BufferedSink::write(std::span<const std::uint8_t> bytes) noexcept {
 }
 
 bool BufferedSink::writeGather(std::span<const std::span<const std::uint8_t>> parts) noexcept {
+    claimed = 0;
     if (!usable()) {
         return false;
     }
@@ -41,7 +42,34 @@ bool BufferedSink::writeGather(std::span<const std::span<const std::uint8_t>> pa
     return true;
 }
 
+std::span<std::uint8_t> BufferedSink::claim(std::size_t maxBytes) noexcept {
+    claimed = 0;
+    if (!usable() || maxBytes > BUFFER_BYTES) {
+        return {};
+    }
+    if (maxBytes > BUFFER_BYTES - held && !flush()) {
+        return {};
+    }
+    claimed = maxBytes;
+    return {buffer.get() + held, maxBytes};
+}
+
+bool BufferedSink::commitClaim(std::size_t bytes) noexcept {
+    const std::size_t room = claimed;
+    claimed = 0;
+    if (!usable()) {
+        return false;
+    }
+    if (bytes > room) {
+        fail("Sample larger than the room claimed for it");
+        return false;
+    }
+    held += bytes;
+    return true;
+}
+
 bool BufferedSink::seek(std::uint64_t position) noexcept {
+    claimed = 0;
     if (!flush()) {
         return false;
     }

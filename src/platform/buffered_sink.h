@@ -7,6 +7,7 @@
 #include <string>
 
 #include "avi/byte_sink.h"
+#include "common/fixed_buffer.h"
 
 namespace trunvex {
 
@@ -22,18 +23,20 @@ public:
     // More parts than this in one gathered write go out one by one.
     static constexpr std::size_t MAX_PARTS = 8;
 
-    // A buffer for a sink, or null when memory is short.
-    [[nodiscard]] static std::unique_ptr<std::uint8_t[]> allocateBuffer() noexcept;
+    // A buffer for a sink, on a page boundary, or null when memory is short.
+    [[nodiscard]] static AlignedBytes allocateBuffer() noexcept;
 
     bool write(std::span<const std::uint8_t> bytes) noexcept override;
     bool writeGather(std::span<const std::span<const std::uint8_t>> parts) noexcept override;
+    // The room lies in the buffer, which is flushed first when the rest of it is too small.
+    std::span<std::uint8_t> claim(std::size_t maxBytes) noexcept override;
+    bool commitClaim(std::size_t bytes) noexcept override;
     bool seek(std::uint64_t position) noexcept override;
     std::uint64_t position() const noexcept override { return bufferStart + held; }
     std::string errorText() const override { return failure; }
 
 protected:
-    explicit BufferedSink(std::unique_ptr<std::uint8_t[]> bufferBytes) noexcept
-        : buffer(std::move(bufferBytes)) {}
+    explicit BufferedSink(AlignedBytes bufferBytes) noexcept : buffer(std::move(bufferBytes)) {}
 
     // Writes every byte of `parts`, in order, starting at `offset`. On failure it calls
     // fail() and returns false.
@@ -55,8 +58,9 @@ private:
     [[nodiscard]] bool writeThrough(std::span<const std::span<const std::uint8_t>> parts,
                                     std::size_t total) noexcept;
 
-    std::unique_ptr<std::uint8_t[]> buffer;
+    AlignedBytes buffer;
     std::size_t held = 0;
+    std::size_t claimed = 0;  // room handed out by claim(), right after the held bytes
     std::uint64_t bufferStart = 0;
     std::string failure;
 };

@@ -11,7 +11,9 @@ namespace trunvex {
 class SourceReader {
 public:
     virtual ~SourceReader() = default;
-    // Bytes read into `into`; fewer than asked only at the end of the file; -1 on failure.
+    // Bytes read into `into`; fewer than asked only at the end of the file, or when a read
+    // failed after some bytes had arrived: those are returned and the next call returns -1.
+    // -1 on failure.
     [[nodiscard]] virtual std::int64_t read(std::span<std::uint8_t> into) noexcept = 0;
     // Size in bytes when known (for progress), 0 otherwise.
     [[nodiscard]] virtual std::uint64_t size() const noexcept = 0;

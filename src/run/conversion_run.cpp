@@ -1,6 +1,7 @@
 #include "run/conversion_run.h"
 
 #include <algorithm>
+#include <array>
 
 #include "demux/stream_demuxer.h"
 #include "platform/file_sink.h"
@@ -13,7 +14,7 @@ namespace {
 // The per-run reset: the read buffer cleared, the writer's and the demultiplexer's fields
 // at their starting values.
 void resetForRun(ConversionContext& ctx, const std::string& aviPath, SinkFactory& sinks) {
-    std::fill_n(ctx.readBuffer.data(), READ_CHUNK_BYTES, std::uint8_t{0});
+    std::fill_n(ctx.readBuffer.data(), READ_BLOCK_BYTES, std::uint8_t{0});
     ctx.writer.resetOutput();
     ctx.writer.setOutputPath(aviPath);
     ctx.writer.setSinkFactory(sinks);
@@ -25,27 +26,46 @@ struct ReadLoopResult {
     std::string reason;
 };
 
-// Reads the source chunk by chunk into processChunk until the first short read has been
-// handled, a read fails or a chunk's output fails.
+// Reads the source in blocks and hands each on to processChunk in chunks of
+// READ_CHUNK_BYTES, exactly as reads of that size would have come, until the end of the
+// file, a failed read or a chunk's failed output. After a short block, one more read tells
+// the end of the file from a failure: a failure drops the short chunk it cut, as a failed
+// read of that chunk would have.
 ReadLoopResult feedSource(ConversionContext& ctx, SourceReader& source, RunUi& ui) {
-    const std::span<std::uint8_t> buffer = ctx.readBuffer.view();
+    const std::span<std::uint8_t> block = ctx.readBuffer.view();
     const std::uint64_t total = source.size();
     std::uint64_t bytesRead = 0;
+    const auto feed = [&](std::span<const std::uint8_t> chunk) {
+        bytesRead += chunk.size();
+        const RunResult result = processChunk(ctx, chunk);
+        ui.showProgress(bytesRead, total);
+        return result;
+    };
     for (;;) {
-        const std::int64_t n = source.read(buffer);
+        const std::int64_t n = source.read(block);
         if (n < 0) {
             return {RUN_READ_FAILED, source.errorText()};
         }
-        const auto count = static_cast<std::uint32_t>(n);
-        bytesRead += count;
-        const RunResult result = processChunk(ctx, buffer.first(count));
-        ui.showProgress(bytesRead, total);
+        const auto count = static_cast<std::size_t>(n);
+        std::size_t at = 0;
+        for (; count - at >= READ_CHUNK_BYTES; at += READ_CHUNK_BYTES) {
+            const RunResult result = feed(block.subspan(at, READ_CHUNK_BYTES));
+            if (result != RUN_OK) {
+                return {result, ctx.writer.failureText()};
+            }
+        }
+        if (count == block.size()) {
+            continue;
+        }
+        std::array<std::uint8_t, 1> probe{};
+        if (source.read(probe) < 0) {
+            return {RUN_READ_FAILED, source.errorText()};
+        }
+        const RunResult result = feed(block.subspan(at, count - at));
         if (result != RUN_OK) {
             return {result, ctx.writer.failureText()};
         }
-        if (count < READ_CHUNK_BYTES) {
-            return {};
-        }
+        return {};
     }
 }
 

@@ -48,7 +48,8 @@ struct ConvertReport {
 };
 
 // One conversion run, from the two paths to the one message: path checks, the source opened
-// and read in READ_CHUNK_BYTES chunks through processChunk, the outcome and its message.
+// and read in blocks handed to processChunk in READ_CHUNK_BYTES chunks, the outcome and its
+// message.
 // The context's buffers must be allocated. An AVI path that the sinks refuse outright (a
 // device or a folder there) fails the run before the source is read. The output is released
 // on every outcome: a complete AVI stays at aviPath after success and after a failed read;

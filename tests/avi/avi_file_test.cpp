@@ -205,6 +205,55 @@ bool writeRun(AviWriter& writer, const std::vector<Sample>& run) {
 
 // Small limits reach every part of the OpenDML layout: AVIX lists, standard index blocks
 // split by count and by RIFF, the super indexes, dmlh; the first RIFF keeps idx1.
+// Samples built in claimed room give the file that writing them gives, empty and odd-sized
+// ones included; a chunk completed after something else was written, or never begun, fails
+// the file instead of writing a chunk whose bytes no one built.
+TEST(AviFileLayout, ChunksBuiltInPlaceMatchWrittenOnes) {
+    const auto run = [](bool inPlace) {
+        MemorySinkFactory memory;
+        AviWriter writer;
+        writer.setSinkFactory(memory);
+        writer.setOutputPath("out.avi");
+        writer.resetOutput();
+        EXPECT_TRUE(writer.selectVideoStream(VIDEO_KIND_H264, 16, 16, 25));
+        EXPECT_TRUE(writer.openAudioStream(AUDIO_ENC_PCM16, 2, 25));
+        for (std::uint32_t i = 0; i < 6; ++i) {
+            const std::vector<std::uint8_t> frame = frameBytes(i * 3, i);
+            const std::vector<std::uint8_t> pcm = frameBytes(i * 2 + 1, i + 7);
+            if (!inPlace) {
+                EXPECT_TRUE(writer.writeVideoFrame(frame, i % 3 == 0));
+                EXPECT_TRUE(writer.writeAudioFrame(pcm));
+                continue;
+            }
+            const std::span<std::uint8_t> room = writer.beginVideoFrame(frame.size() + 5);
+            EXPECT_EQ(room.size(), frame.size() + 5);
+            std::copy(frame.begin(), frame.end(), room.begin());
+            EXPECT_TRUE(
+                writer.finishVideoFrame(static_cast<std::uint32_t>(frame.size()), i % 3 == 0));
+            const std::span<std::uint8_t> audio = writer.beginAudioFrame(pcm.size());
+            std::copy(pcm.begin(), pcm.end(), audio.begin());
+            EXPECT_TRUE(writer.finishAudioFrame(static_cast<std::uint32_t>(pcm.size())));
+        }
+        EXPECT_TRUE(writer.closeOutput());
+        return *memory.find("out.avi");
+    };
+    EXPECT_TRUE(run(true) == run(false));
+
+    MemorySinkFactory memory;
+    AviWriter writer;
+    writer.setSinkFactory(memory);
+    writer.setOutputPath("broken.avi");
+    writer.resetOutput();
+    ASSERT_TRUE(writer.selectVideoStream(VIDEO_KIND_H264, 16, 16, 25));
+    ASSERT_TRUE(writer.openAudioStream(AUDIO_ENC_PCM16, 2, 25));
+    ASSERT_FALSE(writer.beginVideoFrame(100).empty());
+    ASSERT_TRUE(writer.writeAudioFrame(frameBytes(4, 1)));
+    EXPECT_FALSE(writer.finishVideoFrame(10, true));
+    EXPECT_TRUE(writer.outputBroken());
+    EXPECT_FALSE(writer.closeOutput());
+    EXPECT_EQ(memory.find("broken.avi"), nullptr);
+}
+
 TEST(AviFileLayout, OpenDmlIndexesEveryChunkOnce) {
     struct Case {
         const char* name;

@@ -26,11 +26,16 @@ public:
         if (owner.delayMicros > 0) {
             ::usleep(owner.delayMicros);
         }
-        if (++owner.readsSeen == owner.failAtRead) {
+        if (++owner.readsSeen == owner.failAtRead || at == owner.failAtByte) {
             failed = true;
             return -1;
         }
-        return inner->read(into);
+        const std::uint64_t left = owner.failAtByte - at;
+        const std::int64_t n = inner->read(left < into.size() ? into.first(left) : into);
+        if (n > 0) {
+            at += static_cast<std::uint64_t>(n);
+        }
+        return n;
     }
     std::uint64_t size() const noexcept override { return inner->size(); }
     bool isSameFileAs(const std::string& path) const noexcept override {
@@ -43,6 +48,7 @@ public:
 private:
     FaultySourceOpener& owner;
     std::unique_ptr<SourceReader> inner;
+    std::uint64_t at = 0;
     bool failed = false;
 };
 

@@ -29,14 +29,17 @@ public:
 };
 
 // Opens real files through `inner`; the failAtRead-th read (counted over every reader it
-// opened, from 1) fails with `errorNumber`, and every read sleeps `delayMicros` first.
+// opened, from 1) fails with `errorNumber`, and every read sleeps `delayMicros` first. A
+// reader also fails at byte failAtByte of its file: a read returns the bytes before it, the
+// next one fails, as a read running into a bad sector does.
 class FaultySourceOpener final : public SourceOpener {
 public:
     explicit FaultySourceOpener(SourceOpener& innerOpener) : inner(innerOpener) {}
     std::unique_ptr<SourceReader> open(const std::string& path,
                                        std::string& failure) noexcept override;
 
-    int failAtRead = 0;   // 0: never
+    int failAtRead = 0;  // 0: never
+    std::uint64_t failAtByte = UINT64_MAX;
     int errorNumber = 5;  // EIO
     unsigned delayMicros = 0;
     int readsSeen = 0;

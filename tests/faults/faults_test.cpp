@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <random>
 
 #include "faults/fault_support.h"
 #include "mkrecording/recording_builder.h"
@@ -84,18 +85,24 @@ TEST_F(FaultTest, FailedReadKeepsAPlayableAviOfWhatCameBefore) {
         GTEST_SKIP() << "ffmpeg and ffprobe are needed";
     }
     useSource(rec);
-    const int reads = static_cast<int>(rec.size() / READ_CHUNK_BYTES) + 1;
-    ASSERT_GE(reads, 8);
-    RecordProperty("reads", reads);
+    const int chunks = static_cast<int>(rec.size() / READ_CHUNK_BYTES) + 1;
+    ASSERT_GE(chunks, 8);
+    RecordProperty("chunks", chunks);
     int lastPackets = 0;
-    for (int failAt = 1; failAt <= reads + 1; ++failAt) {
-        SCOPED_TRACE("read " + std::to_string(failAt) + " of " + std::to_string(reads) + " fails");
+    // A read fails in the middle of each chunk in turn, then never.
+    for (int failIn = 1; failIn <= chunks + 1; ++failIn) {
+        SCOPED_TRACE("chunk " + std::to_string(failIn) + " of " + std::to_string(chunks) +
+                     " fails");
         ASSERT_TRUE(test::writeFile(avi, OLD_AVI));
         test::FaultySourceOpener sources(fileSourceOpener());
-        sources.failAtRead = failAt;
+        const std::uint64_t failAt =
+            std::uint64_t{READ_CHUNK_BYTES} * static_cast<std::uint64_t>(failIn - 1) + 1000;
+        if (failAt < rec.size()) {
+            sources.failAtByte = failAt;
+        }
         const ConvertReport report = run(sources, fileSinkFactory());
         expectSourceUntouched();
-        if (failAt > reads) {
+        if (failAt >= rec.size()) {
             EXPECT_EQ(report.outcome, CONVERT_OK);
             EXPECT_EQ(ui.message, MSG_SUCCEEDED);
         } else {
@@ -104,7 +111,7 @@ TEST_F(FaultTest, FailedReadKeepsAPlayableAviOfWhatCameBefore) {
             EXPECT_EQ(report.systemReason, std::strerror(EIO));
         }
         expectOnlySourceAnd(true);
-        if (failAt == 1) {
+        if (failIn == 1) {
             // Nothing was converted: the earlier file stays as it was.
             EXPECT_EQ(test::readFile(avi), OLD_AVI);
             continue;
@@ -125,6 +132,65 @@ TEST_F(FaultTest, FailedReadKeepsAPlayableAviOfWhatCameBefore) {
 
 // An eleventh frame size fails the run but not the file: the ten streams written so far
 // replace the earlier AVI as a complete file.
+// H.264 frames as NAL lists and bare units from a few bytes to several hundred kilobytes,
+// dense with zero pairs or free of them, between audio blocks of every encoding.
+Bytes everyKindOfSample() {
+    std::mt19937 random(31);
+    const auto noise = [&](std::size_t size, unsigned zeroPercent) {
+        Bytes b(size);
+        for (std::uint8_t& v : b) {
+            v = random() % 100 < zeroPercent ? 0 : static_cast<std::uint8_t>(random());
+        }
+        return b;
+    };
+    recording::RecordingBuilder b;
+    const std::uint8_t encodings[] = {AUDIO_ENC_ADPCM4, AUDIO_ENC_ALAW, AUDIO_ENC_PCM16,
+                                      AUDIO_ENC_PCM8, AUDIO_ENC_NONE};
+    for (int gop = 0; gop < 6; ++gop) {
+        Bytes key = {2, 0, 0, 0, 9, 0, 0, 0, 4, 0, 0, 0};
+        const Bytes units = noise(13 + 40000 * static_cast<std::size_t>(gop), 30);
+        key.insert(key.end(), units.begin(), units.end());
+        b.keyFrame(recording::KIND_H264_KEY, {0, 25, 352, 288}, key);
+        for (int f = 0; f < 20; ++f) {
+            const std::size_t size = 1 + (random() % 4 == 0 ? random() % 300000 : random() % 9000);
+            b.deltaFrame(recording::KIND_H264_DELTA, noise(size, f % 3 == 0 ? 40 : 1));
+            const std::uint8_t encoding = encodings[static_cast<std::size_t>(f) % 5];
+            b.audio(encoding, recording::RATE_CODE_8000, noise(1 + random() % 3000, 5));
+        }
+    }
+    return b.tailFiller().take();
+}
+
+// Whatever way a sample takes into a file (escaped or decoded in the sink's buffer, copied,
+// written past the buffer, by the old way where a chunk may start the next RIFF), the file
+// holds the bytes of the literal reference path, byte for byte.
+TEST_F(FaultTest, FilesHoldTheReferenceBytes) {
+    std::vector<Bytes> recordings = {everyKindOfSample(), test::syntheticRecording(30, 70000)};
+    if (!test::encodedRecording(4.0).empty()) {
+        recordings.push_back(test::encodedRecording(4.0));
+    }
+    AviFileLimits smallRiffs;
+    smallRiffs.riffBytes = 400000;
+    smallRiffs.legacyIndexEntries = 50;
+    smallRiffs.chunkIndexEntries = 16;
+    for (const AviFileLimits& limits : {AviFileLimits{}, smallRiffs}) {
+        ctx.writer.setFileLimits(limits);
+        for (std::size_t i = 0; i < recordings.size(); ++i) {
+            SCOPED_TRACE("recording " + std::to_string(i) + ", RIFFs of " +
+                         std::to_string(limits.riffBytes));
+            useSource(recordings[i]);
+            MemorySinkFactory memory;
+            ctx.useReferencePaths = true;
+            ASSERT_EQ(run(fileSourceOpener(), memory).outcome, CONVERT_OK);
+            ctx.useReferencePaths = false;
+            ASSERT_EQ(run(fileSourceOpener(), fileSinkFactory()).outcome, CONVERT_OK);
+            const Bytes* reference = memory.find(avi.string());
+            ASSERT_NE(reference, nullptr);
+            EXPECT_TRUE(test::readFile(avi) == *reference);
+        }
+    }
+}
+
 TEST_F(FaultTest, EleventhFrameSizeLeavesACompleteAviOfTheTenStreams) {
     recording::RecordingBuilder builder;
     for (std::uint32_t k = 0; k < 11; ++k) {

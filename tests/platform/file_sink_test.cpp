@@ -54,8 +54,8 @@ protected:
     fs::path dir;
 };
 
-// Small writes, gathered writes, payloads large enough to bypass the buffer and writes past
-// the buffer's end, with back-patching: the file holds exactly what was written, and nothing
+// Small writes, gathered writes, payloads larger than the buffer and writes past the
+// buffer's end, with back-patching: the file holds exactly what was written, and nothing
 // shows in the directory before the commit.
 TEST_F(FileSinkTest, WritesWhatItWasGiven) {
     const auto path = dir / "data.bin";
@@ -63,7 +63,8 @@ TEST_F(FileSinkTest, WritesWhatItWasGiven) {
     ASSERT_NE(sink, nullptr);
     Bytes want;
     std::mt19937 random(1);
-    const std::size_t sizes[] = {1, 7, 300000, 12, 65536, 65535, 2, 1500000, 5, 900000, 8};
+    const std::size_t sizes[] = {1,       7, 300000, 12, 65536,   65535, 2,
+                                 1500000, 5, 900000, 8,  3000000, 3};
     for (const std::size_t size : sizes) {
         const Bytes head = patterned(8, static_cast<std::uint32_t>(size));
         const Bytes body = patterned(size, static_cast<std::uint32_t>(random()));

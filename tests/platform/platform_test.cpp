@@ -129,6 +129,52 @@ TEST_F(PlatformTest, SinkWritesBinaryBytesAndReplacesAnExistingFile) {
     EXPECT_EQ(namesIn(dir), (std::vector<std::string>{"new.avi", "old.avi"}));
 }
 
+// Room claimed in the sink's buffer holds exactly the committed bytes, in order with written
+// ones, also when the claim needs the buffer flushed first; room is never larger than the
+// buffer, a write drops a claim, and a commit of more than was claimed fails for good.
+TEST_F(PlatformTest, ClaimedRoomIsWrittenInPlace) {
+    std::string failure;
+    auto sink = fileSinkFactory().open(utf8(dir / "claimed.bin"), failure);
+    ASSERT_NE(sink, nullptr) << failure;
+    Bytes want;
+    const std::size_t sizes[] = {10, 3, 700000, 1, 500000, 65536, 999999, 7};
+    for (const std::size_t size : sizes) {
+        const Bytes head(size % 5, static_cast<std::uint8_t>(size));
+        ASSERT_TRUE(sink->write(head));
+        want.insert(want.end(), head.begin(), head.end());
+        const std::span<std::uint8_t> room = sink->claim(size + 9);
+        ASSERT_EQ(room.size(), size + 9);
+        for (std::size_t i = 0; i < size; ++i) {
+            room[i] = static_cast<std::uint8_t>(i * 13 + size);
+        }
+        ASSERT_TRUE(sink->commitClaim(size));
+        want.insert(want.end(), room.begin(), room.begin() + static_cast<std::ptrdiff_t>(size));
+        ASSERT_EQ(sink->position(), want.size());
+    }
+    EXPECT_TRUE(sink->claim(std::size_t{1} << 24).empty());
+    ASSERT_FALSE(sink->claim(100).empty());
+    ASSERT_TRUE(sink->write(Bytes{1, 2}));
+    EXPECT_FALSE(sink->commitClaim(1));  // the write dropped the claim
+    want.insert(want.end(), {1, 2});
+    EXPECT_FALSE(sink->commit());
+    EXPECT_FALSE(fs::exists(dir / "claimed.bin"));
+
+    auto whole = fileSinkFactory().open(utf8(dir / "whole.bin"), failure);
+    ASSERT_NE(whole, nullptr) << failure;
+    for (const std::size_t size : sizes) {
+        const std::span<std::uint8_t> room = whole->claim(size);
+        ASSERT_EQ(room.size(), size);
+        std::fill(room.begin(), room.end(), static_cast<std::uint8_t>(size));
+        ASSERT_TRUE(whole->commitClaim(size));
+    }
+    ASSERT_TRUE(whole->commit()) << whole->errorText();
+    Bytes expected;
+    for (const std::size_t size : sizes) {
+        expected.insert(expected.end(), size, static_cast<std::uint8_t>(size));
+    }
+    EXPECT_EQ(readBytes(dir / "whole.bin"), expected);
+}
+
 TEST_F(PlatformTest, UncommittedSinkLeavesTheOldFileAndNothingElse) {
     const Bytes old(1000, 'o');
     writeBytes(dir / "out.avi", old);

@@ -24,7 +24,11 @@ public:
     void showMessage(std::string_view text) override {
         events.push_back("message: " + std::string(text));
     }
+    void showProgress(std::uint64_t bytesRead, std::uint64_t) override {
+        progress.push_back(bytesRead);
+    }
     std::vector<std::string> events;
+    std::vector<std::uint64_t> progress;  // after every chunk
 };
 
 // A recording in memory whose reads are counted and can fail.
@@ -43,6 +47,8 @@ public:
 
     Bytes bytes;
     int failAtRead = 0;  // 0: never
+    // A read fails at this offset: the bytes before it arrive, the next read returns -1.
+    std::size_t failAtByte = SIZE_MAX;
     std::vector<std::int64_t> reads;
 
 private:
@@ -50,11 +56,13 @@ private:
     public:
         explicit Reader(MemorySourceOpener& from) : owner(from) {}
         std::int64_t read(std::span<std::uint8_t> into) noexcept override {
-            if (static_cast<int>(owner.reads.size()) + 1 == owner.failAtRead) {
+            if (static_cast<int>(owner.reads.size()) + 1 == owner.failAtRead ||
+                at == owner.failAtByte) {
                 owner.reads.push_back(-1);
                 return -1;
             }
-            const std::size_t n = std::min(into.size(), owner.bytes.size() - at);
+            const std::size_t end = std::min(owner.bytes.size(), owner.failAtByte);
+            const std::size_t n = std::min(into.size(), end - at);
             std::copy_n(owner.bytes.begin() + static_cast<std::ptrdiff_t>(at), n, into.begin());
             at += n;
             owner.reads.push_back(static_cast<std::int64_t>(n));
@@ -122,24 +130,42 @@ TEST_F(ConversionRunTest, RefusalsBeforeTheRunTouchNothing) {
     }
 }
 
-TEST_F(ConversionRunTest, ReadsChunksUntilTheFirstShortRead) {
+// The source is read in blocks, and processChunk sees chunks of READ_CHUNK_BYTES, as reads of
+// that size would give: a short block is the end, or a failure that drops the chunk it cuts.
+TEST_F(ConversionRunTest, ReadsBlocksAndHandsOnChunks) {
+    constexpr std::size_t CHUNK = READ_CHUNK_BYTES;
+    constexpr std::size_t BLOCK = READ_BLOCK_BYTES;
     struct Case {
         std::size_t size;
+        std::size_t failAtByte;
         std::vector<std::int64_t> reads;
+        std::size_t wholeChunks;  // then the last, short chunk unless the read failed
+        ConvertOutcome outcome;
     };
     const Case cases[] = {
-        {0, {0}},
-        {65535, {65535}},
-        {65536, {65536, 0}},
-        {65537, {65536, 1}},
-        {3 * 65536 + 5, {65536, 65536, 65536, 5}},
+        {0, SIZE_MAX, {0, 0}, 0, CONVERT_NO_FRAMES},
+        {CHUNK - 1, SIZE_MAX, {CHUNK - 1, 0}, 0, CONVERT_NO_FRAMES},
+        {CHUNK + 1, SIZE_MAX, {CHUNK + 1, 0}, 1, CONVERT_NO_FRAMES},
+        {BLOCK, SIZE_MAX, {BLOCK, 0, 0}, 16, CONVERT_NO_FRAMES},
+        {BLOCK + 5, SIZE_MAX, {BLOCK, 5, 0}, 16, CONVERT_NO_FRAMES},
+        {3 * CHUNK + 100, 2 * CHUNK + 50, {2 * CHUNK + 50, -1}, 2, CONVERT_READ_FAILED},
+        {BLOCK + CHUNK, BLOCK, {BLOCK, -1}, 16, CONVERT_READ_FAILED},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.size);
         MemorySourceOpener source(Bytes(c.size, 0x55));
-        EXPECT_EQ(run(source, sinks), CONVERT_NO_FRAMES);
+        source.failAtByte = c.failAtByte;
+        ui.progress.clear();
+        EXPECT_EQ(run(source, sinks), c.outcome);
         EXPECT_EQ(source.reads, c.reads);
-        EXPECT_EQ(lastMessage(), "message: " + std::string(MSG_NO_FRAMES));
+        std::vector<std::uint64_t> chunkEnds;
+        for (std::size_t i = 1; i <= c.wholeChunks; ++i) {
+            chunkEnds.push_back(i * CHUNK);
+        }
+        if (c.outcome != CONVERT_READ_FAILED) {
+            chunkEnds.push_back(c.size);
+        }
+        EXPECT_EQ(ui.progress, chunkEnds);
     }
 }
 
@@ -155,11 +181,11 @@ TEST_F(ConversionRunTest, SuccessShowsTheWaitCaptionThenOneMessage) {
 }
 
 TEST_F(ConversionRunTest, OutputThatCannotBeOpenedStopsTheReads) {
-    // The first record that needs the file lies in the third chunk.
-    Bytes rec(2 * 65536 + 100, 0x55);
+    // The first record that needs the file lies in the third block.
+    Bytes rec(2 * READ_BLOCK_BYTES + 100, 0x55);
     const Bytes tail = keyAndAudio();
     rec.insert(rec.end(), tail.begin(), tail.end());
-    rec.resize(5 * 65536, 0x55);
+    rec.resize(5 * READ_BLOCK_BYTES, 0x55);
     MemorySourceOpener source(rec);
     FaultySinkFactory failing(sinks);
     failing.failOpen = true;

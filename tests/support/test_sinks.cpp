@@ -20,7 +20,40 @@ MemorySink::~MemorySink() {
     discard();
 }
 
+void MemorySink::dropClaim() noexcept {
+    if (claimed > 0) {
+        bytes.resize(sizeBeforeClaim);
+        claimed = 0;
+    }
+}
+
+std::span<std::uint8_t> MemorySink::claim(std::size_t maxBytes) noexcept {
+    dropClaim();
+    // Room inside earlier bytes would change them before the commit: offered at the end only.
+    if (!open || cursor != bytes.size()) {
+        return {};
+    }
+    sizeBeforeClaim = bytes.size();
+    bytes.resize(sizeBeforeClaim + maxBytes);
+    claimed = maxBytes;
+    return std::span(bytes).subspan(static_cast<std::size_t>(cursor), maxBytes);
+}
+
+bool MemorySink::commitClaim(std::size_t count) noexcept {
+    const std::size_t room = claimed;
+    const std::uint64_t end = cursor + count;
+    claimed = 0;
+    if (!open || count > room) {
+        bytes.resize(sizeBeforeClaim);
+        return false;
+    }
+    bytes.resize(std::max<std::size_t>(sizeBeforeClaim, static_cast<std::size_t>(end)));
+    cursor = end;
+    return true;
+}
+
 bool MemorySink::write(std::span<const std::uint8_t> data) noexcept {
+    dropClaim();
     if (!open) {
         return false;
     }
@@ -34,6 +67,7 @@ bool MemorySink::write(std::span<const std::uint8_t> data) noexcept {
 }
 
 bool MemorySink::seek(std::uint64_t position) noexcept {
+    dropClaim();
     if (!open) {
         return false;
     }
@@ -42,6 +76,7 @@ bool MemorySink::seek(std::uint64_t position) noexcept {
 }
 
 bool MemorySink::commit() noexcept {
+    dropClaim();
     if (!open) {
         return false;
     }
@@ -80,6 +115,17 @@ public:
     }
     bool writeGather(std::span<const std::span<const std::uint8_t>> parts) noexcept override {
         return countWrite() && inner->writeGather(parts);
+    }
+    std::span<std::uint8_t> claim(std::size_t maxBytes) noexcept override {
+        return failure.empty() ? inner->claim(maxBytes) : std::span<std::uint8_t>();
+    }
+    // Handing over claimed bytes is a write: it fails where a write would.
+    bool commitClaim(std::size_t bytes) noexcept override {
+        if (!countWrite()) {
+            static_cast<void>(inner->claim(0));  // drops the claim
+            return false;
+        }
+        return inner->commitClaim(bytes);
     }
     bool seek(std::uint64_t position) noexcept override {
         if (!failure.empty()) {

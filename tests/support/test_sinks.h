@@ -44,15 +44,23 @@ public:
     [[nodiscard]] bool write(std::span<const std::uint8_t> bytes) noexcept override;
     [[nodiscard]] bool seek(std::uint64_t position) noexcept override;
     [[nodiscard]] std::uint64_t position() const noexcept override { return cursor; }
+    // The room is the vector itself, grown as far as the claim needs, so tests run the
+    // in-place path that file sinks offer; only at the end of the bytes.
+    [[nodiscard]] std::span<std::uint8_t> claim(std::size_t maxBytes) noexcept override;
+    [[nodiscard]] bool commitClaim(std::size_t count) noexcept override;
     [[nodiscard]] bool commit() noexcept override;
     void discard() noexcept override;
     [[nodiscard]] std::string errorText() const override { return {}; }
 
 private:
+    void dropClaim() noexcept;
+
     MemorySinkFactory* factory;
     std::string target;
     std::vector<std::uint8_t> bytes;
     std::uint64_t cursor = 0;
+    std::size_t claimed = 0;
+    std::size_t sizeBeforeClaim = 0;
     bool open = true;
 };
 

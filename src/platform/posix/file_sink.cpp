@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "common/failure_texts.h"
+#include "common/fixed_buffer.h"
 
 namespace trunvex {
 namespace {
@@ -212,7 +213,7 @@ public:
     // `named`: the file already has the temporary name `temporary` (registered). Otherwise
     // it is unnamed and gets a name in `directory` only for the rename onto `target`.
     FileSink(int fileDescriptor, std::string temporary, std::string target, std::string directory,
-             std::unique_ptr<std::uint8_t[]> bufferBytes) noexcept
+             AlignedBytes bufferBytes) noexcept
         : fd(fileDescriptor),
           temporaryPath(std::move(temporary)),
           targetPath(std::move(target)),
@@ -228,6 +229,7 @@ public:
     }
 
     bool writeGather(std::span<const std::span<const std::uint8_t>> parts) noexcept override {
+        claimed = 0;
         if (!usable()) {
             return false;
         }
@@ -253,7 +255,36 @@ public:
         return true;
     }
 
+    // The room lies in the write buffer, which is flushed first when the rest of it is too
+    // small: a converted sample then costs no copy of its own.
+    std::span<std::uint8_t> claim(std::size_t maxBytes) noexcept override {
+        claimed = 0;
+        if (!usable() || maxBytes > WRITE_BUFFER_BYTES) {
+            return {};
+        }
+        if (maxBytes > WRITE_BUFFER_BYTES - held && !flush()) {
+            return {};
+        }
+        claimed = maxBytes;
+        return {buffer.get() + held, maxBytes};
+    }
+
+    bool commitClaim(std::size_t bytes) noexcept override {
+        const std::size_t room = claimed;
+        claimed = 0;
+        if (!usable()) {
+            return false;
+        }
+        if (bytes > room) {
+            fail(EINVAL);
+            return false;
+        }
+        held += bytes;
+        return true;
+    }
+
     bool seek(std::uint64_t position) noexcept override {
+        claimed = 0;
         if (!flush()) {
             return false;
         }
@@ -427,8 +458,9 @@ private:
     std::string temporaryPath;
     std::string targetPath;
     std::string targetDirectory;
-    std::unique_ptr<std::uint8_t[]> buffer;
+    AlignedBytes buffer;
     std::size_t held = 0;
+    std::size_t claimed = 0;  // room handed out by claim(), right after the held bytes
     std::uint64_t bufferStart = 0;
     std::string failure;
 };
@@ -454,7 +486,7 @@ public:
         std::string directory;
         std::string name;
         splitPath(target, directory, name);
-        std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[WRITE_BUFFER_BYTES]);
+        AlignedBytes buffer = allocateAligned(WRITE_BUFFER_BYTES);
         if (!buffer) {
             return refuse(failure, ENOMEM);
         }

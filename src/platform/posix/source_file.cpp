@@ -19,14 +19,23 @@ public:
     FileSourceReader& operator=(const FileSourceReader&) = delete;
 
     std::int64_t read(std::span<std::uint8_t> into) noexcept override {
+        if (laterErrno != 0) {
+            lastErrno = laterErrno;
+            laterErrno = 0;
+            return -1;
+        }
         // read() may return less than asked before the end (signals, pipes); only a read of
-        // 0 bytes is the end, so a short count here always means the file ended.
+        // 0 bytes is the end, so a short count here means the file ended or a read failed.
         std::size_t done = 0;
         while (done < into.size()) {
             const ssize_t n = ::read(fd, into.data() + done, into.size() - done);
             if (n < 0) {
                 if (errno == EINTR) {
                     continue;
+                }
+                if (done > 0) {
+                    laterErrno = errno;  // what arrived before the failure counts
+                    break;
                 }
                 lastErrno = errno;
                 return -1;
@@ -57,6 +66,7 @@ private:
     int fd;
     struct stat info;
     int lastErrno = 0;
+    int laterErrno = 0;  // a failure behind the bytes the last call returned
 };
 
 class FileSourceOpener final : public SourceOpener {

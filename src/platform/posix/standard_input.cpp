@@ -21,6 +21,11 @@ public:
     StandardInputReader& operator=(const StandardInputReader&) = delete;
 
     std::int64_t read(std::span<std::uint8_t> into) noexcept override {
+        if (laterErrno != 0) {
+            lastErrno = laterErrno;
+            laterErrno = 0;
+            return -1;
+        }
         // A pipe hands out what its writer has written so far; only 0 is the end.
         std::size_t done = 0;
         while (done < into.size()) {
@@ -28,6 +33,10 @@ public:
             if (n < 0) {
                 if (errno == EINTR) {
                     continue;
+                }
+                if (done > 0) {
+                    laterErrno = errno;  // what arrived before the failure counts
+                    break;
                 }
                 lastErrno = errno;
                 return -1;
@@ -59,6 +68,7 @@ private:
     int fd;
     struct stat info;
     int lastErrno = 0;
+    int laterErrno = 0;  // a failure behind the bytes the last call returned
 };
 
 class StandardInputOpener final : public SourceOpener {

@@ -52,8 +52,7 @@ DWORD writeFullyAt(HANDLE handle, std::span<const std::uint8_t> bytes,
 
 class FileSink final : public BufferedSink {
 public:
-    FileSink(HANDLE openHandle, std::wstring target,
-             std::unique_ptr<std::uint8_t[]> bufferBytes) noexcept
+    FileSink(HANDLE openHandle, std::wstring target, AlignedBytes bufferBytes) noexcept
         : BufferedSink(std::move(bufferBytes)), handle(openHandle), targetPath(std::move(target)) {}
     ~FileSink() override { discard(); }
     FileSink(const FileSink&) = delete;
@@ -146,7 +145,7 @@ public:
         if (isFolder(target)) {
             return refuse(failure, ERROR_DIRECTORY);
         }
-        std::unique_ptr<std::uint8_t[]> buffer = BufferedSink::allocateBuffer();
+        AlignedBytes buffer = BufferedSink::allocateBuffer();
         if (!buffer) {
             return refuse(failure, ERROR_NOT_ENOUGH_MEMORY);
         }

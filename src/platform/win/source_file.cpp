@@ -30,6 +30,11 @@ public:
     FileSourceReader& operator=(const FileSourceReader&) = delete;
 
     std::int64_t read(std::span<std::uint8_t> into) noexcept override {
+        if (laterError != ERROR_SUCCESS) {
+            lastError = laterError;
+            laterError = ERROR_SUCCESS;
+            return -1;
+        }
         std::size_t done = 0;
         while (done < into.size()) {
             const auto ask = static_cast<DWORD>(std::min(into.size() - done, MAX_READ_BYTES));
@@ -37,6 +42,10 @@ public:
             if (!ReadFile(handle, into.data() + done, ask, &got, nullptr)) {
                 // A pipe whose writer has closed it ends this way.
                 if (GetLastError() == ERROR_BROKEN_PIPE) {
+                    break;
+                }
+                if (done > 0) {
+                    laterError = GetLastError();  // what arrived before the failure counts
                     break;
                 }
                 lastError = GetLastError();
@@ -81,6 +90,7 @@ private:
     bool infoKnown;
     std::uint64_t length;
     DWORD lastError = ERROR_SUCCESS;
+    DWORD laterError = ERROR_SUCCESS;  // a failure behind the bytes the last call returned
 };
 
 std::unique_ptr<SourceReader> refuse(std::string& failure, DWORD error) {
