@@ -14,20 +14,23 @@
 namespace trunvex {
 namespace {
 
-// The start-code search and H.264 repacking this demultiplexer runs. The program's build
-// takes the fast forms. The differential tests build this file again (library
-// trunvex_reference_paths in tests/support) with TRUNVEX_DEMUX_REFERENCE, over the literal
-// byte-at-a-time forms, and hold the two to the same records and bytes; the program carries
-// neither the reference code nor a switch for it.
+// The start-code search and H.264 repacking this demultiplexer runs, and whether samples are
+// converted straight into the output's buffer. The program's build takes the fast forms. The
+// differential tests build this file again (library trunvex_reference_paths in tests/support)
+// with TRUNVEX_DEMUX_REFERENCE, over the literal byte-at-a-time forms and the plain buffers,
+// and hold the two to the same records and bytes; the program carries neither the reference
+// code nor a switch for it.
 namespace paths {
 #ifdef TRUNVEX_DEMUX_REFERENCE
 using reference::findRecordStart;
 using reference::repackNalListFrame;
 using reference::repackNalUnit;
+constexpr bool CONVERT_IN_PLACE = false;
 #else
 using trunvex::findRecordStart;
 using trunvex::repackNalListFrame;
 using trunvex::repackNalUnit;
+constexpr bool CONVERT_IN_PLACE = true;
 #endif
 }  // namespace paths
 
@@ -92,7 +95,7 @@ bool repackIntoOutput(ConversionContext& ctx, std::span<const std::uint8_t> payl
 // An H.264 frame stored as a NAL list (key) or one bare unit (delta), rewritten as Annex-B.
 bool writeRepackedH264(ConversionContext& ctx, std::span<const std::uint8_t> payload,
                        bool isKey) noexcept {
-    if (!ctx.useReferencePaths) {
+    if (paths::CONVERT_IN_PLACE) {
         bool handled = false;
         const bool written = repackIntoOutput(ctx, payload, isKey, handled);
         if (handled) {
@@ -123,7 +126,7 @@ bool writeStoredH264(ConversionContext& ctx, std::span<const std::uint8_t> paylo
 // pcmBuffer otherwise (and on the reference path); both hold every payload whole.
 bool writeDecodedAudio(ConversionContext& ctx, std::span<const std::uint8_t> payload) noexcept {
     std::span<std::uint8_t> room;
-    if (!ctx.useReferencePaths) {
+    if (paths::CONVERT_IN_PLACE) {
         room = ctx.writer.beginAudioFrame(decodedAudioBytesAtMost(payload.size()));
     }
     const bool inPlace = !room.empty();

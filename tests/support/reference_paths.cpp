@@ -1,5 +1,7 @@
 #include "support/reference_paths.h"
 
+#include <algorithm>
+
 #include "codec/nal_repack.h"
 #include "demux/record_format.h"
 
@@ -43,6 +45,26 @@ std::uint32_t repackNalUnit(std::span<const std::uint8_t> unit,
 std::uint32_t repackNalListFrame(std::span<const std::uint8_t> payload,
                                  std::span<std::uint8_t> out) noexcept {
     return repackNalListFrameWith(payload, out, &repackNalUnit);
+}
+
+RunResult convertRecording(ConversionContext& ctx, std::span<const std::uint8_t> recording,
+                           const std::string& aviPath, SinkFactory& sinks) {
+    ctx.writer.resetOutput();
+    ctx.writer.setOutputPath(aviPath);
+    ctx.writer.setSinkFactory(sinks);
+    ctx.resetDemuxer();
+    for (std::size_t at = 0; at < recording.size(); at += READ_CHUNK_BYTES) {
+        const std::size_t n = std::min<std::size_t>(READ_CHUNK_BYTES, recording.size() - at);
+        if (processChunk(ctx, recording.subspan(at, n)) != RUN_OK) {
+            ctx.writer.abandonOutput();
+            return RUN_OUTPUT_FAILED;
+        }
+    }
+    if (ctx.writer.framesWritten() == 0) {
+        ctx.writer.abandonOutput();
+        return RUN_NO_FRAMES;
+    }
+    return ctx.writer.closeOutput() ? RUN_OK : RUN_OUTPUT_FAILED;
 }
 
 }  // namespace trunvex::reference

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 
 #include "common/codes.h"
 #include "demux/conversion_context.h"
@@ -23,8 +24,16 @@ namespace trunvex::reference {
 [[nodiscard]] std::uint32_t repackNalListFrame(std::span<const std::uint8_t> payload,
                                                std::span<std::uint8_t> out) noexcept;
 
-// The demultiplexer's own source built over the three above.
+// The demultiplexer's own source built over the three above, writing every sample through
+// the plain buffers rather than into the output's own.
 [[nodiscard]] RunResult processChunk(ConversionContext& ctx,
                                      std::span<const std::uint8_t> data) noexcept;
+
+// A whole recording through that demultiplexer in chunks of READ_CHUNK_BYTES, as a run reads
+// it, to the AVI at aviPath from `sinks`; the output is closed when it holds a frame.
+// RUN_OK, RUN_OUTPUT_FAILED, or RUN_NO_FRAMES. The context's buffers must be allocated.
+[[nodiscard]] RunResult convertRecording(ConversionContext& ctx,
+                                         std::span<const std::uint8_t> recording,
+                                         const std::string& aviPath, SinkFactory& sinks);
 
 }  // namespace trunvex::reference
