@@ -16,6 +16,7 @@
 #include "codec/audio_decode.h"
 #include "codec/nal_repack.h"
 #include "common/codes.h"
+#include "support/reference_paths.h"
 
 namespace trunvex {
 namespace {
@@ -151,7 +152,7 @@ void BM_RepackFast(benchmark::State& state) {
 
 void BM_RepackReference(benchmark::State& state) {
     runOverUnits(state, [](std::span<const std::uint8_t> in, std::span<std::uint8_t> out) {
-        return repackNalUnitReference(in, out);
+        return reference::repackNalUnit(in, out);
     });
 }
 

@@ -9,6 +9,7 @@
 
 #include "codec/audio_decode.h"
 #include "common/codes.h"
+#include "common/record_rules.h"
 
 namespace {
 
@@ -52,10 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(written <= capacity);
     // Only whole samples are cut off; the result is the bound or what fits.
     const std::size_t bound = expectedBound(encoding, payload.size());
-    const bool sixteenBit = encoding == trunvex::AUDIO_ENC_ADPCM4 ||
-                            encoding == trunvex::AUDIO_ENC_ALAW ||
-                            encoding == trunvex::AUDIO_ENC_PCM16;
-    const std::size_t fits = sixteenBit ? capacity & ~std::size_t{1} : capacity;
+    const std::size_t fits =
+        trunvex::decodesTo16Bits(encoding) ? capacity & ~std::size_t{1} : capacity;
     check(written == std::min(bound, fits));
     return 0;
 }

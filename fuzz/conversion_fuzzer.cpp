@@ -8,11 +8,11 @@
 #include <span>
 #include <string_view>
 
-#include "avi/riff_walker.h"
-#include "avi/test_sinks.h"
 #include "fuzz_check.h"
 #include "platform/source_reader.h"
 #include "run/conversion_run.h"
+#include "support/riff_walker.h"
+#include "support/test_sinks.h"
 
 namespace {
 

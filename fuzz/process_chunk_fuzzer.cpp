@@ -6,10 +6,11 @@
 #include <span>
 #include <vector>
 
-#include "avi/test_sinks.h"
 #include "demux/conversion_context.h"
 #include "demux/stream_demuxer.h"
 #include "fuzz_check.h"
+#include "support/reference_paths.h"
+#include "support/test_sinks.h"
 
 namespace {
 
@@ -35,7 +36,10 @@ void checkStateBetweenCalls(const ConversionContext& ctx) {
     }
 }
 
-std::vector<std::uint8_t> convert(ConversionContext& ctx, std::span<const std::uint8_t> input,
+using Demuxer = RunResult (*)(ConversionContext&, std::span<const std::uint8_t>) noexcept;
+
+std::vector<std::uint8_t> convert(Demuxer demuxer, ConversionContext& ctx,
+                                  std::span<const std::uint8_t> input,
                                   std::span<const std::uint8_t> pieceSizes, RunResult& result) {
     MemorySinkFactory sinks;
     startRun(ctx, sinks);
@@ -48,7 +52,7 @@ std::vector<std::uint8_t> convert(ConversionContext& ctx, std::span<const std::u
             n = p < 200 ? p + 1u : (p - 199u) * 1024u;
         }
         n = std::min(n, input.size() - at);
-        result = processChunk(ctx, input.subspan(at, n));
+        result = demuxer(ctx, input.subspan(at, n));
         check(result == RUN_OK || result == RUN_OUTPUT_FAILED,
               "result == RUN_OK || result == RUN_OUTPUT_FAILED");
         if (result == RUN_OK) {
@@ -91,11 +95,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::span<const std::uint8_t> input(padded);
 
     RunResult fastResult = RUN_OK;
-    ctx->useReferencePaths = false;
-    const std::vector<std::uint8_t> fast = convert(*ctx, input, pieces, fastResult);
+    const std::vector<std::uint8_t> fast = convert(&processChunk, *ctx, input, pieces, fastResult);
     RunResult referenceResult = RUN_OK;
-    ctx->useReferencePaths = true;
-    const std::vector<std::uint8_t> reference = convert(*ctx, input, {}, referenceResult);
+    const std::vector<std::uint8_t> reference =
+        convert(&reference::processChunk, *ctx, input, {}, referenceResult);
     check(fastResult == referenceResult, "fastResult == referenceResult");
     // A run stopped by its output (an eleventh frame size) stops at the same record whatever
     // the chunking, so its file is the same too.

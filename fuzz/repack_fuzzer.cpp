@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "codec/nal_repack.h"
+#include "support/reference_paths.h"
 
 namespace {
 
@@ -43,10 +44,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::uint32_t n = 0, m = 0;
     if (asList) {
         n = trunvex::repackNalListFrame(payload, fast);
-        m = trunvex::repackNalListFrameReference(payload, reference);
+        m = trunvex::reference::repackNalListFrame(payload, reference);
     } else {
         n = trunvex::repackNalUnit(payload, fast);
-        m = trunvex::repackNalUnitReference(payload, reference);
+        m = trunvex::reference::repackNalUnit(payload, reference);
         // A unit repacks whole when its worst case fits, and not at all when it does not.
         if (short1 || payload.empty()) {
             check(n == 0);

@@ -5,6 +5,7 @@
 
 #include "avi/avi_layout.h"
 #include "common/bytes.h"
+#include "common/failure_texts.h"
 
 namespace trunvex {
 
@@ -19,7 +20,7 @@ AviFile* AviFile::open(SinkFactory& factory, const std::string& path, const AviF
     std::unique_ptr<AviFile> file(new (std::nothrow) AviFile());
     if (!file) {
         output->discard();
-        failure = "Cannot allocate memory";
+        failure = NO_MEMORY_TEXT;
         return nullptr;
     }
     if (!file->start(std::move(output), limits)) {
@@ -210,14 +211,14 @@ bool AviFile::endChunk(std::uint32_t size, std::uint32_t flags) noexcept {
 bool AviFile::recordChunk(AviStream& stream, std::uint64_t at, std::uint32_t size,
                           std::uint32_t flags) noexcept {
     moviHasChunks = true;
-    const bool key = (flags & KEY_FLAG) != 0;
+    const bool key = (flags & AVIIF_KEYFRAME) != 0;
     const auto offset = static_cast<std::uint32_t>(at - (moviStart + 8));
     if (riffNumber == 0) {
         std::array<std::uint8_t, LEGACY_ENTRY_BYTES> entry{};
-        storeLe32(std::span(entry).subspan<0, 4>(), stream.chunkId);       // dwChunkId
-        storeLe32(std::span(entry).subspan<4, 4>(), key ? KEY_FLAG : 0U);  // dwFlags
-        storeLe32(std::span(entry).subspan<8, 4>(), offset);               // dwOffset
-        storeLe32(std::span(entry).subspan<12, 4>(), size);                // dwSize
+        storeLe32(std::span(entry).subspan<0, 4>(), stream.chunkId);             // dwChunkId
+        storeLe32(std::span(entry).subspan<4, 4>(), key ? AVIIF_KEYFRAME : 0U);  // dwFlags
+        storeLe32(std::span(entry).subspan<8, 4>(), offset);                     // dwOffset
+        storeLe32(std::span(entry).subspan<12, 4>(), size);                      // dwSize
         legacyIndex.insert(legacyIndex.end(), entry.begin(), entry.end());
         ++legacyEntries;
     } else if (!addStandardEntry(stream, offset + 8, size, key)) {
@@ -293,7 +294,7 @@ bool AviFile::indexFirstRiffByStream() noexcept {
             if (loadLe32(entry.subspan<0, 4>()) != stream.chunkId) {
                 continue;
             }
-            const bool key = (loadLe32(entry.subspan<4, 4>()) & KEY_FLAG) != 0;
+            const bool key = (loadLe32(entry.subspan<4, 4>()) & AVIIF_KEYFRAME) != 0;
             // Standard entries point at the data, legacy ones at the chunk header.
             if (!addStandardEntry(stream, loadLe32(entry.subspan<8, 4>()) + 8,
                                   loadLe32(entry.subspan<12, 4>()), key)) {

@@ -25,7 +25,7 @@ inline constexpr std::uint32_t FOURCC_IDX1 = fourCc("idx1");
 inline constexpr std::uint32_t FOURCC_VIDS = fourCc("vids");
 inline constexpr std::uint32_t FOURCC_AUDS = fourCc("auds");
 
-inline constexpr std::uint32_t KEY_FLAG = 0x10;  // AVIIF_KEYFRAME
+inline constexpr std::uint32_t AVIIF_KEYFRAME = 0x10;  // a key frame: idx1 flags, AviFile::write
 inline constexpr std::uint32_t AVIF_HASINDEX = 0x10;
 inline constexpr std::uint32_t AVIF_ISINTERLEAVED = 0x100;
 inline constexpr std::uint32_t NON_KEY_SIZE_BIT = 0x80000000;  // in a standard index entry

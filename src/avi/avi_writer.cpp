@@ -1,22 +1,19 @@
 #include "avi/avi_writer.h"
 
+#include "avi/avi_layout.h"
 #include "avi/byte_sink.h"
 #include "common/bytes.h"
+#include "common/record_rules.h"
 
 namespace trunvex {
 namespace {
 
+using avi_layout::AVIIF_KEYFRAME;
+
 inline constexpr std::uint32_t BUFFER_MARGIN_BYTES = 2048;
 inline constexpr std::uint32_t AUDIO_LEAD_NUMERATOR = 75;
 inline constexpr std::uint32_t AUDIO_LEAD_DENOMINATOR = 100;
-inline constexpr std::uint32_t RATE_CODE_8000 = 2;
 inline constexpr std::uint16_t WAVE_FORMAT_PCM = 1;
-
-// The encodings whose samples decode to 16 bits; every other value decodes as 8-bit PCM,
-// so declaring 16 bits for it would make players read pairs of samples as one.
-bool decodesTo16Bits(std::uint32_t audioEncoding) noexcept {
-    return audioEncoding >= AUDIO_ENC_NONE && audioEncoding <= AUDIO_ENC_ALAW;
-}
 
 std::array<std::uint8_t, BITMAPINFOHEADER_BYTES> formatBytes(const BITMAPINFOHEADER& f) noexcept {
     std::array<std::uint8_t, BITMAPINFOHEADER_BYTES> b{};
@@ -263,11 +260,11 @@ void AviWriter::describeAudioStream(std::uint32_t frameRate) noexcept {
 
 bool AviWriter::openAudioStream(std::uint32_t audioEncoding, std::uint32_t audioRateCode,
                                 std::uint32_t frameRate) noexcept {
-    const std::uint16_t bits = decodesTo16Bits(audioEncoding) ? 16 : 8;
+    const auto bits = static_cast<std::uint16_t>(decodedBitsPerSample(audioEncoding));
     audioFormat = WAVEFORMATEX{};
     audioFormat.wFormatTag = WAVE_FORMAT_PCM;
     audioFormat.nChannels = 1;
-    audioFormat.nSamplesPerSec = audioRateCode == RATE_CODE_8000 ? 8000 : 16000;
+    audioFormat.nSamplesPerSec = audioSampleRateOf(audioRateCode);
     audioFormat.wBitsPerSample = bits;
     audioFormat.nBlockAlign = static_cast<std::uint16_t>(bits / 8);
     audioFormat.nAvgBytesPerSec = audioFormat.nSamplesPerSec * audioFormat.nBlockAlign;

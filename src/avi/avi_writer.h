@@ -17,7 +17,6 @@ class AviStream;
 class SinkFactory;
 
 inline constexpr std::int32_t MAX_VIDEO_STREAMS = 10;
-inline constexpr std::uint32_t AVIIF_KEYFRAME = 0x10;
 
 // What a run put into its AVI, counted as it is written; read after the run (a report).
 struct AviOutputStats {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <new>
 
+#include "common/failure_texts.h"
+
 namespace trunvex {
 namespace {
 
@@ -32,7 +34,7 @@ private:
 std::unique_ptr<ByteSink> NullSinkFactory::open(const std::string&, std::string& failure) noexcept {
     std::unique_ptr<ByteSink> sink(new (std::nothrow) NullSink());
     if (!sink) {
-        failure = "Cannot allocate memory";
+        failure = NO_MEMORY_TEXT;
     }
     return sink;
 }

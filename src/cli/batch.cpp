@@ -13,6 +13,7 @@
 #include "cli/progress_bar.h"
 #include "cli/sha256.h"
 #include "cli/source_tree.h"
+#include "common/failure_texts.h"
 #include "platform/file_sink.h"
 #include "platform/paths.h"
 #include "platform/source_reader.h"
@@ -79,7 +80,7 @@ public:
         std::unique_ptr<SourceReader> hashed(new (std::nothrow)
                                                  HashingReader(std::move(source), *hash));
         if (!hashed) {
-            failure = "Cannot allocate memory";
+            failure = NO_MEMORY_TEXT;
         }
         return hashed;
     }
@@ -304,7 +305,7 @@ int runBatch(const std::vector<BatchJob>& jobs, const BatchOptions& options, std
                 record.source = jobs[i].source;
                 record.avi = jobs[i].avi;
                 record.exitCode = EXIT_OUT_OF_MEMORY;
-                record.reason = "out of memory";
+                record.reason = OUT_OF_MEMORY_TEXT;
             }
             const std::lock_guard<std::mutex> guard(printLock);
             if (bar) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "run/conversion_run.h"
@@ -34,8 +35,9 @@ struct BatchOptions {
 
 // Exit status for a conversion outcome: 0 for success, the outcome's own code otherwise.
 [[nodiscard]] int exitCodeFor(ConvertOutcome outcome) noexcept;
-// Exit status when the buffers of a conversion could not be allocated.
+// Exit status when the buffers of a conversion could not be allocated, and why it failed.
 inline constexpr int EXIT_OUT_OF_MEMORY = 70;
+inline constexpr std::string_view OUT_OF_MEMORY_TEXT = "out of memory";
 // Exit status when the report could not be written (every conversion having succeeded).
 inline constexpr int EXIT_REPORT_FAILED = 74;
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -19,20 +20,26 @@ namespace {
 
 constexpr int EXIT_USAGE = 64;
 
-constexpr const char* EXIT_STATUS_HELP =
-    "Exit status:\n"
-    "  0  every file converted (\"Trunvex succeeded!\") or skipped\n"
-    "  1  \"ReadFile failed!\"\n"
-    "  2  \"AVIFileOpen failed!\" (the AVI file could not be created or written, or its\n"
-    "     path holds something other than a regular file; or an eleventh frame size:\n"
-    "     then the AVI holds the ten streams converted before it)\n"
-    "  3  \"No frames to be converted!\"\n"
-    "  4  \"Source or AVI file path can not be null!\"\n"
-    "  5  \"Can not open the source file!\" (or a folder could not be read)\n"
-    "  6  \"Source and AVI file can not be the same!\"\n"
-    " 64  usage error\n"
-    " 70  out of memory\n"
-    " 74  the report could not be written\n"
+// What each conversion outcome's exit status means, around the message it prints.
+struct OutcomeHelp {
+    trunvex::ConvertOutcome outcome;
+    const char* before;
+    const char* after;
+};
+constexpr OutcomeHelp OUTCOME_HELP[] = {
+    {trunvex::CONVERT_OK, "every file converted (", ") or skipped"},
+    {trunvex::CONVERT_READ_FAILED, "", ""},
+    {trunvex::CONVERT_OUTPUT_FAILED, "",
+     " (the AVI file could not be created or written, or its\n"
+     "     path holds something other than a regular file; or an eleventh frame size:\n"
+     "     then the AVI holds the ten streams converted before it)"},
+    {trunvex::CONVERT_NO_FRAMES, "", ""},
+    {trunvex::CONVERT_PATH_EMPTY, "", ""},
+    {trunvex::CONVERT_SOURCE_OPEN_FAILED, "", " (or a folder could not be read)"},
+    {trunvex::CONVERT_SAME_FILE, "", ""},
+};
+
+constexpr const char* EXIT_STATUS_NOTES =
     "With several files, the status is that of the first file (in the order given) that\n"
     "did not convert. Two sources that would be converted to the same AVI are a usage\n"
     "error.\n\n"
@@ -42,6 +49,26 @@ constexpr const char* EXIT_STATUS_HELP =
     "ends by that signal (status 128 + its number in the shell): AVIs converted before\n"
     "stay, the one in progress keeps what it held before. A closed standard output does\n"
     "not stop a batch.";
+
+std::string exitStatusLine(int status, std::string_view meaning) {
+    char code[8];
+    std::snprintf(code, sizeof code, "%3d  ", status);
+    return code + std::string(meaning) + "\n";
+}
+
+// The exit statuses with the messages the run prints, as the conversion defines them.
+std::string exitStatusHelp() {
+    std::string text = "Exit status:\n";
+    for (const OutcomeHelp& h : OUTCOME_HELP) {
+        text += exitStatusLine(trunvex::exitCodeFor(h.outcome),
+                               std::string(h.before) + '"' +
+                                   std::string(trunvex::messageFor(h.outcome)) + '"' + h.after);
+    }
+    text += exitStatusLine(EXIT_USAGE, "usage error");
+    text += exitStatusLine(trunvex::EXIT_OUT_OF_MEMORY, trunvex::OUT_OF_MEMORY_TEXT);
+    text += exitStatusLine(trunvex::EXIT_REPORT_FAILED, "the report could not be written");
+    return text + EXIT_STATUS_NOTES;
+}
 
 bool endsWithAvi(const std::string& path) {
     if (path.size() < 4) {
@@ -146,7 +173,7 @@ int main(int argc, char** argv) {
         "  trunvex-cli -r DIR...         convert every recording under the folders\n"
         "  trunvex-cli --info SOURCE...  describe recordings without writing anything",
         "trunvex-cli"};
-    app.footer(EXIT_STATUS_HELP);
+    app.footer(exitStatusHelp());
     CommandLine cl;
     app.add_option("paths", cl.paths, "SOURCE [AVI], or several SOURCE files or folders")
         ->required();

@@ -5,6 +5,7 @@
 
 #include "avi/null_sink.h"
 #include "cli/batch.h"
+#include "common/record_rules.h"
 #include "run/conversion_run.h"
 
 namespace trunvex {
@@ -61,7 +62,7 @@ namespace {
 
 void printRecords(const DemuxStats& s, const InfoPrinter& out) {
     auto count = [&](std::uint32_t kind) {
-        return static_cast<unsigned long long>(s.records[(kind & 0xFFu) - 0xF0u]);
+        return static_cast<unsigned long long>(s.records[recordKindIndex(kind)]);
     };
     out.line(
         "records: H.264 key %llu, H.264 delta %llu, MPEG-4 key %llu, MPEG-4 delta "
@@ -77,8 +78,8 @@ void printVideo(const DemuxStats& s, const InfoPrinter& out) {
     for (std::size_t i = 0; i < s.formatCount; ++i) {
         const DemuxStats::FrameFormat& f = s.formats[i];
         out.line("video: %s %ux%u, %u fps, %llu key frames",
-                 f.kind == REC_H264_KEY ? "H.264" : "MPEG-4", f.width, f.height, f.frameRate,
-                 static_cast<unsigned long long>(f.keyFrames));
+                 videoKindOf(f.kind) == VIDEO_KIND_H264 ? "H.264" : "MPEG-4", f.width, f.height,
+                 f.frameRate, static_cast<unsigned long long>(f.keyFrames));
     }
 }
 
@@ -94,7 +95,8 @@ void printAudio(const DemuxStats& s, const InfoPrinter& out) {
     }
     for (std::size_t r = 1; r < s.audioBlocksByRateCode.size(); ++r) {
         if (s.audioBlocksByRateCode[r] != 0) {
-            out.line("audio rate: %u Hz (code %llu), %llu blocks", r == 2 ? 8000u : 16000u,
+            out.line("audio rate: %u Hz (code %llu), %llu blocks",
+                     audioSampleRateOf(static_cast<std::uint32_t>(r)),
                      static_cast<unsigned long long>(r),
                      static_cast<unsigned long long>(s.audioBlocksByRateCode[r]));
         }
@@ -111,7 +113,7 @@ int describeRecording(const std::string& sourcePath, bool nameEveryLine, SourceO
     const std::string lead = nameEveryLine ? sourcePath + ": " : std::string();
     auto ctx = std::make_unique<ConversionContext>();
     if (!ctx->allocateBuffers()) {
-        std::fprintf(err, "trunvex-cli: out of memory\n");
+        std::fprintf(err, "trunvex-cli: %s\n", std::string(OUT_OF_MEMORY_TEXT).c_str());
         return EXIT_OUT_OF_MEMORY;
     }
     DemuxStats stats;

@@ -18,20 +18,6 @@ namespace {
 constexpr std::array<std::uint8_t, 4> START_CODE = {0x00, 0x00, 0x00, 0x01};
 constexpr std::uint8_t EMULATION_PREVENTION = 0x03;
 
-// The most a unit of `length` bytes can grow to: start code, header byte, and one escape per
-// two body bytes after the first pair. Wide, so no unit length can wrap it.
-constexpr std::uint64_t worstCaseBytes(std::uint64_t length) noexcept {
-    if (length == 0) {
-        return 0;
-    }
-    return START_CODE.size() + length + (length >= 2 ? (length - 2) / 2 : 0);
-}
-
-// A unit is repacked only when its worst case fits both `out` and the 32-bit result.
-bool fitsWorstCase(std::uint64_t worst, std::size_t outSize) noexcept {
-    return worst <= outSize && worst <= std::numeric_limits<std::uint32_t>::max();
-}
-
 std::uint8_t* writeStartCode(std::uint8_t* o) noexcept {
     std::memcpy(o, START_CODE.data(), START_CODE.size());
     return o + START_CODE.size();
@@ -135,23 +121,26 @@ int readNalList(std::span<const std::uint8_t> payload,
     return static_cast<int>(count);
 }
 
-using UnitRepacker = std::uint32_t (*)(std::span<const std::uint8_t>,
-                                       std::span<std::uint8_t>) noexcept;
+}  // namespace
 
-// Shared by the fast and the reference form: they differ only in how each unit is escaped.
-std::uint32_t repackList(std::span<const std::uint8_t> payload, std::span<std::uint8_t> out,
-                         UnitRepacker repackUnit) noexcept {
+bool fitsRepackedBytes(std::uint64_t worst, std::size_t outSize) noexcept {
+    return worst <= outSize && worst <= std::numeric_limits<std::uint32_t>::max();
+}
+
+std::uint32_t repackNalListFrameWith(std::span<const std::uint8_t> payload,
+                                     std::span<std::uint8_t> out,
+                                     UnitRepacker repackUnit) noexcept {
     std::array<std::uint32_t, MAX_LISTED_NALS> lengths{};
     std::size_t lastOffset = 0;
     const int count = readNalList(payload, lengths, lastOffset);
     if (count < 0) {
         return 0;
     }
-    std::uint64_t worst = worstCaseBytes(payload.size() - lastOffset);
+    std::uint64_t worst = repackedUnitBytesAtMost(payload.size() - lastOffset);
     for (int i = 0; i < count; ++i) {
-        worst += worstCaseBytes(lengths[static_cast<std::size_t>(i)]);
+        worst += repackedUnitBytesAtMost(lengths[static_cast<std::size_t>(i)]);
     }
-    if (!fitsWorstCase(worst, out.size())) {
+    if (!fitsRepackedBytes(worst, out.size())) {
         return 0;
     }
     std::size_t pos = 4 + 4 * static_cast<std::size_t>(count);
@@ -165,11 +154,9 @@ std::uint32_t repackList(std::span<const std::uint8_t> payload, std::span<std::u
     return total;
 }
 
-}  // namespace
-
 std::uint32_t repackNalUnit(std::span<const std::uint8_t> unit,
                             std::span<std::uint8_t> out) noexcept {
-    if (unit.empty() || !fitsWorstCase(worstCaseBytes(unit.size()), out.size())) {
+    if (unit.empty() || !fitsRepackedBytes(repackedUnitBytesAtMost(unit.size()), out.size())) {
         return 0;
     }
     std::uint8_t* const outStart = out.data();
@@ -195,35 +182,7 @@ std::uint32_t repackNalUnit(std::span<const std::uint8_t> unit,
 
 std::uint32_t repackNalListFrame(std::span<const std::uint8_t> payload,
                                  std::span<std::uint8_t> out) noexcept {
-    return repackList(payload, out, &repackNalUnit);
-}
-
-std::uint32_t repackNalUnitReference(std::span<const std::uint8_t> unit,
-                                     std::span<std::uint8_t> out) noexcept {
-    if (unit.empty() || !fitsWorstCase(worstCaseBytes(unit.size()), out.size())) {
-        return 0;
-    }
-    std::size_t o = 0;
-    for (const std::uint8_t b : START_CODE) {
-        out[o++] = b;
-    }
-    out[o++] = unit[0];
-    std::uint32_t zeros = 0;
-    for (std::size_t i = 1; i < unit.size(); ++i) {
-        const std::uint8_t b = unit[i];
-        if (zeros == 2 && b <= EMULATION_PREVENTION) {
-            out[o++] = EMULATION_PREVENTION;
-            zeros = 0;
-        }
-        out[o++] = b;
-        zeros = b == 0 ? zeros + 1 : 0;
-    }
-    return static_cast<std::uint32_t>(o);
-}
-
-std::uint32_t repackNalListFrameReference(std::span<const std::uint8_t> payload,
-                                          std::span<std::uint8_t> out) noexcept {
-    return repackList(payload, out, &repackNalUnitReference);
+    return repackNalListFrameWith(payload, out, &repackNalUnit);
 }
 
 bool holdsAnnexBUnit(std::span<const std::uint8_t> frame) noexcept {

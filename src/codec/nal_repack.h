@@ -34,11 +34,20 @@ namespace trunvex {
 // in the first packets refuse the whole file when one of those packets has none.
 [[nodiscard]] bool holdsAnnexBUnit(std::span<const std::uint8_t> frame) noexcept;
 
-// The literal byte-at-a-time forms of the two operations above, kept as the reference that
-// the fast paths are checked against. Same contracts.
-[[nodiscard]] std::uint32_t repackNalUnitReference(std::span<const std::uint8_t> unit,
-                                                   std::span<std::uint8_t> out) noexcept;
-[[nodiscard]] std::uint32_t repackNalListFrameReference(std::span<const std::uint8_t> payload,
-                                                        std::span<std::uint8_t> out) noexcept;
+// The most one stored unit of `length` bytes can grow to: start code, header byte, and one
+// escape per two body bytes after the first pair. Wide, so no unit length can wrap it.
+[[nodiscard]] constexpr std::uint64_t repackedUnitBytesAtMost(std::uint64_t length) noexcept {
+    return length == 0 ? 0 : 4 + length + (length >= 2 ? (length - 2) / 2 : 0);
+}
+// A unit is repacked only when that worst case fits both `out` and the 32-bit result.
+[[nodiscard]] bool fitsRepackedBytes(std::uint64_t worst, std::size_t outSize) noexcept;
+
+// repackNalListFrame with another repacking of each unit: the list is read and checked the
+// same way (the byte-at-a-time form that tests hold the fast one to goes through here).
+using UnitRepacker = std::uint32_t (*)(std::span<const std::uint8_t> unit,
+                                       std::span<std::uint8_t> out) noexcept;
+[[nodiscard]] std::uint32_t repackNalListFrameWith(std::span<const std::uint8_t> payload,
+                                                   std::span<std::uint8_t> out,
+                                                   UnitRepacker repackUnit) noexcept;
 
 }  // namespace trunvex

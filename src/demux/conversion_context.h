@@ -6,6 +6,7 @@
 #include "avi/avi_writer.h"
 #include "common/codes.h"
 #include "common/fixed_buffer.h"
+#include "common/record_rules.h"
 
 namespace trunvex {
 
@@ -20,8 +21,8 @@ struct DemuxStats {
     };
     static constexpr std::size_t MAX_FORMATS = 16;
 
-    // Accepted records by kind, indexed by the start code's last byte minus 0xF0.
-    std::array<std::uint64_t, 16> records{};
+    // Accepted records by kind, indexed by recordKindIndex.
+    std::array<std::uint64_t, RECORD_KIND_SLOTS> records{};
     // Start codes + headers + payloads of accepted records; the rest was passed over.
     std::uint64_t recordBytes = 0;
     std::uint64_t rejectedHeaders = 0;
@@ -64,9 +65,6 @@ struct ConversionContext {
 
     AviWriter writer;
 
-    // The literal byte-at-a-time start-code search and escaping instead of the fast paths;
-    // both give the same records and bytes, which the differential tests hold them to.
-    bool useReferencePaths = false;
     // Filled while attached; null in ordinary runs.
     DemuxStats* stats = nullptr;
 

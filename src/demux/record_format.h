@@ -5,6 +5,7 @@
 
 #include "common/bytes.h"
 #include "common/codes.h"
+#include "common/record_rules.h"
 
 namespace trunvex {
 
@@ -41,21 +42,13 @@ struct AudioHeader {
 
 // True for the kind bytes (the fourth start-code byte) of the six record kinds.
 [[nodiscard]] constexpr bool isRecordKindByte(std::uint8_t b) noexcept {
-    return isRecordStartCode(0x00000100u | b);
+    return isRecordStartCode(recordKindOf(b));
 }
 
 // Bytes of header after the start code: 12 for key frames and skips, 4 for the rest.
 [[nodiscard]] constexpr std::uint32_t headerBytesFor(std::uint32_t kind) noexcept {
     return kind == REC_H264_KEY || kind == REC_MPEG4_KEY || kind == REC_SKIP ? LONG_HEADER_BYTES
                                                                              : SHORT_HEADER_BYTES;
-}
-
-[[nodiscard]] constexpr bool isKeyFrameKind(std::uint32_t kind) noexcept {
-    return kind == REC_H264_KEY || kind == REC_MPEG4_KEY;
-}
-
-[[nodiscard]] constexpr bool isDeltaFrameKind(std::uint32_t kind) noexcept {
-    return kind == REC_H264_DELTA || kind == REC_MPEG4_DELTA;
 }
 
 // Header readers, inline: the start-code search judges headers in its inner loop.
@@ -103,10 +96,6 @@ struct AudioHeader {
 // Frames per second: bits 0..4 of the rate byte.
 [[nodiscard]] constexpr std::uint32_t frameRateOf(std::uint8_t rateByte) noexcept {
     return rateByte & 0x1Fu;
-}
-// Rate code 2 is 8000 samples per second; every other valid code is 16000.
-[[nodiscard]] constexpr std::uint32_t audioSampleRateOf(std::uint32_t rateCode) noexcept {
-    return rateCode == 2 ? 8000u : 16000u;
 }
 
 }  // namespace trunvex

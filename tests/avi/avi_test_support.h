@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "avi/avi_writer.h"
-#include "avi/riff_walker.h"
-#include "avi/test_sinks.h"
+#include "support/riff_walker.h"
+#include "support/test_sinks.h"
 
 namespace trunvex::avitest {
 

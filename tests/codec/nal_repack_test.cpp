@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "support/reference_paths.h"
 #include "support/test_support.h"
 
 namespace trunvex {
@@ -23,7 +24,7 @@ struct Variant {
 };
 const Variant VARIANTS[] = {
     {"fast", &repackNalUnit, &repackNalListFrame},
-    {"reference", &repackNalUnitReference, &repackNalListFrameReference},
+    {"reference", &reference::repackNalUnit, &reference::repackNalListFrame},
 };
 
 std::size_t worstCase(std::size_t length) {
@@ -204,7 +205,7 @@ TEST(RepackNalUnit, FastMatchesReference) {
             const Bytes unit = zeroDense(rng, length, zeroPercent);
             SCOPED_TRACE("zeros " + std::to_string(zeroPercent) + "% length " +
                          std::to_string(length));
-            const Bytes expected = run(&repackNalUnitReference, unit, worstCase(length));
+            const Bytes expected = run(&reference::repackNalUnit, unit, worstCase(length));
             ASSERT_EQ(run(&repackNalUnit, unit, worstCase(length)), expected);
             if (length != 0) {
                 ASSERT_GE(expected.size(), length + 4);
@@ -227,7 +228,7 @@ TEST(RepackNalListFrame, FastMatchesReference) {
         const auto last = std::uniform_int_distribution<std::size_t>(0, 60)(rng);
         frame = concat({frame, units, zeroDense(rng, last, 40)});
         SCOPED_TRACE("round " + std::to_string(round));
-        const Bytes expected = run(&repackNalListFrameReference, frame, 2 * frame.size() + 64);
+        const Bytes expected = run(&reference::repackNalListFrame, frame, 2 * frame.size() + 64);
         ASSERT_EQ(run(&repackNalListFrame, frame, 2 * frame.size() + 64), expected);
         // Empty units yield nothing, so only a frame of empty units yields nothing at all.
         ASSERT_EQ(expected.empty(), units.empty() && last == 0);

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <map>
 
+#include "avi/avi_layout.h"
+
 namespace trunvex::testing {
 namespace {
 
@@ -57,7 +59,8 @@ std::vector<AviSample> listSamples(const std::vector<std::uint8_t>& avi) {
             const std::size_t entry = idx1 + 8 + 16 * std::size_t{e};
             const auto found = sampleAtOffset.find(le32(avi, entry + 8));
             if (found != sampleAtOffset.end()) {
-                samples[found->second].key = (le32(avi, entry + 4) & 0x10u) != 0;
+                samples[found->second].key =
+                    (le32(avi, entry + 4) & avi_layout::AVIIF_KEYFRAME) != 0;
             }
         }
     }

@@ -8,10 +8,10 @@
 #include <functional>
 #include <vector>
 
-#include "avi/test_sinks.h"
 #include "avi_samples.h"
 #include "demux/conversion_context.h"
 #include "demux/stream_demuxer.h"
+#include "support/test_sinks.h"
 
 namespace trunvex::testing {
 
@@ -23,6 +23,10 @@ protected:
         ASSERT_TRUE(ctx.allocateBuffers());
         startRun();
     }
+
+    // What feed() runs: the program's demultiplexer unless a test picks the reference build.
+    RunResult (*demuxer)(ConversionContext&,
+                         std::span<const std::uint8_t>) noexcept = &processChunk;
 
     // The starting state of a run, writing to OUTPUT_PATH in memory.
     void startRun() {
@@ -37,7 +41,7 @@ protected:
                    const std::function<std::size_t()>& nextPiece) {
         for (std::size_t at = 0; at < bytes.size();) {
             const std::size_t n = std::min(nextPiece(), bytes.size() - at);
-            const RunResult r = processChunk(ctx, std::span(bytes).subspan(at, n));
+            const RunResult r = demuxer(ctx, std::span(bytes).subspan(at, n));
             if (r != RUN_OK) {
                 return r;
             }

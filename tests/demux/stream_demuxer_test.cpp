@@ -4,6 +4,7 @@
 
 #include "demux_fixture.h"
 #include "mkrecording/recording_builder.h"
+#include "support/reference_paths.h"
 
 namespace trunvex::testing {
 namespace {
@@ -114,11 +115,11 @@ TEST_F(DemuxFixture, FastPathsGiveTheReferenceBytes) {
     }
     for (std::size_t i = 0; i < inputs.size(); ++i) {
         SCOPED_TRACE(i);
-        ctx.useReferencePaths = true;
+        demuxer = &reference::processChunk;
         startRun();
         const RunResult referenceResult = feed(inputs[i]);
         const Bytes reference = finishAvi();
-        ctx.useReferencePaths = false;
+        demuxer = &processChunk;
         startRun();
         EXPECT_EQ(feed(inputs[i]), referenceResult);
         EXPECT_TRUE(finishAvi() == reference);

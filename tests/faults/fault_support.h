@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "avi/riff_walker.h"
 #include "platform/source_reader.h"
 #include "run/conversion_run.h"
+#include "support/riff_walker.h"
 
 namespace trunvex::test {
 

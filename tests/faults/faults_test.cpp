@@ -11,12 +11,13 @@
 #include <cstring>
 #include <random>
 
-#include "avi/test_sinks.h"
 #include "faults/fault_support.h"
 #include "mkrecording/recording_builder.h"
 #include "platform/file_sink.h"
 #include "platform/source_file.h"
 #include "run/run_messages.h"
+#include "support/reference_paths.h"
+#include "support/test_sinks.h"
 #include "support/test_support.h"
 
 namespace trunvex {
@@ -180,9 +181,8 @@ TEST_F(FaultTest, FilesHoldTheReferenceBytes) {
                          std::to_string(limits.riffBytes));
             useSource(recordings[i]);
             MemorySinkFactory memory;
-            ctx.useReferencePaths = true;
-            ASSERT_EQ(run(fileSourceOpener(), memory).outcome, CONVERT_OK);
-            ctx.useReferencePaths = false;
+            ASSERT_EQ(reference::convertRecording(ctx, recordings[i], avi.string(), memory),
+                      RUN_OK);
             ASSERT_EQ(run(fileSourceOpener(), fileSinkFactory()).outcome, CONVERT_OK);
             const Bytes* reference = memory.find(avi.string());
             ASSERT_NE(reference, nullptr);

@@ -5,10 +5,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "avi/test_sinks.h"
 #include "mkrecording/recording_builder.h"
 #include "platform/source_reader.h"
 #include "run/run_messages.h"
+#include "support/test_sinks.h"
 
 namespace trunvex {
 namespace {

@@ -13,6 +13,8 @@
 #include <span>
 #include <vector>
 
+#include "common/record_rules.h"
+
 namespace trunvex::recording {
 
 // Start-code kind bytes (the fourth byte of 00 00 01 xx).
@@ -27,8 +29,9 @@ inline constexpr std::uint8_t KIND_SKIP = 0xF1;
 inline constexpr std::uint8_t LAYOUT_NAL_LIST = 0;   // H.264 stored as bare NAL units
 inline constexpr std::uint8_t LAYOUT_AS_STORED = 1;  // H.264 stored in Annex-B form
 
-// Audio rate codes: 2 is 8000 samples per second, every other valid code 16000.
-inline constexpr std::uint8_t RATE_CODE_8000 = 2;
+// Audio rate codes: the converter's rule names the 8000 Hz one; every other valid code is
+// 16000 Hz.
+using trunvex::RATE_CODE_8000;
 inline constexpr std::uint8_t RATE_CODE_16000 = 1;
 
 // The fields of a key-frame header. Width and height are in pixels and must be multiples of

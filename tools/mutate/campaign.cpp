@@ -15,10 +15,10 @@
 #include <thread>
 
 #include "avi/byte_sink.h"
-#include "avi/riff_walker.h"
-#include "avi/test_sinks.h"
 #include "platform/source_file.h"
 #include "run/conversion_run.h"
+#include "support/riff_walker.h"
+#include "support/test_sinks.h"
 
 extern char** environ;
 

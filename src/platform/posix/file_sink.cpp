@@ -20,6 +20,7 @@
 #include <new>
 #include <vector>
 
+#include "common/failure_texts.h"
 #include "common/fixed_buffer.h"
 
 namespace trunvex {
@@ -35,7 +36,6 @@ inline constexpr std::size_t MAX_PARTS = 8;
 // output's name, so any name the directory accepts can be written.
 inline constexpr const char* TEMPORARY_LEAD = ".trunvex-";
 inline constexpr const char* TEMPORARY_TAIL = ".part";
-inline constexpr const char* NOT_REGULAR_TEXT = "Not a regular file";
 inline constexpr const char* DANGLING_LINK_TEXT = "Not writing through a dangling symbolic link";
 
 std::string systemText(int error) {
@@ -169,7 +169,7 @@ bool resolveTarget(const std::string& path, std::string& target, std::string& fa
     if (S_ISREG(info.st_mode)) {
         return true;
     }
-    failure = S_ISDIR(info.st_mode) ? systemText(EISDIR) : std::string(NOT_REGULAR_TEXT);
+    failure = S_ISDIR(info.st_mode) ? systemText(EISDIR) : std::string(NOT_REGULAR_FILE_TEXT);
     return false;
 }
 
@@ -355,7 +355,7 @@ private:
             if (S_ISDIR(existing.st_mode)) {
                 fail(EISDIR);
             } else if (failure.empty()) {
-                failure = NOT_REGULAR_TEXT;
+                failure = NOT_REGULAR_FILE_TEXT;
             }
             return false;
         }

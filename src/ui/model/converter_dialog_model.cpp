@@ -7,6 +7,7 @@
 #include <system_error>
 #include <utility>
 
+#include "common/failure_texts.h"
 #include "platform/file_sink.h"
 #include "platform/paths.h"
 #include "platform/source_file.h"
@@ -37,7 +38,7 @@ public:
             return nullptr;
         }
         if (!std::filesystem::is_regular_file(status)) {
-            failure = "Not a regular file";
+            failure = NOT_REGULAR_FILE_TEXT;
             return nullptr;
         }
         return fileSourceOpener().open(path, failure);

@@ -18,7 +18,6 @@ inline constexpr std::string_view SOURCE_FILTER =
     "h264 Files (*.264)|*.264|Mpeg4 Files (*.mp4)|*.mp4|All files(*.*)|*.*||";
 inline constexpr std::string_view AVI_DEFAULT_EXTENSION = "*.AVI";
 inline constexpr std::string_view AVI_FILTER = "AVI Files (*.AVI)|*.AVI||";
-inline constexpr std::string_view MSG_NO_MEMORY = "Not enough memory for the conversion buffers!";
 
 // Where a conversion runs. The program gives it a thread of its own, so the window keeps
 // painting and the progress moves; tests may run it on the calling thread, step by step.

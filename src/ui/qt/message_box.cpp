@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "run/run_messages.h"
+
 namespace trunvex {
 namespace {
 
@@ -34,7 +36,8 @@ void OkMessageBox::show(QWidget* parent, const QString& text) {
         answerer()(text);
         return;
     }
-    const QString title = QStringLiteral("Trunvex");
+    const QString title =
+        QString::fromUtf8(MESSAGE_TITLE.data(), static_cast<qsizetype>(MESSAGE_TITLE.size()));
     QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, parent);
     box.setTextFormat(Qt::PlainText);
     box.setObjectName(QStringLiteral("MESSAGE_BOX"));

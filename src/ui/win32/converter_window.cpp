@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "resource.h"
+#include "run/run_messages.h"
 #include "ui/win32/about_box.h"
 #include "ui/win32/wide_text.h"
 
@@ -14,8 +15,6 @@ namespace {
 
 // A run's steps are waiting in the queue.
 constexpr UINT WM_RUN_TASKS = WM_APP + 1;
-// Message boxes carry the program's name, as every message of it does.
-constexpr wchar_t MESSAGE_CAPTION[] = L"Trunvex";
 // Under the convert button, in the gap above the dialog's bottom edge (dialog units).
 constexpr RECT PROGRESS_RECT_UNITS{95, 136, 95 + 102, 136 + 8};
 
@@ -305,7 +304,7 @@ void ConverterWindow::setBusy(bool isBusy) {
 }
 
 void ConverterWindow::showMessage(std::string_view text) {
-    MessageBoxW(window, toUtf16(text).c_str(), MESSAGE_CAPTION, MB_OK);
+    MessageBoxW(window, toUtf16(text).c_str(), toUtf16(MESSAGE_TITLE).c_str(), MB_OK);
 }
 
 std::optional<std::string> ConverterWindow::chooseFile(const FileRequest& request) {

@@ -5,10 +5,10 @@
 #include <memory>
 #include <thread>
 
-#include "avi/test_sinks.h"
 #include "mkrecording/recording_builder.h"
 #include "model_test_doubles.h"
 #include "run/run_messages.h"
+#include "support/test_sinks.h"
 
 namespace trunvex {
 namespace {

@@ -11,7 +11,7 @@
 
 namespace trunvex {
 
-// Sinks for tests, benchmarks and fuzzers (library trunvex_avi_testing). They allocate as
+// Sinks for tests, benchmarks and fuzzers (library trunvex_avi_test_support). They allocate as
 // they grow and are not meant for the program.
 
 // Keeps every committed file in memory, by path. A path that was never committed is absent;

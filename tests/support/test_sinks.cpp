@@ -1,4 +1,4 @@
-#include "avi/test_sinks.h"
+#include "support/test_sinks.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "avi/riff_walker.h"
+#include "support/riff_walker.h"
 
 #include <algorithm>
 #include <array>
@@ -310,8 +310,8 @@ bool Walker::legacyIndex() {
         const int stream = streamOf(loadLe32(e.subspan<0, 4>()), false);
         if (stream < 0 ||
             !resolve(moviBases[0] + loadLe32(e.subspan<8, 4>()), static_cast<std::uint32_t>(stream),
-                     loadLe32(e.subspan<12, 4>()), (loadLe32(e.subspan<4, 4>()) & KEY_FLAG) != 0,
-                     result.legacyIndex)) {
+                     loadLe32(e.subspan<12, 4>()),
+                     (loadLe32(e.subspan<4, 4>()) & AVIIF_KEYFRAME) != 0, result.legacyIndex)) {
             return fail("bad idx1 entry " + std::to_string(at / LEGACY_ENTRY_BYTES));
         }
     }

@@ -10,7 +10,7 @@
 namespace trunvex {
 
 // Checks that bytes form a well-formed AVI file as this program writes them, and lists what
-// they hold, for tests and fuzzers (library trunvex_avi_testing; it allocates freely).
+// they hold, for tests and fuzzers (library trunvex_avi_test_support; it allocates freely).
 
 // Random access to the bytes being checked.
 class RiffSource {
