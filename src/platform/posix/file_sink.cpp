@@ -22,16 +22,12 @@
 
 #include "common/failure_texts.h"
 #include "common/fixed_buffer.h"
+#include "platform/buffered_sink.h"
 
 namespace trunvex {
 namespace {
 
-inline constexpr std::size_t WRITE_BUFFER_BYTES = std::size_t{1} << 20;
-// Payloads at least this large bypass the buffer: copying them would cost more than the
-// extra system call saves.
-inline constexpr std::size_t DIRECT_WRITE_BYTES = std::size_t{64} << 10;
 inline constexpr int CREATE_ATTEMPTS = 64;
-inline constexpr std::size_t MAX_PARTS = 8;
 // Temporary names are this, 16 hex digits and ".part": their length never depends on the
 // output's name, so any name the directory accepts can be written.
 inline constexpr const char* TEMPORARY_LEAD = ".trunvex-";
@@ -208,91 +204,20 @@ int linkUnnamed(int fd, const std::string& name) noexcept {
     return errno;
 }
 
-class FileSink final : public ByteSink {
+class FileSink final : public BufferedSink {
 public:
     // `named`: the file already has the temporary name `temporary` (registered). Otherwise
     // it is unnamed and gets a name in `directory` only for the rename onto `target`.
     FileSink(int fileDescriptor, std::string temporary, std::string target, std::string directory,
              AlignedBytes bufferBytes) noexcept
-        : fd(fileDescriptor),
+        : BufferedSink(std::move(bufferBytes)),
+          fd(fileDescriptor),
           temporaryPath(std::move(temporary)),
           targetPath(std::move(target)),
-          targetDirectory(std::move(directory)),
-          buffer(std::move(bufferBytes)) {}
+          targetDirectory(std::move(directory)) {}
     ~FileSink() override { discard(); }
     FileSink(const FileSink&) = delete;
     FileSink& operator=(const FileSink&) = delete;
-
-    bool write(std::span<const std::uint8_t> bytes) noexcept override {
-        const std::span<const std::uint8_t> parts[] = {bytes};
-        return writeGather(parts);
-    }
-
-    bool writeGather(std::span<const std::span<const std::uint8_t>> parts) noexcept override {
-        claimed = 0;
-        if (!usable()) {
-            return false;
-        }
-        std::size_t total = 0;
-        for (const auto& part : parts) {
-            total += part.size();
-        }
-        if (parts.size() > MAX_PARTS) {
-            return ByteSink::writeGather(parts);
-        }
-        if (total >= DIRECT_WRITE_BYTES) {
-            return writeThrough(parts, total);
-        }
-        if (total > WRITE_BUFFER_BYTES - held && !flush()) {
-            return false;
-        }
-        for (const auto& part : parts) {
-            if (!part.empty()) {
-                std::memcpy(buffer.get() + held, part.data(), part.size());
-                held += part.size();
-            }
-        }
-        return true;
-    }
-
-    // The room lies in the write buffer, which is flushed first when the rest of it is too
-    // small: a converted sample then costs no copy of its own.
-    std::span<std::uint8_t> claim(std::size_t maxBytes) noexcept override {
-        claimed = 0;
-        if (!usable() || maxBytes > WRITE_BUFFER_BYTES) {
-            return {};
-        }
-        if (maxBytes > WRITE_BUFFER_BYTES - held && !flush()) {
-            return {};
-        }
-        claimed = maxBytes;
-        return {buffer.get() + held, maxBytes};
-    }
-
-    bool commitClaim(std::size_t bytes) noexcept override {
-        const std::size_t room = claimed;
-        claimed = 0;
-        if (!usable()) {
-            return false;
-        }
-        if (bytes > room) {
-            fail(EINVAL);
-            return false;
-        }
-        held += bytes;
-        return true;
-    }
-
-    bool seek(std::uint64_t position) noexcept override {
-        claimed = 0;
-        if (!flush()) {
-            return false;
-        }
-        bufferStart = position;
-        return true;
-    }
-
-    std::uint64_t position() const noexcept override { return bufferStart + held; }
 
     // The rename is what makes a killed or failed run harmless: the path holds the old file
     // or the complete new one. No fsync: flushing every conversion to the disk would cost
@@ -321,24 +246,31 @@ public:
             temporaryNames().remove(temporaryPath);
             temporaryPath.clear();
         }
-        held = 0;
+        dropBuffered();
     }
-
-    std::string errorText() const override { return failure; }
 
 private:
-    bool usable() noexcept {
-        if (failure.empty() && fd < 0) {
-            fail(EBADF);
+    bool writeAt(std::span<const std::span<const std::uint8_t>> parts,
+                 std::uint64_t offset) noexcept override {
+        std::array<iovec, MAX_PARTS + 1> vector{};
+        int count = 0;
+        for (const auto& part : parts) {
+            // pwritev only reads through the pointer.
+            vector[static_cast<std::size_t>(count++)] =
+                iovec{const_cast<std::uint8_t*>(part.data()), part.size()};
         }
-        return failure.empty();
+        const int error = writeFully(fd, vector.data(), count, static_cast<off_t>(offset));
+        if (error != 0) {
+            fail(error);
+            return false;
+        }
+        return true;
     }
 
-    void fail(int error) noexcept {
-        if (failure.empty()) {
-            failure = systemText(error);
-        }
-    }
+    bool isOpen() const noexcept override { return fd >= 0; }
+    std::string notOpenText() const override { return systemText(EBADF); }
+
+    void fail(int error) noexcept { BufferedSink::fail(systemText(error)); }
 
     // What stands at the target now must still be a regular file, or nothing; the new file
     // takes over an earlier one's owner and mode.
@@ -354,8 +286,8 @@ private:
         if (!S_ISREG(existing.st_mode)) {
             if (S_ISDIR(existing.st_mode)) {
                 fail(EISDIR);
-            } else if (failure.empty()) {
-                failure = NOT_REGULAR_FILE_TEXT;
+            } else {
+                BufferedSink::fail(NOT_REGULAR_FILE_TEXT);
             }
             return false;
         }
@@ -410,59 +342,10 @@ private:
         return renamed;
     }
 
-    bool flush() noexcept {
-        if (!usable()) {
-            return false;
-        }
-        if (held == 0) {
-            return true;
-        }
-        iovec part{buffer.get(), held};
-        const int error = writeFully(fd, &part, 1, static_cast<off_t>(bufferStart));
-        if (error != 0) {
-            fail(error);
-            return false;
-        }
-        bufferStart += held;
-        held = 0;
-        return true;
-    }
-
-    // The buffered bytes and the parts in one system call, with no copy of the parts.
-    bool writeThrough(std::span<const std::span<const std::uint8_t>> parts,
-                      std::size_t total) noexcept {
-        std::array<iovec, MAX_PARTS + 1> vector{};
-        int count = 0;
-        if (held > 0) {
-            vector[0] = iovec{buffer.get(), held};
-            count = 1;
-        }
-        for (const auto& part : parts) {
-            if (!part.empty()) {
-                // pwritev only reads through the pointer.
-                vector[static_cast<std::size_t>(count++)] =
-                    iovec{const_cast<std::uint8_t*>(part.data()), part.size()};
-            }
-        }
-        const int error = writeFully(fd, vector.data(), count, static_cast<off_t>(bufferStart));
-        if (error != 0) {
-            fail(error);
-            return false;
-        }
-        bufferStart += held + total;
-        held = 0;
-        return true;
-    }
-
     int fd;
     std::string temporaryPath;
     std::string targetPath;
     std::string targetDirectory;
-    AlignedBytes buffer;
-    std::size_t held = 0;
-    std::size_t claimed = 0;  // room handed out by claim(), right after the held bytes
-    std::uint64_t bufferStart = 0;
-    std::string failure;
 };
 
 // Errors of O_TMPFILE that mean the kernel or the file system does not offer it.
@@ -486,7 +369,7 @@ public:
         std::string directory;
         std::string name;
         splitPath(target, directory, name);
-        AlignedBytes buffer = allocateAligned(WRITE_BUFFER_BYTES);
+        AlignedBytes buffer = BufferedSink::allocateBuffer();
         if (!buffer) {
             return refuse(failure, ENOMEM);
         }

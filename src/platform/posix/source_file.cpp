@@ -6,17 +6,21 @@
 
 #include <cerrno>
 #include <cstring>
+#include <new>
+
+#include "platform/standard_input.h"
 
 namespace trunvex {
 namespace {
 
-class FileSourceReader final : public SourceReader {
+// Reads an open descriptor it owns: a file named by path, or a duplicate of standard input.
+class DescriptorReader final : public SourceReader {
 public:
-    FileSourceReader(int openFd, const struct stat& openInfo) noexcept
-        : fd(openFd), info(openInfo) {}
-    ~FileSourceReader() override { ::close(fd); }
-    FileSourceReader(const FileSourceReader&) = delete;
-    FileSourceReader& operator=(const FileSourceReader&) = delete;
+    DescriptorReader(int openFd, const struct stat& openInfo, bool fromStandardInput) noexcept
+        : fd(openFd), info(openInfo), onlyFilesHaveNames(fromStandardInput) {}
+    ~DescriptorReader() override { ::close(fd); }
+    DescriptorReader(const DescriptorReader&) = delete;
+    DescriptorReader& operator=(const DescriptorReader&) = delete;
 
     std::int64_t read(std::span<std::uint8_t> into) noexcept override {
         if (laterErrno != 0) {
@@ -53,6 +57,9 @@ public:
     }
 
     bool isSameFileAs(const std::string& path) const noexcept override {
+        if (onlyFilesHaveNames && !S_ISREG(info.st_mode)) {
+            return false;
+        }
         struct stat other {};
         return ::stat(path.c_str(), &other) == 0 && other.st_dev == info.st_dev &&
                other.st_ino == info.st_ino;
@@ -66,8 +73,35 @@ private:
     int fd;
     struct stat info;
     int lastErrno = 0;
-    int laterErrno = 0;  // a failure behind the bytes the last call returned
+    int laterErrno = 0;       // a failure behind the bytes the last call returned
+    bool onlyFilesHaveNames;  // standard input: a pipe or terminal has no path to match
 };
+
+// Takes ownership of `fd`: a reader for it, or null with the reason and the descriptor closed.
+std::unique_ptr<SourceReader> readerFor(int fd, bool fromStandardInput, std::string& failure) {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        failure = std::strerror(errno);
+        ::close(fd);
+        return nullptr;
+    }
+    // A directory opens for reading on POSIX but is no recording.
+    if (S_ISDIR(info.st_mode)) {
+        failure = std::strerror(EISDIR);
+        ::close(fd);
+        return nullptr;
+    }
+    if (!fromStandardInput) {
+        ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    }
+    std::unique_ptr<SourceReader> reader(new (std::nothrow)
+                                             DescriptorReader(fd, info, fromStandardInput));
+    if (!reader) {
+        failure = std::strerror(ENOMEM);
+        ::close(fd);
+    }
+    return reader;
+}
 
 class FileSourceOpener final : public SourceOpener {
 public:
@@ -78,29 +112,29 @@ public:
             failure = std::strerror(errno);
             return nullptr;
         }
-        struct stat info {};
-        if (::fstat(fd, &info) != 0) {
+        return readerFor(fd, false, failure);
+    }
+};
+
+// Reads a duplicate of descriptor 0, so that closing the reader leaves standard input open.
+class StandardInputOpener final : public SourceOpener {
+public:
+    std::unique_ptr<SourceReader> open(const std::string&, std::string& failure) noexcept override {
+        const int fd = ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0);
+        if (fd < 0) {
             failure = std::strerror(errno);
-            ::close(fd);
             return nullptr;
         }
-        // A directory opens for reading on POSIX but is no recording.
-        if (S_ISDIR(info.st_mode)) {
-            failure = std::strerror(EISDIR);
-            ::close(fd);
-            return nullptr;
-        }
-        ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-        std::unique_ptr<SourceReader> reader(new (std::nothrow) FileSourceReader(fd, info));
-        if (!reader) {
-            failure = std::strerror(ENOMEM);
-            ::close(fd);
-        }
-        return reader;
+        return readerFor(fd, true, failure);
     }
 };
 
 }  // namespace
+
+SourceOpener& standardInputOpener() noexcept {
+    static StandardInputOpener opener;
+    return opener;
+}
 
 SourceOpener& fileSourceOpener() noexcept {
     static FileSourceOpener opener;
