@@ -45,12 +45,12 @@ std::string systemText(int error) {
 void splitPath(const std::string& path, std::string& directory, std::string& name) {
     const std::size_t slash = path.rfind('/');
     if (slash == std::string::npos) {
-        directory = ".";
+        directory.assign(1, '.');
         name = path;
         return;
     }
-    directory = slash == 0 ? std::string("/") : path.substr(0, slash);
-    name = path.substr(slash + 1);
+    directory.assign(path, 0, slash == 0 ? 1 : slash);
+    name.assign(path, slash + 1);
 }
 
 // Writes every byte of the vector at offset, going on after short writes and interrupts.
