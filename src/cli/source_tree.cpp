@@ -65,6 +65,7 @@ bool walkFolder(const fs::path& root, const std::vector<std::string>& extensions
         if (!listFolder(folder, entries, failure)) {
             std::fprintf(err, "trunvex-cli: %s: %s\n", utf8FromPath(folder).c_str(),
                          failure.c_str());
+            std::fflush(err);
             complete = false;
         }
         for (FolderEntry& entry : entries) {

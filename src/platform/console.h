@@ -20,7 +20,9 @@ namespace trunvex {
 // character outside it).
 [[nodiscard]] std::vector<std::string> programArguments(int argc, char** argv);
 
-// Makes the console show the UTF-8 text this program writes.
+// Makes the console show the UTF-8 text this program writes; call first, before any output.
+// On Windows standard output and error are then buffered when they are a console: flush each
+// message written to them.
 void useUtf8Console() noexcept;
 
 }  // namespace trunvex
