@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
+#include <windows.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 
+#include "platform/file_sink.h"
 #include "platform/win/file_sink.h"
 
 namespace trunvex {
@@ -26,6 +30,45 @@ TEST(WindowsPaths, TemporaryNameStaysInTheAvisFolder) {
     for (const auto& c : cases) {
         EXPECT_EQ(win::temporaryPrefixFor(c.path), c.prefix) << c.path;
     }
+}
+
+// An AVI that cannot be replaced at the end (held open without shared deletion, by a player
+// say) is refused before the run reads anything, as a folder is; a file that can be replaced,
+// or none, passes. (Read-only files are refused too, but not under Wine run by root.)
+TEST(WindowsPaths, AviThatCannotBeReplacedIsRefusedUpFront) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::absolute("scratch") / "WindowsPaths" / "CannotBeReplaced";
+    fs::create_directories(dir);
+    const auto file = [&](const char* name) {
+        const fs::path path = dir / name;
+        std::ofstream(path, std::ios::binary) << "old";
+        return path;
+    };
+    const fs::path locked = file("locked.avi");
+    const HANDLE lock = CreateFileW(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+    const fs::path shared = file("shared.avi");
+    const HANDLE reader = CreateFileW(shared.c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+
+    const struct {
+        fs::path path;
+        bool accepted;
+    } cases[] = {
+        {locked, false},         {dir, false}, {shared, true}, {file("plain.avi"), true},
+        {dir / "new.avi", true},
+    };
+    for (const auto& c : cases) {
+        std::string failure;
+        EXPECT_EQ(fileSinkFactory().checkPath(c.path.string(), failure), c.accepted)
+            << c.path.string();
+        EXPECT_EQ(failure.empty(), c.accepted) << c.path.string() << ": " << failure;
+    }
+    CloseHandle(lock);
+    CloseHandle(reader);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "platform/buffered_sink.h"
 #include "platform/paths.h"
+#include "platform/win/console.h"
 #include "platform/win/file_sink.h"
 #include "platform/win/text.h"
 
@@ -129,27 +130,60 @@ bool isFolder(const std::wstring& path) noexcept {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+// ERROR_SUCCESS, with the path in UTF-16 in `target`; or what makes the path no name of a file
+// to write: no name, a folder's name, no valid UTF-8, a folder there.
+DWORD targetFor(const std::string& path, std::wstring& target) {
+    const std::string_view name = std::string_view(path).substr(fileNameStart(path));
+    if (name.empty() || name == "." || name == "..") {
+        return path.empty() ? ERROR_FILE_NOT_FOUND : ERROR_DIRECTORY;
+    }
+    bool valid = false;
+    target = win::utf16(path, valid);
+    if (!valid) {
+        return ERROR_NO_UNICODE_TRANSLATION;
+    }
+    return isFolder(target) ? ERROR_DIRECTORY : ERROR_SUCCESS;
+}
+
 class FileSinkFactory final : public SinkFactory {
 public:
+    // A file at the path is replaced at commit by a rename, which needs to delete it. A file
+    // that another program holds open without sharing that (a player showing it), or that is
+    // read-only, would fail the run only after the whole recording has been converted: it is
+    // refused now. Whatever else fails shows when the output opens.
+    bool checkPath(const std::string& path, std::string& failure) noexcept override {
+        std::wstring target;
+        DWORD error = targetFor(path, target);
+        if (error == ERROR_SUCCESS) {
+            const HANDLE existing = CreateFileW(
+                target.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (existing != INVALID_HANDLE_VALUE) {
+                CloseHandle(existing);
+            } else if (const DWORD openError = GetLastError();
+                       openError == ERROR_SHARING_VIOLATION || openError == ERROR_ACCESS_DENIED) {
+                error = openError;
+            }
+        }
+        if (error != ERROR_SUCCESS) {
+            failure = win::errorText(error);
+            return false;
+        }
+        return true;
+    }
+
     std::unique_ptr<ByteSink> open(const std::string& path,
                                    std::string& failure) noexcept override {
-        const std::string_view name = std::string_view(path).substr(fileNameStart(path));
-        if (name.empty() || name == "." || name == "..") {
-            return refuse(failure, path.empty() ? ERROR_FILE_NOT_FOUND : ERROR_DIRECTORY);
-        }
-        bool valid = false;
-        std::wstring target = win::utf16(path, valid);
-        if (!valid) {
-            return refuse(failure, ERROR_NO_UNICODE_TRANSLATION);
-        }
-        if (isFolder(target)) {
-            return refuse(failure, ERROR_DIRECTORY);
+        std::wstring target;
+        if (const DWORD error = targetFor(path, target); error != ERROR_SUCCESS) {
+            return refuse(failure, error);
         }
         AlignedBytes buffer = BufferedSink::allocateBuffer();
         if (!buffer) {
             return refuse(failure, ERROR_NOT_ENOUGH_MEMORY);
         }
         const std::string prefix = win::temporaryPrefixFor(path);
+        bool valid = false;  // as the path it comes from
         for (int attempt = 0; attempt < CREATE_ATTEMPTS; ++attempt) {
             const std::wstring temporary = win::utf16(prefix + uniquePart() + ".part", valid);
             // DELETE access: the file is renamed and marked for deletion through this handle.
@@ -216,6 +250,7 @@ namespace {
 // delete-on-close until their commit, go with them, so nothing is left to clean.
 BOOL WINAPI endOnInterruption(DWORD event) noexcept {
     const bool interrupted = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
+    win::restoreConsoleCodePage();
     TerminateProcess(GetCurrentProcess(), interrupted ? 128 + 2 : 128 + 1);
     return TRUE;
 }
