@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/file_sink.h"
+#include "platform/win/console.h"
 #include "platform/win/file_sink.h"
 
 namespace trunvex {
@@ -69,6 +70,28 @@ TEST(WindowsPaths, AviThatCannotBeReplacedIsRefusedUpFront) {
     }
     CloseHandle(lock);
     CloseHandle(reader);
+}
+
+// "*.264" typed in cmd.exe reaches the program as it is: it stands for the files it matches,
+// as a POSIX shell would have put them.
+TEST(WindowsPaths, WildcardsInFileNamesAreExpanded) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::absolute("scratch") / "WindowsPaths" / "Wildcards";
+    fs::remove_all(dir);
+    fs::create_directories(dir / "sub.264");
+    for (const char* name : {"b.264", "a.264", "c.mp4", ".hidden.264"}) {
+        std::ofstream(dir / name) << name;
+    }
+    SetFileAttributesW((dir / ".hidden.264").c_str(), FILE_ATTRIBUTE_HIDDEN);
+    const std::string d = dir.string() + "\\";
+
+    const std::vector<std::string> given = {
+        "trunvex-cli*.exe",     d + "*.264", "-o", d + "?.mp4", d + "none*.264", "--ext=*",
+        "\\\\?\\" + d + "a.264"};
+    const std::vector<std::string> expected = {
+        "trunvex-cli*.exe", d + "a.264",     d + "b.264", d + "sub.264",          "-o",
+        d + "c.mp4",        d + "none*.264", "--ext=*",   "\\\\?\\" + d + "a.264"};
+    EXPECT_EQ(win::expandWildcards(given), expected);
 }
 
 }  // namespace

@@ -6,8 +6,10 @@
 // Needs the types windows.h declares.
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstdlib>
 
+#include "platform/paths.h"
 #include "platform/win/console.h"
 #include "platform/win/text.h"
 
@@ -25,7 +27,45 @@ std::vector<std::string> programArguments(int, char**) {
         arguments.push_back(win::utf8(wide[i]));
     }
     LocalFree(wide);
-    return arguments;
+    return win::expandWildcards(arguments);
+}
+
+std::vector<std::string> win::expandWildcards(const std::vector<std::string>& arguments) {
+    std::vector<std::string> expanded;
+    std::vector<std::string> matches;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        const std::size_t nameAt = fileNameStart(argument);
+        bool valid = false;
+        const std::wstring pattern = utf16(argument, valid);
+        if (i == 0 || argument.empty() || argument[0] == '-' || !valid ||
+            argument.find_first_of("*?", nameAt) == std::string::npos) {
+            expanded.push_back(argument);
+            continue;
+        }
+        matches.clear();
+        WIN32_FIND_DATAW data{};
+        const HANDLE search = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data,
+                                               FindExSearchNameMatch, nullptr, 0);
+        if (search != INVALID_HANDLE_VALUE) {
+            do {
+                const std::wstring_view name = data.cFileName;
+                const bool hidden =
+                    (data.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0;
+                if (!hidden && name != L"." && name != L"..") {
+                    matches.push_back(argument.substr(0, nameAt) + utf8(name));
+                }
+            } while (FindNextFileW(search, &data));
+            FindClose(search);
+        }
+        if (matches.empty()) {
+            expanded.push_back(argument);
+            continue;
+        }
+        std::sort(matches.begin(), matches.end());
+        expanded.insert(expanded.end(), matches.begin(), matches.end());
+    }
+    return expanded;
 }
 
 namespace {
