@@ -27,6 +27,11 @@ TEST(WindowsPaths, TemporaryNameStaysInTheAvisFolder) {
         {"\\\\server\\share\\out.avi", "\\\\server\\share\\.out.avi."},
         {"\\\\?\\C:\\videos\\out.avi", "\\\\?\\C:\\videos\\.out.avi."},
         {"..\\out.avi", "..\\.out.avi."},
+        // However long the AVI's name, the temporary one stays within a name's 255 characters.
+        {"C:\\v\\abcdefghijklmnopqrstuvwxyz0123456789 and on to 255.avi",
+         "C:\\v\\.abcdefghijklmnopqrstuvwxyz012345."},
+        {"C:\\v\\一二三四五六七八九十一二三四五六七八九十一二三四五六七八九十一二三四五.avi",
+         "C:\\v\\.一二三四五六七八九十一二三四五六七八九十一二三四五六七八九十一二."},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(win::temporaryPrefixFor(c.path), c.prefix) << c.path;

@@ -18,6 +18,8 @@ namespace trunvex {
 namespace {
 
 constexpr int CREATE_ATTEMPTS = 64;
+// Of the AVI's name, in the temporary file's.
+constexpr std::size_t TEMPORARY_NAME_CHARACTERS = 32;
 // Writes are split into pieces a DWORD can count.
 constexpr std::size_t MAX_WRITE_BYTES = std::size_t{1} << 30;
 
@@ -238,7 +240,19 @@ private:
 
 std::string win::temporaryPrefixFor(const std::string& path) {
     const std::size_t start = fileNameStart(path);
-    return path.substr(0, start) + "." + path.substr(start) + ".";
+    // A name may have 255 characters (255 bytes on many Unix file systems under Wine), and the
+    // temporary one adds 31 to the AVI's: the AVI's part is cut to a few characters, at the
+    // start of a UTF-8 sequence, so that any name the AVI may have leaves room for it.
+    std::size_t end = path.size();
+    std::size_t characters = 0;
+    for (std::size_t at = start; at < path.size(); ++at) {
+        const bool startsCharacter = (static_cast<unsigned char>(path[at]) & 0xC0) != 0x80;
+        if (startsCharacter && characters++ == TEMPORARY_NAME_CHARACTERS) {
+            end = at;
+            break;
+        }
+    }
+    return path.substr(0, start) + "." + path.substr(start, end - start) + ".";
 }
 
 namespace {
