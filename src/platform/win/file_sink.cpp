@@ -132,8 +132,34 @@ bool isFolder(const std::wstring& path) noexcept {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-// ERROR_SUCCESS, with the path in UTF-16 in `target`; or what makes the path no name of a file
-// to write: no name, a folder's name, no valid UTF-8, a folder there.
+// Where an existing file at `path` really is: a link is written through, as on POSIX (the file
+// it leads to is replaced and the link stays), and the temporary file goes beside that file,
+// on its volume. The path as given when nothing is there yet.
+std::wstring finalPathOf(const std::wstring& path) {
+    const HANDLE existing = CreateFileW(
+        path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (existing == INVALID_HANDLE_VALUE) {
+        return path;
+    }
+    std::wstring final(MAX_PATH, L'\0');
+    DWORD length = GetFinalPathNameByHandleW(existing, final.data(),
+                                             static_cast<DWORD>(final.size()), VOLUME_NAME_DOS);
+    if (length >= final.size()) {  // the size it needs, its terminator included
+        final.resize(length);
+        length = GetFinalPathNameByHandleW(existing, final.data(), static_cast<DWORD>(final.size()),
+                                           VOLUME_NAME_DOS);
+    }
+    CloseHandle(existing);
+    if (length == 0 || length >= final.size()) {
+        return path;  // a volume without a drive letter, say: the path as given
+    }
+    final.resize(length);
+    return final;
+}
+
+// ERROR_SUCCESS, with the path in UTF-16 in `target` (links resolved); or what makes the path no
+// name of a file to write: no name, a folder's name, no valid UTF-8, a folder there.
 DWORD targetFor(const std::string& path, std::wstring& target) {
     const std::string_view name = std::string_view(path).substr(fileNameStart(path));
     if (name.empty() || name == "." || name == "..") {
@@ -144,7 +170,11 @@ DWORD targetFor(const std::string& path, std::wstring& target) {
     if (!valid) {
         return ERROR_NO_UNICODE_TRANSLATION;
     }
-    return isFolder(target) ? ERROR_DIRECTORY : ERROR_SUCCESS;
+    if (isFolder(target)) {
+        return ERROR_DIRECTORY;
+    }
+    target = finalPathOf(target);
+    return ERROR_SUCCESS;
 }
 
 class FileSinkFactory final : public SinkFactory {
@@ -184,7 +214,7 @@ public:
         if (!buffer) {
             return refuse(failure, ERROR_NOT_ENOUGH_MEMORY);
         }
-        const std::string prefix = win::temporaryPrefixFor(path);
+        const std::string prefix = win::temporaryPrefixFor(win::utf8(target));
         bool valid = false;  // as the path it comes from
         for (int attempt = 0; attempt < CREATE_ATTEMPTS; ++attempt) {
             const std::wstring temporary = win::utf16(prefix + uniquePart() + ".part", valid);
