@@ -39,8 +39,8 @@ TEST(WindowsPaths, TemporaryNameStaysInTheAvisFolder) {
 }
 
 // An AVI that cannot be replaced at the end (held open without shared deletion, by a player
-// say) is refused before the run reads anything, as a folder is; a file that can be replaced,
-// or none, passes. (Read-only files are refused too, but not under Wine run by root.)
+// say) is refused before the run reads anything, as a folder or a device is; a file that can
+// be replaced, or none, passes. (Read-only files are refused too, but not under Wine run by root.)
 TEST(WindowsPaths, AviThatCannotBeReplacedIsRefusedUpFront) {
     namespace fs = std::filesystem;
     const fs::path dir = fs::absolute("scratch") / "WindowsPaths" / "CannotBeReplaced";
@@ -64,7 +64,11 @@ TEST(WindowsPaths, AviThatCannotBeReplacedIsRefusedUpFront) {
         fs::path path;
         bool accepted;
     } cases[] = {
-        {locked, false},         {dir, false}, {shared, true}, {file("plain.avi"), true},
+        {locked, false},
+        {dir, false},
+        {"NUL", false},
+        {shared, true},
+        {file("plain.avi"), true},
         {dir / "new.avi", true},
     };
     for (const auto& c : cases) {

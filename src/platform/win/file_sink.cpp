@@ -134,12 +134,19 @@ bool isFolder(const std::wstring& path) noexcept {
 
 // Where an existing file at `path` really is: a link is written through, as on POSIX (the file
 // it leads to is replaced and the link stays), and the temporary file goes beside that file,
-// on its volume. The path as given when nothing is there yet.
-std::wstring finalPathOf(const std::wstring& path) {
+// on its volume. The path as given when nothing is there yet. `device` tells that a device
+// answers to the name (NUL, CON, COM1): no file can be put in its place.
+std::wstring finalPathOf(const std::wstring& path, bool& device) {
+    device = false;
     const HANDLE existing = CreateFileW(
         path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (existing == INVALID_HANDLE_VALUE) {
+        return path;
+    }
+    if (GetFileType(existing) != FILE_TYPE_DISK) {
+        device = true;
+        CloseHandle(existing);
         return path;
     }
     std::wstring final(MAX_PATH, L'\0');
@@ -159,7 +166,7 @@ std::wstring finalPathOf(const std::wstring& path) {
 }
 
 // ERROR_SUCCESS, with the path in UTF-16 in `target` (links resolved); or what makes the path no
-// name of a file to write: no name, a folder's name, no valid UTF-8, a folder there.
+// name of a file to write: no name, a folder's name, no valid UTF-8, a folder or a device there.
 DWORD targetFor(const std::string& path, std::wstring& target) {
     const std::string_view name = std::string_view(path).substr(fileNameStart(path));
     if (name.empty() || name == "." || name == "..") {
@@ -173,8 +180,9 @@ DWORD targetFor(const std::string& path, std::wstring& target) {
     if (isFolder(target)) {
         return ERROR_DIRECTORY;
     }
-    target = finalPathOf(target);
-    return ERROR_SUCCESS;
+    bool device = false;
+    target = finalPathOf(target, device);
+    return device ? ERROR_BAD_DEV_TYPE : ERROR_SUCCESS;
 }
 
 class FileSinkFactory final : public SinkFactory {
