@@ -122,6 +122,10 @@ done
 # One job at a time: with more, the messages come in the order the jobs finish.
 run_case "several at once, derived names" -j 1 h264-pcm8.264 mpeg4-alaw.264 adpcm-junk.264
 run_case "replacing an existing AVI" sample.264 h264-pcm8.avi
+# Written through: the file the link leads to gets the AVI, the link stays.
+cp "$inputs/h264-pcm8.264" "$inputs/link target.avi"
+ln -s "link target.avi" "$inputs/linked.avi"
+run_case "AVI path that is a link" sample.264 linked.avi
 mkdir -p "$inputs/录像 Ωμέγα/sub"
 cp "$inputs/sample.264" "$inputs/录像 Ωμέγα/监控-камера.264"
 run_case "names in any script" "录像 Ωμέγα/监控-камера.264" "录像 Ωμέγα/sub/输出.avi"

@@ -227,12 +227,14 @@ private:
                                       r.exitCode == exitCodeFor(CONVERT_SOURCE_OPEN_FAILED);
             std::fprintf(err, "trunvex-cli: %s: %s\n", (sourceFailed ? r.source : r.avi).c_str(),
                          r.reason.c_str());
+            std::fflush(err);
         }
         add(r);
         if (options.report != nullptr && !options.report->write(r) && !reportFailed) {
             reportFailed = true;
             std::fprintf(err, "trunvex-cli: %s: %s\n", options.report->path().c_str(),
                          options.report->failure().c_str());
+            std::fflush(err);
         }
     }
 

@@ -125,9 +125,11 @@ int describeRecording(const std::string& sourcePath, bool nameEveryLine, SourceO
     if (report.outcome == CONVERT_SOURCE_OPEN_FAILED || report.outcome == CONVERT_READ_FAILED ||
         report.outcome == CONVERT_PATH_EMPTY) {
         std::fprintf(out, "%s%s\n", lead.c_str(), std::string(messageFor(report.outcome)).c_str());
+        std::fflush(out);
         if (!report.systemReason.empty()) {
             std::fprintf(err, "trunvex-cli: %s: %s\n", sourcePath.c_str(),
                          report.systemReason.c_str());
+            std::fflush(err);
         }
         return exitCodeFor(report.outcome);
     }
@@ -157,6 +159,7 @@ int describeRecording(const std::string& sourcePath, bool nameEveryLine, SourceO
             static_cast<unsigned long long>(stats.malformedKeyFrames),
             static_cast<unsigned long long>(stats.unreadableStoredFrames));
     }
+    std::fflush(out);
     return 0;
 }
 

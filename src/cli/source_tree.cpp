@@ -56,34 +56,24 @@ bool walkFolder(const fs::path& root, const std::vector<std::string>& extensions
                 std::vector<FoundFile>& found, std::FILE* err) {
     bool complete = true;
     std::vector<fs::path> pending = {root};
+    std::vector<FolderEntry> entries;
     while (!pending.empty()) {
         const fs::path folder = std::move(pending.back());
         pending.pop_back();
-        std::error_code ec;
-        fs::directory_iterator entries(folder, ec);
-        for (; !ec && entries != fs::directory_iterator(); entries.increment(ec)) {
-            const fs::directory_entry& entry = *entries;
-            std::error_code kindError;
-            if (entry.is_symlink(kindError)) {
-                if (!entry.is_regular_file(kindError)) {
-                    continue;  // a link to a folder, or a dangling one
-                }
-            } else if (entry.is_directory(kindError)) {
-                pending.push_back(entry.path());
-                continue;
-            }
-            if (!entry.is_regular_file(kindError) || !isWanted(entry.path(), extensions)) {
-                continue;
-            }
-            std::error_code sizeError;
-            const std::uintmax_t bytes = entry.file_size(sizeError);
-            found.push_back(
-                {utf8FromPath(entry.path()), sizeError ? 0 : static_cast<std::uint64_t>(bytes)});
-        }
-        if (ec) {
+        entries.clear();
+        std::string failure;
+        if (!listFolder(folder, entries, failure)) {
             std::fprintf(err, "trunvex-cli: %s: %s\n", utf8FromPath(folder).c_str(),
-                         ec.message().c_str());
+                         failure.c_str());
+            std::fflush(err);
             complete = false;
+        }
+        for (FolderEntry& entry : entries) {
+            if (entry.kind == FolderEntry::Kind::FOLDER) {
+                pending.push_back(std::move(entry.path));
+            } else if (entry.kind == FolderEntry::Kind::FILE && isWanted(entry.path, extensions)) {
+                found.push_back({utf8FromPath(entry.path), entry.bytes});
+            }
         }
     }
     std::sort(found.begin(), found.end(),

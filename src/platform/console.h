@@ -17,10 +17,12 @@ namespace trunvex {
 
 // The program's arguments as UTF-8, its own name first. On Windows they are read from the
 // wide command line, not from `argv` (which holds them in the ANSI code page, losing every
-// character outside it).
+// character outside it), and wildcards in file names are expanded, as a POSIX shell would have.
 [[nodiscard]] std::vector<std::string> programArguments(int argc, char** argv);
 
-// Makes the console show the UTF-8 text this program writes.
+// Makes the console show the UTF-8 text this program writes; call first, before any output.
+// On Windows standard output and error are then buffered when they are a console: flush each
+// message written to them.
 void useUtf8Console() noexcept;
 
 }  // namespace trunvex

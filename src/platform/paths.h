@@ -1,10 +1,12 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace trunvex {
 
@@ -27,6 +29,23 @@ namespace trunvex {
 // A path spelled so that two spellings of one place on the local file systems compare equal
 // byte-wise: as given on POSIX; on Windows, whose file systems ignore case, in upper case.
 [[nodiscard]] std::string caseFoldedPath(const std::string& path);
+
+// One entry of a folder, as a walk of a tree takes it.
+struct FolderEntry {
+    enum class Kind { FILE, FOLDER, OTHER };
+    std::filesystem::path path;  // the folder as given, then the entry's name
+    Kind kind = Kind::OTHER;
+    std::uint64_t bytes = 0;  // of a FILE; 0 when its size cannot be read
+};
+
+// The entries of `folder`, without "." and "..", in no particular order. A regular file, or a
+// link to one, is a FILE; a folder is a FOLDER, but a link to a folder is OTHER, so that a walk
+// that descends only into FOLDERs cannot loop; devices, dangling links and the rest are OTHER.
+// Works at any path length the file system takes (on Windows past MAX_PATH too). False, with
+// the system's words in `failure`, when the folder cannot be read; the entries read before
+// the failure are kept.
+bool listFolder(const std::filesystem::path& folder, std::vector<FolderEntry>& entries,
+                std::string& failure);
 
 // Creates (or empties) the file at `path` and opens it for writing in binary mode, so that
 // "\n" stays one byte on every system. Null, with errno set, when it cannot be opened.

@@ -238,6 +238,39 @@ TEST(SourceTree, WalksNamesInAnyScriptInTheSameOrderEverywhere) {
     EXPECT_EQ(sourceFileBytes(utf8(named)), 5u);
 }
 
+// A tree whose paths pass the 260 characters of Windows' old limit is walked to its bottom,
+// not taken for an empty folder or a missing one.
+TEST(SourceTree, WalksPathsPastTheOldLengthLimit) {
+    std::vector<fs::path> folders = {fs::absolute("deep tree")};
+    for (int i = 0; i < 3; ++i) {
+        folders.push_back(folders.back() / std::string(100, 'd'));
+    }
+    const fs::path file = folders.back() / "rec.264";
+    // remove_all() stops at such paths too (the runtime's own walk): the tree goes step by
+    // step, before (what a run that stopped half-way left) and after.
+    const auto removeTree = [&] {
+        std::error_code ignored;
+        fs::remove(file, ignored);
+        for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder) {
+            fs::remove(*folder, ignored);
+        }
+    };
+    removeTree();
+    writeText(file, "rec");
+
+    for (const fs::path& start : {folders.front(), folders.back()}) {
+        SourceSelection selection;
+        selection.recursive = true;
+        std::vector<BatchJob> jobs;
+        EXPECT_TRUE(collectJobs({utf8(start)}, selection, jobs, stderr));
+        ASSERT_EQ(jobs.size(), 1u);
+        EXPECT_EQ(jobs[0].source, utf8(file));
+        EXPECT_EQ(jobs[0].sourceBytes, 3u);
+    }
+    removeTree();
+    EXPECT_FALSE(fs::exists(folders.front()));
+}
+
 // Two AVI paths the file system takes for one file are one AVI, and so are two spellings of
 // one source: on Windows, which ignores case, "A.avi" is "a.avi".
 TEST(SourceTree, SpellingsOfOnePlaceAreOnePlace) {

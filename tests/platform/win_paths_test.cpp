@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
+#include <windows.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 
+#include "platform/file_sink.h"
+#include "platform/win/console.h"
 #include "platform/win/file_sink.h"
 
 namespace trunvex {
@@ -22,10 +27,80 @@ TEST(WindowsPaths, TemporaryNameStaysInTheAvisFolder) {
         {"\\\\server\\share\\out.avi", "\\\\server\\share\\.out.avi."},
         {"\\\\?\\C:\\videos\\out.avi", "\\\\?\\C:\\videos\\.out.avi."},
         {"..\\out.avi", "..\\.out.avi."},
+        // However long the AVI's name, the temporary one stays within a name's 255 characters.
+        {"C:\\v\\abcdefghijklmnopqrstuvwxyz0123456789 and on to 255.avi",
+         "C:\\v\\.abcdefghijklmnopqrstuvwxyz012345."},
+        {"C:\\v\\一二三四五六七八九十一二三四五六七八九十一二三四五六七八九十一二三四五.avi",
+         "C:\\v\\.一二三四五六七八九十一二三四五六七八九十一二三四五六七八九十一二."},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(win::temporaryPrefixFor(c.path), c.prefix) << c.path;
     }
+}
+
+// An AVI that cannot be replaced at the end (held open without shared deletion, by a player
+// say) is refused before the run reads anything, as a folder or a device is; a file that can
+// be replaced, or none, passes. (Read-only files are refused too, but not under Wine run by root.)
+TEST(WindowsPaths, AviThatCannotBeReplacedIsRefusedUpFront) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::absolute("scratch") / "WindowsPaths" / "CannotBeReplaced";
+    fs::create_directories(dir);
+    const auto file = [&](const char* name) {
+        const fs::path path = dir / name;
+        std::ofstream(path, std::ios::binary) << "old";
+        return path;
+    };
+    const fs::path locked = file("locked.avi");
+    const HANDLE lock = CreateFileW(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+    const fs::path shared = file("shared.avi");
+    const HANDLE reader = CreateFileW(shared.c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+
+    const struct {
+        fs::path path;
+        bool accepted;
+    } cases[] = {
+        {locked, false},
+        {dir, false},
+        {"NUL", false},
+        {shared, true},
+        {file("plain.avi"), true},
+        {dir / "new.avi", true},
+    };
+    for (const auto& c : cases) {
+        std::string failure;
+        EXPECT_EQ(fileSinkFactory().checkPath(c.path.string(), failure), c.accepted)
+            << c.path.string();
+        EXPECT_EQ(failure.empty(), c.accepted) << c.path.string() << ": " << failure;
+    }
+    CloseHandle(lock);
+    CloseHandle(reader);
+}
+
+// "*.264" typed in cmd.exe reaches the program as it is: it stands for the files it matches,
+// as a POSIX shell would have put them.
+TEST(WindowsPaths, WildcardsInFileNamesAreExpanded) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::absolute("scratch") / "WindowsPaths" / "Wildcards";
+    fs::remove_all(dir);
+    fs::create_directories(dir / "sub.264");
+    for (const char* name : {"b.264", "a.264", "c.mp4", ".hidden.264"}) {
+        std::ofstream(dir / name) << name;
+    }
+    SetFileAttributesW((dir / ".hidden.264").c_str(), FILE_ATTRIBUTE_HIDDEN);
+    const std::string d = dir.string() + "\\";
+
+    const std::vector<std::string> given = {
+        "trunvex-cli*.exe",     d + "*.264", "-o", d + "?.mp4", d + "none*.264", "--ext=*",
+        "\\\\?\\" + d + "a.264"};
+    const std::vector<std::string> expected = {
+        "trunvex-cli*.exe", d + "a.264",     d + "b.264", d + "sub.264",          "-o",
+        d + "c.mp4",        d + "none*.264", "--ext=*",   "\\\\?\\" + d + "a.264"};
+    EXPECT_EQ(win::expandWildcards(given), expected);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "platform/paths.h"
 
+#include <system_error>
+
 namespace trunvex {
 
 std::size_t fileNameStart(std::string_view path) noexcept {
@@ -22,6 +24,38 @@ std::string utf8FromPath(const std::filesystem::path& path) {
 
 std::string caseFoldedPath(const std::string& path) {
     return path;
+}
+
+bool listFolder(const std::filesystem::path& folder, std::vector<FolderEntry>& entries,
+                std::string& failure) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::directory_iterator next(folder, ec);
+    for (; !ec && next != fs::directory_iterator(); next.increment(ec)) {
+        const fs::directory_entry& entry = *next;
+        FolderEntry found{entry.path()};
+        std::error_code kindError;
+        if (entry.is_symlink(kindError)) {
+            if (entry.is_regular_file(kindError)) {
+                found.kind = FolderEntry::Kind::FILE;  // a link to a folder stays OTHER
+            }
+        } else if (entry.is_directory(kindError)) {
+            found.kind = FolderEntry::Kind::FOLDER;
+        } else if (entry.is_regular_file(kindError)) {
+            found.kind = FolderEntry::Kind::FILE;
+        }
+        if (found.kind == FolderEntry::Kind::FILE) {
+            std::error_code sizeError;
+            const std::uintmax_t bytes = entry.file_size(sizeError);
+            found.bytes = sizeError ? 0 : static_cast<std::uint64_t>(bytes);
+        }
+        entries.push_back(std::move(found));
+    }
+    if (ec) {
+        failure = ec.message();
+        return false;
+    }
+    return true;
 }
 
 std::FILE* openFileForWriting(const std::string& path) noexcept {

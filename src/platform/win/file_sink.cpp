@@ -10,6 +10,7 @@
 
 #include "platform/buffered_sink.h"
 #include "platform/paths.h"
+#include "platform/win/console.h"
 #include "platform/win/file_sink.h"
 #include "platform/win/text.h"
 
@@ -17,6 +18,8 @@ namespace trunvex {
 namespace {
 
 constexpr int CREATE_ATTEMPTS = 64;
+// Of the AVI's name, in the temporary file's.
+constexpr std::size_t TEMPORARY_NAME_CHARACTERS = 32;
 // Writes are split into pieces a DWORD can count.
 constexpr std::size_t MAX_WRITE_BYTES = std::size_t{1} << 30;
 
@@ -129,27 +132,98 @@ bool isFolder(const std::wstring& path) noexcept {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+// Where an existing file at `path` really is: a link is written through, as on POSIX (the file
+// it leads to is replaced and the link stays), and the temporary file goes beside that file,
+// on its volume. The path as given when nothing is there yet. `device` tells that a device
+// answers to the name (NUL, CON, COM1): no file can be put in its place.
+std::wstring finalPathOf(const std::wstring& path, bool& device) {
+    device = false;
+    const HANDLE existing = CreateFileW(
+        path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (existing == INVALID_HANDLE_VALUE) {
+        return path;
+    }
+    if (GetFileType(existing) != FILE_TYPE_DISK) {
+        device = true;
+        CloseHandle(existing);
+        return path;
+    }
+    std::wstring final(MAX_PATH, L'\0');
+    DWORD length = GetFinalPathNameByHandleW(existing, final.data(),
+                                             static_cast<DWORD>(final.size()), VOLUME_NAME_DOS);
+    if (length >= final.size()) {  // the size it needs, its terminator included
+        final.resize(length);
+        length = GetFinalPathNameByHandleW(existing, final.data(), static_cast<DWORD>(final.size()),
+                                           VOLUME_NAME_DOS);
+    }
+    CloseHandle(existing);
+    if (length == 0 || length >= final.size()) {
+        return path;  // a volume without a drive letter, say: the path as given
+    }
+    final.resize(length);
+    return final;
+}
+
+// ERROR_SUCCESS, with the path in UTF-16 in `target` (links resolved); or what makes the path no
+// name of a file to write: no name, a folder's name, no valid UTF-8, a folder or a device there.
+DWORD targetFor(const std::string& path, std::wstring& target) {
+    const std::string_view name = std::string_view(path).substr(fileNameStart(path));
+    if (name.empty() || name == "." || name == "..") {
+        return path.empty() ? ERROR_FILE_NOT_FOUND : ERROR_DIRECTORY;
+    }
+    bool valid = false;
+    target = win::utf16(path, valid);
+    if (!valid) {
+        return ERROR_NO_UNICODE_TRANSLATION;
+    }
+    if (isFolder(target)) {
+        return ERROR_DIRECTORY;
+    }
+    bool device = false;
+    target = finalPathOf(target, device);
+    return device ? ERROR_BAD_DEV_TYPE : ERROR_SUCCESS;
+}
+
 class FileSinkFactory final : public SinkFactory {
 public:
+    // A file at the path is replaced at commit by a rename, which needs to delete it. A file
+    // that another program holds open without sharing that (a player showing it), or that is
+    // read-only, would fail the run only after the whole recording has been converted: it is
+    // refused now. Whatever else fails shows when the output opens.
+    bool checkPath(const std::string& path, std::string& failure) noexcept override {
+        std::wstring target;
+        DWORD error = targetFor(path, target);
+        if (error == ERROR_SUCCESS) {
+            const HANDLE existing = CreateFileW(
+                target.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (existing != INVALID_HANDLE_VALUE) {
+                CloseHandle(existing);
+            } else if (const DWORD openError = GetLastError();
+                       openError == ERROR_SHARING_VIOLATION || openError == ERROR_ACCESS_DENIED) {
+                error = openError;
+            }
+        }
+        if (error != ERROR_SUCCESS) {
+            failure = win::errorText(error);
+            return false;
+        }
+        return true;
+    }
+
     std::unique_ptr<ByteSink> open(const std::string& path,
                                    std::string& failure) noexcept override {
-        const std::string_view name = std::string_view(path).substr(fileNameStart(path));
-        if (name.empty() || name == "." || name == "..") {
-            return refuse(failure, path.empty() ? ERROR_FILE_NOT_FOUND : ERROR_DIRECTORY);
-        }
-        bool valid = false;
-        std::wstring target = win::utf16(path, valid);
-        if (!valid) {
-            return refuse(failure, ERROR_NO_UNICODE_TRANSLATION);
-        }
-        if (isFolder(target)) {
-            return refuse(failure, ERROR_DIRECTORY);
+        std::wstring target;
+        if (const DWORD error = targetFor(path, target); error != ERROR_SUCCESS) {
+            return refuse(failure, error);
         }
         AlignedBytes buffer = BufferedSink::allocateBuffer();
         if (!buffer) {
             return refuse(failure, ERROR_NOT_ENOUGH_MEMORY);
         }
-        const std::string prefix = win::temporaryPrefixFor(path);
+        const std::string prefix = win::temporaryPrefixFor(win::utf8(target));
+        bool valid = false;  // as the path it comes from
         for (int attempt = 0; attempt < CREATE_ATTEMPTS; ++attempt) {
             const std::wstring temporary = win::utf16(prefix + uniquePart() + ".part", valid);
             // DELETE access: the file is renamed and marked for deletion through this handle.
@@ -204,13 +278,39 @@ private:
 
 std::string win::temporaryPrefixFor(const std::string& path) {
     const std::size_t start = fileNameStart(path);
-    return path.substr(0, start) + "." + path.substr(start) + ".";
+    // A name may have 255 characters (255 bytes on many Unix file systems under Wine), and the
+    // temporary one adds 31 to the AVI's: the AVI's part is cut to a few characters, at the
+    // start of a UTF-8 sequence, so that any name the AVI may have leaves room for it.
+    std::size_t end = path.size();
+    std::size_t characters = 0;
+    for (std::size_t at = start; at < path.size(); ++at) {
+        const bool startsCharacter = (static_cast<unsigned char>(path[at]) & 0xC0) != 0x80;
+        if (startsCharacter && characters++ == TEMPORARY_NAME_CHARACTERS) {
+            end = at;
+            break;
+        }
+    }
+    return path.substr(0, start) + "." + path.substr(start, end - start) + ".";
 }
 
-// An interruption (Ctrl-C, a closed console) ends the process, which closes every handle: the
-// temporary files are marked delete-on-close until their commit, so nothing is left to clean.
+namespace {
+
+// Ends the process at once with the status a POSIX shell shows for the matching signal: 130
+// (SIGINT) for Ctrl-C and Ctrl-Break, 129 (SIGHUP) when the console goes away (closed, log-off,
+// shut-down). Left to the default handling, Wine ends the process with status 0, which a
+// script takes for success. Every handle closes with the process: the temporary files, marked
+// delete-on-close until their commit, go with them, so nothing is left to clean.
+BOOL WINAPI endOnInterruption(DWORD event) noexcept {
+    const bool interrupted = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
+    win::restoreConsoleCodePage();
+    TerminateProcess(GetCurrentProcess(), interrupted ? 128 + 2 : 128 + 1);
+    return TRUE;
+}
+
+}  // namespace
+
 bool cleanUpOnInterruption() noexcept {
-    return true;
+    return SetConsoleCtrlHandler(endOnInterruption, TRUE) != 0;
 }
 
 SinkFactory& fileSinkFactory() noexcept {

@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Ctrl-C under Wine, as a console user or a script meets it: trunvex-cli.exe is interrupted while
+# it converts a recording that arrives through a pipe, after it has begun its AVI. It must end
+# with status 130, as the Linux build does, and leave nothing at or beside the AVI path.
+#   tests/windows/interrupt_test.sh CLI_EXE PREFIX SAMPLE
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+usage="usage: $0 CLI_EXE PREFIX SAMPLE"
+cli=$(realpath "${1:?$usage}")
+prefix=$(realpath "${2:?$usage}")
+sample=$(realpath "${3:?$usage}")
+
+fail() {
+  echo "interrupt_test: $*" >&2
+  exit 1
+}
+# The Wine server and its services stay running; they must not hold this script's output open.
+"$root/tools/wine-run.sh" "$prefix" cmd /c exit </dev/null >/dev/null 2>&1
+
+work=$(mktemp -d)
+pid=
+cleanup() {
+  if [ -n "$pid" ]; then
+    kill -KILL "$pid" 2>/dev/null || true
+  fi
+  exec 3>&- || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+mkfifo "$work/feed"
+# Job control off, a background job would start with SIGINT ignored.
+set -m
+(cd "$work" && exec "$root/tools/wine-run.sh" "$prefix" "$cli" -q - out.avi <feed \
+  >stdout 2>stderr) &
+pid=$!
+exec 3>"$work/feed"
+# More than one read block (1 MiB), so that a part of it is converted while the pipe stays open.
+for _ in 1 2 3 4 5 6 7 8; do
+  cat "$sample" >&3
+done
+# The run holds its unfinished AVI under a temporary name once the first records are in.
+for _ in $(seq 1 100); do
+  compgen -G "$work/.out.avi.*.part" >/dev/null && break
+  sleep 0.1
+done
+compgen -G "$work/.out.avi.*.part" >/dev/null || fail "no temporary AVI appeared"
+kill -INT "$pid"
+status=0
+wait "$pid" || status=$?
+pid=
+[ "$status" -eq 130 ] || fail "exit status $status after Ctrl-C, not 130"
+left=$(cd "$work" && ls -A | grep -v -x -e feed -e stdout -e stderr || true)
+[ -z "$left" ] || fail "left behind: $left"
+echo "interrupt_test: Ctrl-C ended the run with status 130 and left nothing behind"
