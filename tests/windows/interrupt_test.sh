@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Ctrl-C under Wine, as a console user or a script meets it: trunvex-cli.exe is interrupted while
 # it converts a recording that arrives through a pipe, after it has begun its AVI. It must end
-# with status 130, as the Linux build does, and leave nothing at or beside the AVI path.
+# with status 130, as the Linux build does, and leave nothing at or beside the AVI path. Then the
+# same for --info, interrupted while it reads a recording that is still arriving: a describing
+# run interrupted is no success either.
 #   tests/windows/interrupt_test.sh CLI_EXE PREFIX SAMPLE
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -52,3 +54,15 @@ pid=
 left=$(cd "$work" && ls -A | grep -v -x -e feed -e stdout -e stderr || true)
 [ -z "$left" ] || fail "left behind: $left"
 echo "interrupt_test: Ctrl-C ended the run with status 130 and left nothing behind"
+
+(cd "$work" && exec "$root/tools/wine-run.sh" "$prefix" "$cli" --info feed >stdout 2>stderr) &
+pid=$!
+exec 3>"$work/feed"
+cat "$sample" >&3
+sleep 3
+kill -INT "$pid"
+status=0
+wait "$pid" || status=$?
+pid=
+[ "$status" -eq 130 ] || fail "exit status $status after Ctrl-C in --info, not 130"
+echo "interrupt_test: Ctrl-C ended --info with status 130"

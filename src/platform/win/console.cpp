@@ -104,6 +104,9 @@ HANDLE consoleHandle(std::FILE* stream) noexcept {
 // is put back at the end, so that programs run later in the same console find the one they
 // expect.
 void useUtf8Console() noexcept {
+    // From the first moment, not only once a run starts: an interrupted --info or folder walk
+    // must not end with status 0 either.
+    (void)win::endWithStatusOnInterruption();
     const UINT current = GetConsoleOutputCP();
     if (current != 0 && current != CP_UTF8 && SetConsoleOutputCP(CP_UTF8)) {
         originalOutputCodePage = current;
@@ -115,6 +118,27 @@ void useUtf8Console() noexcept {
             std::setvbuf(stream, nullptr, _IOFBF, CONSOLE_BUFFER_BYTES);
         }
     }
+}
+
+namespace {
+
+// Ends the process at once with the status a POSIX shell shows for the matching signal: 130
+// (SIGINT) for Ctrl-C and Ctrl-Break, 129 (SIGHUP) when the console goes away (closed, log-off,
+// shut-down). Left to the default handling, Wine ends the process with status 0, which a
+// script takes for success. Every handle closes with the process: the temporary files, marked
+// delete-on-close until their commit, go with them, so nothing is left to clean.
+BOOL WINAPI endOnInterruption(DWORD event) noexcept {
+    const bool interrupted = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
+    win::restoreConsoleCodePage();
+    TerminateProcess(GetCurrentProcess(), interrupted ? 128 + 2 : 128 + 1);
+    return TRUE;
+}
+
+}  // namespace
+
+bool win::endWithStatusOnInterruption() noexcept {
+    static const bool installed = SetConsoleCtrlHandler(endOnInterruption, TRUE) != 0;
+    return installed;
 }
 
 void win::restoreConsoleCodePage() noexcept {

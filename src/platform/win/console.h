@@ -13,6 +13,11 @@ namespace trunvex::win {
 // "?" of an extended-length path's prefix, which is no part of its last component.
 [[nodiscard]] std::vector<std::string> expandWildcards(const std::vector<std::string>& arguments);
 
+// Makes Ctrl-C, Ctrl-Break and a closed console end the process at once with the status a
+// POSIX shell shows for the matching signal (130, 129), the console's code page restored.
+// Idempotent; false when the handler could not be installed.
+bool endWithStatusOnInterruption() noexcept;
+
 // Gives the console back the output code page it had before useUtf8Console(); for the ends
 // of the program that skip the C runtime's exit handling.
 void restoreConsoleCodePage() noexcept;

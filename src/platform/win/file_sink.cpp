@@ -293,24 +293,8 @@ std::string win::temporaryPrefixFor(const std::string& path) {
     return path.substr(0, start) + "." + path.substr(start, end - start) + ".";
 }
 
-namespace {
-
-// Ends the process at once with the status a POSIX shell shows for the matching signal: 130
-// (SIGINT) for Ctrl-C and Ctrl-Break, 129 (SIGHUP) when the console goes away (closed, log-off,
-// shut-down). Left to the default handling, Wine ends the process with status 0, which a
-// script takes for success. Every handle closes with the process: the temporary files, marked
-// delete-on-close until their commit, go with them, so nothing is left to clean.
-BOOL WINAPI endOnInterruption(DWORD event) noexcept {
-    const bool interrupted = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
-    win::restoreConsoleCodePage();
-    TerminateProcess(GetCurrentProcess(), interrupted ? 128 + 2 : 128 + 1);
-    return TRUE;
-}
-
-}  // namespace
-
 bool cleanUpOnInterruption() noexcept {
-    return SetConsoleCtrlHandler(endOnInterruption, TRUE) != 0;
+    return win::endWithStatusOnInterruption();
 }
 
 SinkFactory& fileSinkFactory() noexcept {
