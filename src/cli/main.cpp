@@ -163,6 +163,7 @@ int describeAll(const std::vector<trunvex::BatchJob>& jobs, bool nameSources) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    trunvex::holdStandardStreams();
     trunvex::useUtf8Console();
     CLI::App app{
         "Converts recorded audio/video stream files (.264, .mp4) into AVI files.\n\n"

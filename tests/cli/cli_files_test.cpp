@@ -3,16 +3,21 @@
 // of the repository's sample.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
+#include "common/failure_texts.h"
 #include "run/run_messages.h"
 #include "support/test_support.h"
 
@@ -174,6 +179,49 @@ TEST_F(CliFiles, BatchOfEightAtFourJobsMatchesLoneConversions) {
     for (int i = 0; i < 8; ++i) {
         EXPECT_TRUE(test::readFile(dir / ("cam" + std::to_string(i) + ".avi")) == expected) << i;
     }
+}
+
+// Started without standard output and error, trunvex-cli must not let the files it opens take
+// their numbers: its messages would land in the report (or an AVI).
+TEST_F(CliFiles, ClosedStandardStreamsKeepTheReportClean) {
+    copySample("a.264");
+    copySample("b.264");
+    const test::CommandResult r = cli("-j 2 a.264 missing.264 b.264 --report r.jsonl >&- 2>&-");
+    EXPECT_EQ(r.exitCode, 5);
+    std::istringstream report(readText(dir / "r.jsonl"));
+    int lines = 0;
+    for (std::string line; std::getline(report, line); ++lines) {
+        EXPECT_TRUE(line.starts_with("{\"source\":") && line.ends_with("}")) << line;
+    }
+    EXPECT_EQ(lines, 3);
+    EXPECT_TRUE(fs::exists(dir / "a.avi") && fs::exists(dir / "b.avi"));
+}
+
+// What can never be a recording is refused at once, with the reason, instead of a run that
+// never ends (a device) or waits for someone to type (a terminal).
+TEST_F(CliFiles, SourcesThatAreNoRecordingsAreRefusedAtOnce) {
+    int terminal = -1;
+    int typist = -1;
+    ASSERT_EQ(::openpty(&typist, &terminal, nullptr, nullptr, nullptr), 0);
+    const struct {
+        std::string args;
+        std::string said;
+    } cases[] = {
+        {"/dev/zero z.avi", "/dev/zero: " + std::string(NOT_REGULAR_FILE_TEXT)},
+        {"- z.avi <&" + std::to_string(terminal), "-: " + std::string(TERMINAL_SOURCE_TEXT)},
+        {"- z.avi <&-", "-: " + std::string(std::strerror(EBADF))},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        const test::CommandResult r = runCommand(
+            "cd " + shellQuote(dir.string()) + " && timeout 20 " + shellQuote(CLI) + " " + c.args);
+        EXPECT_EQ(r.exitCode, 5);
+        EXPECT_EQ(r.out, std::string(MSG_SOURCE_OPEN_FAILED) + "\n");
+        EXPECT_EQ(r.err, "trunvex-cli: " + c.said + "\n");
+        EXPECT_FALSE(fs::exists(dir / "z.avi"));
+    }
+    ::close(terminal);
+    ::close(typist);
 }
 
 // The size of the file that `child` writes in `dir` (not `source`), or 0 while there is none.

@@ -28,6 +28,9 @@ void useUtf8Console() noexcept {
     SetConsoleOutputCP(CP_UTF8);
 }
 
+// Files opened here get handles, never the numbers of the standard streams.
+void holdStandardStreams() noexcept {}
+
 namespace {
 
 HANDLE consoleHandle(std::FILE* stream) noexcept {
