@@ -132,6 +132,17 @@ std::optional<std::vector<trunvex::BatchJob>> plannedJobs(const CommandLine& cl,
     return jobs;
 }
 
+// The report is opened, and so emptied, before anything is converted: never over a file of the
+// batch.
+bool reportPathIsFree(const CommandLine& cl, const std::vector<trunvex::BatchJob>& jobs) {
+    std::string clash;
+    if (cl.report.empty() || cl.info || trunvex::refuseReportOverJobs(cl.report, jobs, clash)) {
+        return true;
+    }
+    usageError(clash);
+    return false;
+}
+
 // CLI11 reads "--output=" as "--output" waiting for its value in the next argument; an empty
 // value written that way is meant as given.
 std::vector<std::string> argumentsOf(const std::vector<std::string>& given) {
@@ -226,7 +237,7 @@ int main(int argc, char** argv) {
 
     bool walkComplete = true;
     std::optional<std::vector<trunvex::BatchJob>> jobs = plannedJobs(cl, walkComplete);
-    if (!jobs) {
+    if (!jobs || !reportPathIsFree(cl, *jobs)) {
         return EXIT_USAGE;
     }
     // A share of a tree names its sources as the whole would, however few fall to it.

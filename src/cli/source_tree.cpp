@@ -225,6 +225,30 @@ bool refuseSharedAvis(std::vector<BatchJob>& jobs, std::string& failure) {
     return false;
 }
 
+bool refuseReportOverJobs(const std::string& reportPath, const std::vector<BatchJob>& jobs,
+                          std::string& failure) {
+    const std::string report = placeOf(reportPath);
+    const fs::path reportFile = pathFromUtf8(reportPath);
+    std::error_code error;
+    const bool reportExists = fs::exists(reportFile, error);
+    const auto sameFile = [&](const std::string& path) {
+        std::error_code ignored;
+        return placeOf(path) == report ||
+               (reportExists && fs::equivalent(reportFile, pathFromUtf8(path), ignored));
+    };
+    for (const BatchJob& job : jobs) {
+        if (job.source != STANDARD_INPUT_NAME && sameFile(job.source)) {
+            failure = "the report " + reportPath + " would overwrite the source " + job.source;
+            return false;
+        }
+        if (sameFile(job.avi)) {
+            failure = "the report " + reportPath + " would be replaced by the AVI of " + job.source;
+            return false;
+        }
+    }
+    return true;
+}
+
 bool aviIsUpToDate(const BatchJob& job) {
     std::error_code ec;
     const fs::path aviPath = pathFromUtf8(job.avi);

@@ -197,6 +197,31 @@ TEST_F(CliFiles, ClosedStandardStreamsKeepTheReportClean) {
     EXPECT_TRUE(fs::exists(dir / "a.avi") && fs::exists(dir / "b.avi"));
 }
 
+// The report is emptied when it is opened, before anything is converted: over a source it
+// would destroy the recording, over an AVI the AVI would replace it.
+TEST_F(CliFiles, ReportNeverTakesThePlaceOfASourceOrAnAvi) {
+    copySample("a.264");
+    copySample("d/b.264");
+    fs::create_hard_link(dir / "a.264", dir / "hard.264");
+    fs::create_symlink("a.264", dir / "link.264");
+    const char* const cases[] = {
+        "a.264 --report a.264",           "a.264 --report hard.264",
+        "a.264 --report link.264",        "a.264 --report d/../a.avi",
+        "-r d --report d/b.264",          "-r d --output-dir o --report o/b.avi",
+        "- x.avi --report x.avi < a.264",
+    };
+    const std::vector<std::string> before = namesIn(dir);
+    for (const char* args : cases) {
+        SCOPED_TRACE(args);
+        const test::CommandResult r = cli(args);
+        EXPECT_EQ(r.exitCode, 64);
+        EXPECT_NE(r.err.find("report"), std::string::npos) << r.err;
+        EXPECT_EQ(namesIn(dir), before);
+        EXPECT_TRUE(test::readFile(dir / "a.264") == sample);
+        EXPECT_TRUE(test::readFile(dir / "d/b.264") == sample);
+    }
+}
+
 // What can never be a recording is refused at once, with the reason, instead of a run that
 // never ends (a device) or waits for someone to type (a terminal).
 TEST_F(CliFiles, SourcesThatAreNoRecordingsAreRefusedAtOnce) {
