@@ -118,6 +118,9 @@ std::optional<std::vector<trunvex::BatchJob>> plannedJobs(const CommandLine& cl,
     }
     std::vector<trunvex::BatchJob> jobs;
     walkComplete = trunvex::collectJobs(paths, cl.selection, jobs, stderr);
+    if (cl.info) {
+        return jobs;  // described, not converted: no AVI path is needed or written
+    }
     for (const trunvex::BatchJob& job : jobs) {
         if (job.source == trunvex::STANDARD_INPUT_NAME) {
             usageError("standard input (-) needs its AVI path: '- AVI' or '-o AVI -'");

@@ -222,6 +222,21 @@ TEST_F(CliFiles, ReportNeverTakesThePlaceOfASourceOrAnAvi) {
     }
 }
 
+// --info writes nothing: standard input needs no AVI path, and two sources whose AVIs would
+// clash are both described.
+TEST_F(CliFiles, InfoNeedsNoAviPath) {
+    copySample("a.264");
+    copySample("a.mp4");
+    const std::string size = "size: " + std::to_string(sample.size()) + " bytes";
+    for (const char* args : {"--info - < a.264", "--info a.264 a.mp4"}) {
+        SCOPED_TRACE(args);
+        const test::CommandResult r = cli(args);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_NE(r.out.find(size), std::string::npos) << r.out;
+    }
+    EXPECT_EQ(namesIn(dir), (std::vector<std::string>{"a.264", "a.mp4"}));
+}
+
 // What can never be a recording is refused at once, with the reason, instead of a run that
 // never ends (a device) or waits for someone to type (a terminal).
 TEST_F(CliFiles, SourcesThatAreNoRecordingsAreRefusedAtOnce) {
