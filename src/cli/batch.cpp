@@ -123,10 +123,11 @@ void recordSkipped(JobRecord& record, const BatchOptions& options) {
 
 void recordConversion(JobRecord& record, ConversionContext& ctx, const BatchJob& job,
                       const BatchOptions& options, ProgressBar* bar) {
+    // A folder that cannot be made shows as the AVI's open failure, with the reason the folder
+    // failed rather than the AVI's own "No such file or directory".
+    std::error_code folderError;
     if (options.makeFolders) {
-        // A failure shows as the AVI's own open failure, with the system's reason.
-        std::error_code ignored;
-        fs::create_directories(pathFromUtf8(job.avi).parent_path(), ignored);
+        fs::create_directories(pathFromUtf8(job.avi).parent_path(), folderError);
     }
     DemuxStats stats;
     ctx.stats = &stats;
@@ -142,7 +143,8 @@ void recordConversion(JobRecord& record, ConversionContext& ctx, const BatchJob&
 
     record.exitCode = exitCodeFor(report.outcome);
     record.message = ui.message;
-    record.reason = report.systemReason;
+    record.reason = folderError && report.outcome == CONVERT_OUTPUT_FAILED ? folderError.message()
+                                                                           : report.systemReason;
     const bool opened = report.outcome != CONVERT_PATH_EMPTY &&
                         report.outcome != CONVERT_SOURCE_OPEN_FAILED &&
                         report.outcome != CONVERT_SAME_FILE;

@@ -6,6 +6,7 @@
 #include <pty.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -262,6 +263,34 @@ TEST_F(CliFiles, SourcesThatAreNoRecordingsAreRefusedAtOnce) {
     }
     ::close(terminal);
     ::close(typist);
+}
+
+// An output folder that cannot be made is named with its own reason, not the "No such file or
+// directory" of the AVI inside it. Permission bits do not stop root: root gets a read-only
+// file system instead.
+TEST_F(CliFiles, OutputFolderThatCannotBeMadeSaysWhy) {
+    copySample("src/rec.264");
+    const fs::path locked = dir / "locked";
+    fs::create_directory(locked);
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        if (::mount("tmpfs", locked.c_str(), "tmpfs", MS_RDONLY, "size=64k") != 0) {
+            GTEST_SKIP() << "running as root and cannot mount a read-only file system: "
+                         << std::strerror(errno);
+        }
+    } else {
+        fs::permissions(locked, fs::perms::owner_write, fs::perm_options::remove);
+    }
+    const test::CommandResult r = cli("-r src --output-dir locked/out");
+    if (root) {
+        ::umount(locked.c_str());
+    }
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.out, "src/rec.264: " + std::string(MSG_OUTPUT_FAILED) + "\n");
+    EXPECT_NE(r.err.find("trunvex-cli: locked/out/rec.avi: " +
+                         std::string(std::strerror(root ? EROFS : EACCES)) + "\n"),
+              std::string::npos)
+        << r.err;
 }
 
 // The size of the file that `child` writes in `dir` (not `source`), or 0 while there is none.
