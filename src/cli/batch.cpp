@@ -1,13 +1,16 @@
 #include "cli/batch.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <thread>
+#include <vector>
 
 #include "cli/audit_report.h"
 #include "cli/progress_bar.h"
@@ -295,13 +298,25 @@ int runBatch(const std::vector<BatchJob>& jobs, const BatchOptions& options, std
     std::atomic<std::size_t> next{0};
     std::mutex printLock;
 
-    auto worker = [&] {
-        // One context per worker, allocated once for all its jobs.
-        auto ctx = std::make_unique<ConversionContext>();
-        const bool ready = ctx->allocateBuffers();
+    // Each worker's context is allocated before any starts: a worker without buffers would
+    // only fail jobs that one with buffers can convert. Short of memory, fewer run at once;
+    // with no buffers at all, every job fails for want of them.
+    const std::size_t wanted =
+        std::max<std::size_t>(1, std::min<std::size_t>(options.jobs, jobs.size()));
+    std::vector<std::unique_ptr<ConversionContext>> contexts;
+    contexts.reserve(wanted);
+    while (contexts.size() < wanted) {
+        std::unique_ptr<ConversionContext> ctx(new (std::nothrow) ConversionContext);
+        if (!ctx || !ctx->allocateBuffers()) {
+            break;
+        }
+        contexts.push_back(std::move(ctx));
+    }
+
+    auto worker = [&](ConversionContext* ctx) {
         for (std::size_t i = next++; i < jobs.size(); i = next++) {
             JobRecord record;
-            if (ready) {
+            if (ctx != nullptr) {
                 record = runJob(*ctx, jobs[i], options, bar ? &*bar : nullptr);
             } else {
                 record.source = jobs[i].source;
@@ -316,18 +331,23 @@ int runBatch(const std::vector<BatchJob>& jobs, const BatchOptions& options, std
             }
             printer.finish(i, std::move(record));
         }
-        ctx->releaseBuffers();
     };
 
-    const unsigned threads =
-        std::max(1u, std::min<unsigned>(options.jobs, static_cast<unsigned>(jobs.size())));
     std::vector<std::thread> pool;
-    for (unsigned t = 1; t < threads; ++t) {
-        pool.emplace_back(worker);
+    pool.reserve(contexts.size());
+    for (std::size_t t = 1; t < contexts.size(); ++t) {
+        try {
+            pool.emplace_back(worker, contexts[t].get());
+        } catch (const std::exception&) {
+            break;  // no thread to be had (memory, process limit): the others share the work
+        }
     }
-    worker();
+    worker(contexts.empty() ? nullptr : contexts.front().get());
     for (std::thread& t : pool) {
         t.join();
+    }
+    for (const std::unique_ptr<ConversionContext>& ctx : contexts) {
+        ctx->releaseBuffers();
     }
     if (bar) {
         bar->finish();

@@ -293,6 +293,22 @@ TEST_F(CliFiles, OutputFolderThatCannotBeMadeSaysWhy) {
         << r.err;
 }
 
+// Short of memory, a batch of many jobs at once runs fewer at a time or fails its jobs for want
+// of memory; the process is never ended by a signal (a thread that could not be started).
+TEST_F(CliFiles, ShortOfMemoryABatchEndsByItself) {
+    copySample("a.264");
+    copySample("b.264");
+    copySample("c.264");
+    for (int megabytes = 8; megabytes <= 64; megabytes += 4) {
+        SCOPED_TRACE(std::to_string(megabytes) + " MB");
+        const test::CommandResult r = runCommand(
+            "cd " + shellQuote(dir.string()) + " && ulimit -v " + std::to_string(megabytes * 1024) +
+            " && " + shellQuote(CLI) + " -q -j 8 a.264 b.264 c.264");
+        EXPECT_LT(r.exitCode, 128) << r.err;
+        EXPECT_EQ(r.err.find("terminate"), std::string::npos) << r.err;
+    }
+}
+
 // The size of the file that `child` writes in `dir` (not `source`), or 0 while there is none.
 // An unnamed output shows in /proc as "DIR/#INODE (deleted)".
 std::uintmax_t outputBytes(pid_t child, const fs::path& dir, const fs::path& source) {
