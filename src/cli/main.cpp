@@ -1,6 +1,7 @@
 // trunvex-cli: converts recordings to AVI files from the command line.
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,6 +15,7 @@
 #include "cli/source_tree.h"
 #include "platform/console.h"
 #include "platform/file_sink.h"
+#include "platform/paths.h"
 #include "run/conversion_run.h"
 
 namespace {
@@ -162,6 +164,22 @@ std::vector<std::string> argumentsOf(const std::vector<std::string>& given) {
     return args;
 }
 
+// A file whose name begins with '-' reads as an unknown option, or leaves "paths" missing: the
+// parser's message does not say how to name it.
+void hintAtFilesNamedLikeOptions(const std::vector<std::string>& given) {
+    for (std::size_t i = 1; i < given.size() && given[i] != "--"; ++i) {
+        const std::string& arg = given[i];
+        std::error_code ignored;
+        if (arg.size() > 1 && arg[0] == '-' &&
+            std::filesystem::exists(trunvex::pathFromUtf8(arg), ignored)) {
+            std::fprintf(stderr,
+                         "trunvex-cli: to name the file %s, write ./%s or put it after '--'\n",
+                         arg.c_str(), arg.c_str());
+            return;
+        }
+    }
+}
+
 int describeAll(const std::vector<trunvex::BatchJob>& jobs, bool nameSources) {
     int status = 0;
     for (const trunvex::BatchJob& job : jobs) {
@@ -212,13 +230,15 @@ int main(int argc, char** argv) {
     app.add_option("--shard", cl.shard,
                    "K/N: convert only share K (from 0) of N of the sorted list");
     app.set_version_flag("--version", std::string("trunvex-cli ") + TRUNVEX_VERSION);
+    const std::vector<std::string> given = trunvex::programArguments(argc, argv);
     try {
-        std::vector<std::string> args = argumentsOf(trunvex::programArguments(argc, argv));
+        std::vector<std::string> args = argumentsOf(given);
         app.parse(args);
     } catch (const CLI::Success& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         app.exit(e);
+        hintAtFilesNamedLikeOptions(given);
         return EXIT_USAGE;
     }
     if (output->count() > 0) {

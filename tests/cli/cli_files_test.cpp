@@ -106,6 +106,17 @@ TEST_F(CliFiles, DefaultAviIsBesideTheSource) {
                                 "sub.dir", "sub.dir/two.dots.avi", "sub.dir/two.dots.mp4"}));
 }
 
+// A file whose name begins with '-' reads as an option; the usage error says how to name it,
+// and named that way it converts.
+TEST_F(CliFiles, AFileNamedLikeAnOptionIsShownHowToNameIt) {
+    copySample("-rec.264");
+    const test::CommandResult r = cli("-rec.264");
+    EXPECT_EQ(r.exitCode, 64);
+    EXPECT_NE(r.err.find("write ./-rec.264 or put it after '--'"), std::string::npos) << r.err;
+    EXPECT_EQ(cli("-- -rec.264").exitCode, 0);
+    EXPECT_TRUE(fs::exists(dir / "-rec.avi"));
+}
+
 // Two sources that would be converted to one AVI are refused before anything is converted;
 // a source given twice, in any spelling, is converted once.
 TEST_F(CliFiles, SourcesThatShareAnAviAreRefused) {
