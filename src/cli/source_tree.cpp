@@ -256,8 +256,10 @@ bool aviIsUpToDate(const BatchJob& job) {
     if (ec || !fs::is_regular_file(aviPath, ec)) {
         return false;
     }
-    const fs::file_time_type source = fs::last_write_time(pathFromUtf8(job.source), ec);
-    return !ec && avi >= source;
+    const fs::path sourcePath = pathFromUtf8(job.source);
+    const fs::file_time_type source = fs::last_write_time(sourcePath, ec);
+    // The source itself at the AVI path is no AVI: the run is left to refuse it.
+    return !ec && avi >= source && !fs::equivalent(aviPath, sourcePath, ec);
 }
 
 std::uint64_t sourceFileBytes(const std::string& path) {

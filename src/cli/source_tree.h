@@ -45,7 +45,7 @@ bool collectJobs(const std::vector<std::string>& sources, const SourceSelection&
                                         const std::vector<BatchJob>& jobs, std::string& failure);
 
 // True when the job's AVI exists and is not older than its source: an earlier run finished
-// it and the source has not changed since.
+// it and the source has not changed since. Never when the AVI path names the source itself.
 [[nodiscard]] bool aviIsUpToDate(const BatchJob& job);
 
 // The size of a source file in bytes, 0 when unknown (standard input, a missing file).

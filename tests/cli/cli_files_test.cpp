@@ -106,6 +106,21 @@ TEST_F(CliFiles, DefaultAviIsBesideTheSource) {
                                 "sub.dir", "sub.dir/two.dots.avi", "sub.dir/two.dots.mp4"}));
 }
 
+// An AVI path that names the source itself is no AVI that is up to date: the pair is refused
+// as without --skip-existing, never reported as skipped.
+TEST_F(CliFiles, SkipExistingDoesNotTakeTheSourceForItsAvi) {
+    copySample("a.264");
+    fs::create_hard_link(dir / "a.264", dir / "hard.264");
+    for (const char* args :
+         {"--skip-existing -o a.264 a.264", "--skip-existing -o hard.264 a.264"}) {
+        SCOPED_TRACE(args);
+        const test::CommandResult r = cli(args);
+        EXPECT_EQ(r.exitCode, 6);
+        EXPECT_EQ(r.out, std::string(MSG_SAME_FILE) + "\n");
+    }
+    EXPECT_TRUE(test::readFile(dir / "a.264") == sample);
+}
+
 // A file whose name begins with '-' reads as an option; the usage error says how to name it,
 // and named that way it converts.
 TEST_F(CliFiles, AFileNamedLikeAnOptionIsShownHowToNameIt) {
