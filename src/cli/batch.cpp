@@ -1,13 +1,16 @@
 #include "cli/batch.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <thread>
+#include <vector>
 
 #include "cli/audit_report.h"
 #include "cli/progress_bar.h"
@@ -123,10 +126,11 @@ void recordSkipped(JobRecord& record, const BatchOptions& options) {
 
 void recordConversion(JobRecord& record, ConversionContext& ctx, const BatchJob& job,
                       const BatchOptions& options, ProgressBar* bar) {
+    // A folder that cannot be made shows as the AVI's open failure, with the reason the folder
+    // failed rather than the AVI's own "No such file or directory".
+    std::error_code folderError;
     if (options.makeFolders) {
-        // A failure shows as the AVI's own open failure, with the system's reason.
-        std::error_code ignored;
-        fs::create_directories(pathFromUtf8(job.avi).parent_path(), ignored);
+        fs::create_directories(pathFromUtf8(job.avi).parent_path(), folderError);
     }
     DemuxStats stats;
     ctx.stats = &stats;
@@ -142,7 +146,8 @@ void recordConversion(JobRecord& record, ConversionContext& ctx, const BatchJob&
 
     record.exitCode = exitCodeFor(report.outcome);
     record.message = ui.message;
-    record.reason = report.systemReason;
+    record.reason = folderError && report.outcome == CONVERT_OUTPUT_FAILED ? folderError.message()
+                                                                           : report.systemReason;
     const bool opened = report.outcome != CONVERT_PATH_EMPTY &&
                         report.outcome != CONVERT_SOURCE_OPEN_FAILED &&
                         report.outcome != CONVERT_SAME_FILE;
@@ -295,13 +300,25 @@ int runBatch(const std::vector<BatchJob>& jobs, const BatchOptions& options, std
     std::atomic<std::size_t> next{0};
     std::mutex printLock;
 
-    auto worker = [&] {
-        // One context per worker, allocated once for all its jobs.
-        auto ctx = std::make_unique<ConversionContext>();
-        const bool ready = ctx->allocateBuffers();
+    // Each worker's context is allocated before any starts: a worker without buffers would
+    // only fail jobs that one with buffers can convert. Short of memory, fewer run at once;
+    // with no buffers at all, every job fails for want of them.
+    const std::size_t wanted =
+        std::max<std::size_t>(1, std::min<std::size_t>(options.jobs, jobs.size()));
+    std::vector<std::unique_ptr<ConversionContext>> contexts;
+    contexts.reserve(wanted);
+    while (contexts.size() < wanted) {
+        std::unique_ptr<ConversionContext> ctx(new (std::nothrow) ConversionContext);
+        if (!ctx || !ctx->allocateBuffers()) {
+            break;
+        }
+        contexts.push_back(std::move(ctx));
+    }
+
+    auto worker = [&](ConversionContext* ctx) {
         for (std::size_t i = next++; i < jobs.size(); i = next++) {
             JobRecord record;
-            if (ready) {
+            if (ctx != nullptr) {
                 record = runJob(*ctx, jobs[i], options, bar ? &*bar : nullptr);
             } else {
                 record.source = jobs[i].source;
@@ -316,18 +333,23 @@ int runBatch(const std::vector<BatchJob>& jobs, const BatchOptions& options, std
             }
             printer.finish(i, std::move(record));
         }
-        ctx->releaseBuffers();
     };
 
-    const unsigned threads =
-        std::max(1u, std::min<unsigned>(options.jobs, static_cast<unsigned>(jobs.size())));
     std::vector<std::thread> pool;
-    for (unsigned t = 1; t < threads; ++t) {
-        pool.emplace_back(worker);
+    pool.reserve(contexts.size());
+    for (std::size_t t = 1; t < contexts.size(); ++t) {
+        try {
+            pool.emplace_back(worker, contexts[t].get());
+        } catch (const std::exception&) {
+            break;  // no thread to be had (memory, process limit): the others share the work
+        }
     }
-    worker();
+    worker(contexts.empty() ? nullptr : contexts.front().get());
     for (std::thread& t : pool) {
         t.join();
+    }
+    for (const std::unique_ptr<ConversionContext>& ctx : contexts) {
+        ctx->releaseBuffers();
     }
     if (bar) {
         bar->finish();

@@ -1,6 +1,7 @@
 // trunvex-cli: converts recordings to AVI files from the command line.
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,6 +15,7 @@
 #include "cli/source_tree.h"
 #include "platform/console.h"
 #include "platform/file_sink.h"
+#include "platform/paths.h"
 #include "run/conversion_run.h"
 
 namespace {
@@ -118,6 +120,9 @@ std::optional<std::vector<trunvex::BatchJob>> plannedJobs(const CommandLine& cl,
     }
     std::vector<trunvex::BatchJob> jobs;
     walkComplete = trunvex::collectJobs(paths, cl.selection, jobs, stderr);
+    if (cl.info) {
+        return jobs;  // described, not converted: no AVI path is needed or written
+    }
     for (const trunvex::BatchJob& job : jobs) {
         if (job.source == trunvex::STANDARD_INPUT_NAME) {
             usageError("standard input (-) needs its AVI path: '- AVI' or '-o AVI -'");
@@ -130,6 +135,17 @@ std::optional<std::vector<trunvex::BatchJob>> plannedJobs(const CommandLine& cl,
         return std::nullopt;
     }
     return jobs;
+}
+
+// The report is opened, and so emptied, before anything is converted: never over a file of the
+// batch.
+bool reportPathIsFree(const CommandLine& cl, const std::vector<trunvex::BatchJob>& jobs) {
+    std::string clash;
+    if (cl.report.empty() || cl.info || trunvex::refuseReportOverJobs(cl.report, jobs, clash)) {
+        return true;
+    }
+    usageError(clash);
+    return false;
 }
 
 // CLI11 reads "--output=" as "--output" waiting for its value in the next argument; an empty
@@ -148,6 +164,22 @@ std::vector<std::string> argumentsOf(const std::vector<std::string>& given) {
     return args;
 }
 
+// A file whose name begins with '-' reads as an unknown option, or leaves "paths" missing: the
+// parser's message does not say how to name it.
+void hintAtFilesNamedLikeOptions(const std::vector<std::string>& given) {
+    for (std::size_t i = 1; i < given.size() && given[i] != "--"; ++i) {
+        const std::string& arg = given[i];
+        std::error_code ignored;
+        if (arg.size() > 1 && arg[0] == '-' &&
+            std::filesystem::exists(trunvex::pathFromUtf8(arg), ignored)) {
+            std::fprintf(stderr,
+                         "trunvex-cli: to name the file %s, write ./%s or put it after '--'\n",
+                         arg.c_str(), arg.c_str());
+            return;
+        }
+    }
+}
+
 int describeAll(const std::vector<trunvex::BatchJob>& jobs, bool nameSources) {
     int status = 0;
     for (const trunvex::BatchJob& job : jobs) {
@@ -163,6 +195,7 @@ int describeAll(const std::vector<trunvex::BatchJob>& jobs, bool nameSources) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    trunvex::holdStandardStreams();
     trunvex::useUtf8Console();
     CLI::App app{
         "Converts recorded audio/video stream files (.264, .mp4) into AVI files.\n\n"
@@ -197,13 +230,15 @@ int main(int argc, char** argv) {
     app.add_option("--shard", cl.shard,
                    "K/N: convert only share K (from 0) of N of the sorted list");
     app.set_version_flag("--version", std::string("trunvex-cli ") + TRUNVEX_VERSION);
+    const std::vector<std::string> given = trunvex::programArguments(argc, argv);
     try {
-        std::vector<std::string> args = argumentsOf(trunvex::programArguments(argc, argv));
+        std::vector<std::string> args = argumentsOf(given);
         app.parse(args);
     } catch (const CLI::Success& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         app.exit(e);
+        hintAtFilesNamedLikeOptions(given);
         return EXIT_USAGE;
     }
     if (output->count() > 0) {
@@ -225,7 +260,7 @@ int main(int argc, char** argv) {
 
     bool walkComplete = true;
     std::optional<std::vector<trunvex::BatchJob>> jobs = plannedJobs(cl, walkComplete);
-    if (!jobs) {
+    if (!jobs || !reportPathIsFree(cl, *jobs)) {
         return EXIT_USAGE;
     }
     // A share of a tree names its sources as the whole would, however few fall to it.

@@ -215,6 +215,30 @@ bool refuseSharedAvis(std::vector<BatchJob>& jobs, std::string& failure) {
     return false;
 }
 
+bool refuseReportOverJobs(const std::string& reportPath, const std::vector<BatchJob>& jobs,
+                          std::string& failure) {
+    const std::string report = placeOf(reportPath);
+    const fs::path reportFile = pathFromUtf8(reportPath);
+    std::error_code error;
+    const bool reportExists = fs::exists(reportFile, error);
+    const auto sameFile = [&](const std::string& path) {
+        std::error_code ignored;
+        return placeOf(path) == report ||
+               (reportExists && fs::equivalent(reportFile, pathFromUtf8(path), ignored));
+    };
+    for (const BatchJob& job : jobs) {
+        if (job.source != STANDARD_INPUT_NAME && sameFile(job.source)) {
+            failure = "the report " + reportPath + " would overwrite the source " + job.source;
+            return false;
+        }
+        if (sameFile(job.avi)) {
+            failure = "the report " + reportPath + " would be replaced by the AVI of " + job.source;
+            return false;
+        }
+    }
+    return true;
+}
+
 bool aviIsUpToDate(const BatchJob& job) {
     std::error_code ec;
     const fs::path aviPath = pathFromUtf8(job.avi);
@@ -222,8 +246,10 @@ bool aviIsUpToDate(const BatchJob& job) {
     if (ec || !fs::is_regular_file(aviPath, ec)) {
         return false;
     }
-    const fs::file_time_type source = fs::last_write_time(pathFromUtf8(job.source), ec);
-    return !ec && avi >= source;
+    const fs::path sourcePath = pathFromUtf8(job.source);
+    const fs::file_time_type source = fs::last_write_time(sourcePath, ec);
+    // The source itself at the AVI path is no AVI: the run is left to refuse it.
+    return !ec && avi >= source && !fs::equivalent(aviPath, sourcePath, ec);
 }
 
 std::uint64_t sourceFileBytes(const std::string& path) {

@@ -38,8 +38,14 @@ bool collectJobs(const std::vector<std::string>& sources, const SourceSelection&
 // ".", ".." and links resolved, case ignored where the file systems ignore it (Windows).
 [[nodiscard]] bool refuseSharedAvis(std::vector<BatchJob>& jobs, std::string& failure);
 
+// False, with the reason in `failure`, when the report at `reportPath` would take the place of
+// a job's source or AVI: opening it would destroy the recording, or the AVI would replace it.
+// Places are compared as refuseSharedAvis compares them; a hard link to a source counts too.
+[[nodiscard]] bool refuseReportOverJobs(const std::string& reportPath,
+                                        const std::vector<BatchJob>& jobs, std::string& failure);
+
 // True when the job's AVI exists and is not older than its source: an earlier run finished
-// it and the source has not changed since.
+// it and the source has not changed since. Never when the AVI path names the source itself.
 [[nodiscard]] bool aviIsUpToDate(const BatchJob& job);
 
 // The size of a source file in bytes, 0 when unknown (standard input, a missing file).

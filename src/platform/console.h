@@ -25,4 +25,10 @@ namespace trunvex {
 // message written to them.
 void useUtf8Console() noexcept;
 
+// Call first in main. A standard stream the process was started without (`>&-`) gets the
+// null device in its place, opened the wrong way round, so that reading standard input and
+// writing standard output or error still fail as on a closed stream. Left free, its number
+// would go to the next file opened (the report, an AVI) and messages would land in that file.
+void holdStandardStreams() noexcept;
+
 }  // namespace trunvex

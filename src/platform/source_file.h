@@ -4,7 +4,7 @@
 
 namespace trunvex {
 
-// The program's opener: plain files.
+// The program's opener: plain files and named pipes.
 SourceOpener& fileSourceOpener() noexcept;
 
 }  // namespace trunvex

@@ -25,8 +25,8 @@ public:
 class SourceOpener {
 public:
     virtual ~SourceOpener() = default;
-    // Null when the path is missing, unreadable or not a regular file; `failure` then says
-    // why in the system's words.
+    // Null when the path is missing or unreadable, or names neither a regular file nor a pipe
+    // (a folder, a device); `failure` then says why in the system's words.
     [[nodiscard]] virtual std::unique_ptr<SourceReader> open(const std::string& path,
                                                              std::string& failure) noexcept = 0;
 };

@@ -3,16 +3,22 @@
 // of the repository's sample.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
+#include "common/failure_texts.h"
 #include "run/run_messages.h"
 #include "support/test_support.h"
 
@@ -100,6 +106,32 @@ TEST_F(CliFiles, DefaultAviIsBesideTheSource) {
                                 "sub.dir", "sub.dir/two.dots.avi", "sub.dir/two.dots.mp4"}));
 }
 
+// An AVI path that names the source itself is no AVI that is up to date: the pair is refused
+// as without --skip-existing, never reported as skipped.
+TEST_F(CliFiles, SkipExistingDoesNotTakeTheSourceForItsAvi) {
+    copySample("a.264");
+    fs::create_hard_link(dir / "a.264", dir / "hard.264");
+    for (const char* args :
+         {"--skip-existing -o a.264 a.264", "--skip-existing -o hard.264 a.264"}) {
+        SCOPED_TRACE(args);
+        const test::CommandResult r = cli(args);
+        EXPECT_EQ(r.exitCode, 6);
+        EXPECT_EQ(r.out, std::string(MSG_SAME_FILE) + "\n");
+    }
+    EXPECT_TRUE(test::readFile(dir / "a.264") == sample);
+}
+
+// A file whose name begins with '-' reads as an option; the usage error says how to name it,
+// and named that way it converts.
+TEST_F(CliFiles, AFileNamedLikeAnOptionIsShownHowToNameIt) {
+    copySample("-rec.264");
+    const test::CommandResult r = cli("-rec.264");
+    EXPECT_EQ(r.exitCode, 64);
+    EXPECT_NE(r.err.find("write ./-rec.264 or put it after '--'"), std::string::npos) << r.err;
+    EXPECT_EQ(cli("-- -rec.264").exitCode, 0);
+    EXPECT_TRUE(fs::exists(dir / "-rec.avi"));
+}
+
 // Two sources that would be converted to one AVI are refused before anything is converted;
 // a source given twice, in any spelling, is converted once.
 TEST_F(CliFiles, SourcesThatShareAnAviAreRefused) {
@@ -174,6 +206,143 @@ TEST_F(CliFiles, BatchOfEightAtFourJobsMatchesLoneConversions) {
     for (int i = 0; i < 8; ++i) {
         EXPECT_TRUE(test::readFile(dir / ("cam" + std::to_string(i) + ".avi")) == expected) << i;
     }
+}
+
+// Started without standard output and error, trunvex-cli must not let the files it opens take
+// their numbers: its messages would land in the report (or an AVI).
+TEST_F(CliFiles, ClosedStandardStreamsKeepTheReportClean) {
+    copySample("a.264");
+    copySample("b.264");
+    const test::CommandResult r = cli("-j 2 a.264 missing.264 b.264 --report r.jsonl >&- 2>&-");
+    EXPECT_EQ(r.exitCode, 5);
+    std::istringstream report(readText(dir / "r.jsonl"));
+    int lines = 0;
+    for (std::string line; std::getline(report, line); ++lines) {
+        EXPECT_TRUE(line.starts_with("{\"source\":") && line.ends_with("}")) << line;
+    }
+    EXPECT_EQ(lines, 3);
+    EXPECT_TRUE(fs::exists(dir / "a.avi") && fs::exists(dir / "b.avi"));
+}
+
+// The report is emptied when it is opened, before anything is converted: over a source it
+// would destroy the recording, over an AVI the AVI would replace it.
+TEST_F(CliFiles, ReportNeverTakesThePlaceOfASourceOrAnAvi) {
+    copySample("a.264");
+    copySample("d/b.264");
+    fs::create_hard_link(dir / "a.264", dir / "hard.264");
+    fs::create_symlink("a.264", dir / "link.264");
+    const char* const cases[] = {
+        "a.264 --report a.264",           "a.264 --report hard.264",
+        "a.264 --report link.264",        "a.264 --report d/../a.avi",
+        "-r d --report d/b.264",          "-r d --output-dir o --report o/b.avi",
+        "- x.avi --report x.avi < a.264",
+    };
+    const std::vector<std::string> before = namesIn(dir);
+    for (const char* args : cases) {
+        SCOPED_TRACE(args);
+        const test::CommandResult r = cli(args);
+        EXPECT_EQ(r.exitCode, 64);
+        EXPECT_NE(r.err.find("report"), std::string::npos) << r.err;
+        EXPECT_EQ(namesIn(dir), before);
+        EXPECT_TRUE(test::readFile(dir / "a.264") == sample);
+        EXPECT_TRUE(test::readFile(dir / "d/b.264") == sample);
+    }
+}
+
+// --info writes nothing: standard input needs no AVI path, and two sources whose AVIs would
+// clash are both described.
+TEST_F(CliFiles, InfoNeedsNoAviPath) {
+    copySample("a.264");
+    copySample("a.mp4");
+    const std::string size = "size: " + std::to_string(sample.size()) + " bytes";
+    for (const char* args : {"--info - < a.264", "--info a.264 a.mp4"}) {
+        SCOPED_TRACE(args);
+        const test::CommandResult r = cli(args);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_NE(r.out.find(size), std::string::npos) << r.out;
+    }
+    EXPECT_EQ(namesIn(dir), (std::vector<std::string>{"a.264", "a.mp4"}));
+}
+
+// What can never be a recording is refused at once, with the reason, instead of a run that
+// never ends (a device) or waits for someone to type (a terminal).
+TEST_F(CliFiles, SourcesThatAreNoRecordingsAreRefusedAtOnce) {
+    int terminal = -1;
+    int typist = -1;
+    ASSERT_EQ(::openpty(&typist, &terminal, nullptr, nullptr, nullptr), 0);
+    const struct {
+        std::string args;
+        std::string said;
+    } cases[] = {
+        {"/dev/zero z.avi", "/dev/zero: " + std::string(NOT_REGULAR_FILE_TEXT)},
+        {"- z.avi <&" + std::to_string(terminal), "-: " + std::string(TERMINAL_SOURCE_TEXT)},
+        {"- z.avi <&-", "-: " + std::string(std::strerror(EBADF))},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        const test::CommandResult r = runCommand(
+            "cd " + shellQuote(dir.string()) + " && timeout 20 " + shellQuote(CLI) + " " + c.args);
+        EXPECT_EQ(r.exitCode, 5);
+        EXPECT_EQ(r.out, std::string(MSG_SOURCE_OPEN_FAILED) + "\n");
+        EXPECT_EQ(r.err, "trunvex-cli: " + c.said + "\n");
+        EXPECT_FALSE(fs::exists(dir / "z.avi"));
+    }
+    ::close(terminal);
+    ::close(typist);
+}
+
+// An output folder that cannot be made is named with its own reason, not the "No such file or
+// directory" of the AVI inside it. Permission bits do not stop root: root gets a read-only
+// file system instead.
+TEST_F(CliFiles, OutputFolderThatCannotBeMadeSaysWhy) {
+    copySample("src/rec.264");
+    const fs::path locked = dir / "locked";
+    fs::create_directory(locked);
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        if (::mount("tmpfs", locked.c_str(), "tmpfs", MS_RDONLY, "size=64k") != 0) {
+            GTEST_SKIP() << "running as root and cannot mount a read-only file system: "
+                         << std::strerror(errno);
+        }
+    } else {
+        fs::permissions(locked, fs::perms::owner_write, fs::perm_options::remove);
+    }
+    const test::CommandResult r = cli("-r src --output-dir locked/out");
+    if (root) {
+        ::umount(locked.c_str());
+    }
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.out, "src/rec.264: " + std::string(MSG_OUTPUT_FAILED) + "\n");
+    EXPECT_NE(r.err.find("trunvex-cli: locked/out/rec.avi: " +
+                         std::string(std::strerror(root ? EROFS : EACCES)) + "\n"),
+              std::string::npos)
+        << r.err;
+}
+
+// Short of memory, a batch of many jobs at once runs fewer at a time or fails its jobs for want
+// of memory; the process is never ended by a signal (a thread that could not be started).
+// Limits under which the program cannot even start are passed over.
+TEST_F(CliFiles, ShortOfMemoryABatchEndsByItself) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "a sanitizer's shadow memory does not fit under a memory limit";
+#endif
+    copySample("a.264");
+    copySample("b.264");
+    copySample("c.264");
+    int limitsTried = 0;
+    for (int megabytes = 8; megabytes <= 64; megabytes += 4) {
+        SCOPED_TRACE(std::to_string(megabytes) + " MB");
+        const std::string limited = "cd " + shellQuote(dir.string()) + " && ulimit -v " +
+                                    std::to_string(megabytes * 1024) + " && " + shellQuote(CLI);
+        if (runCommand(limited + " --version").exitCode != 0) {
+            continue;
+        }
+        ++limitsTried;
+        const test::CommandResult r = runCommand(limited + " -q -j 8 a.264 b.264 c.264");
+        EXPECT_LT(r.exitCode, 128) << r.err;
+        EXPECT_EQ(r.err.find("terminate"), std::string::npos) << r.err;
+    }
+    EXPECT_GT(limitsTried, 0);
 }
 
 // The size of the file that `child` writes in `dir` (not `source`), or 0 while there is none.

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/failure_texts.h"
 #include "platform/source_file.h"
 
 namespace trunvex {
@@ -116,6 +117,9 @@ TEST_F(FileSourceTest, RefusalsSayWhy) {
     const Case cases[] = {
         {dir / "missing.264", std::strerror(ENOENT)},
         {dir, std::strerror(EISDIR)},
+        // Devices are no recordings; this one would never end.
+        {"/dev/zero", NOT_REGULAR_FILE_TEXT},
+        {"/dev/null", NOT_REGULAR_FILE_TEXT},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path.string());

@@ -1,7 +1,10 @@
 #include "platform/console.h"
 
+#include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 namespace trunvex {
 
@@ -25,5 +28,19 @@ std::vector<std::string> programArguments(int argc, char** argv) {
 }
 
 void useUtf8Console() noexcept {}
+
+void holdStandardStreams() noexcept {
+    for (const int stream : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        if (::fcntl(stream, F_GETFD) != -1 || errno != EBADF) {
+            continue;
+        }
+        // The lowest free number: this stream's, the ones below being open by now.
+        const int fd = ::open("/dev/null", stream == STDIN_FILENO ? O_WRONLY : O_RDONLY);
+        if (fd >= 0 && fd != stream) {
+            ::dup2(fd, stream);
+            ::close(fd);
+        }
+    }
+}
 
 }  // namespace trunvex

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 
+#include "common/failure_texts.h"
 #include "platform/standard_input.h"
 
 namespace trunvex {
@@ -77,6 +78,24 @@ private:
     bool onlyFilesHaveNames;  // standard input: a pipe or terminal has no path to match
 };
 
+// Why the open `fd` is no source, or null. A directory opens for reading on POSIX but is no
+// recording; nor is a device, which may never end (/dev/zero). A pipe is a stream like
+// standard input and is read as one. Standard input may be anything it was redirected from,
+// but not a terminal: nobody types a recording, and waiting there would only look like a hang.
+const char* refusalOf(int fd, const struct stat& info, bool fromStandardInput) noexcept {
+    if (S_ISDIR(info.st_mode)) {
+        return std::strerror(EISDIR);
+    }
+    if (!fromStandardInput) {
+        return S_ISREG(info.st_mode) || S_ISFIFO(info.st_mode) ? nullptr : NOT_REGULAR_FILE_TEXT;
+    }
+    // Standard input closed at start-up is held by the null device, opened for writing only.
+    if ((::fcntl(fd, F_GETFL) & O_ACCMODE) == O_WRONLY) {
+        return std::strerror(EBADF);
+    }
+    return ::isatty(fd) == 1 ? TERMINAL_SOURCE_TEXT : nullptr;
+}
+
 // Takes ownership of `fd`: a reader for it, or null with the reason and the descriptor closed.
 std::unique_ptr<SourceReader> readerFor(int fd, bool fromStandardInput, std::string& failure) {
     struct stat info {};
@@ -85,9 +104,9 @@ std::unique_ptr<SourceReader> readerFor(int fd, bool fromStandardInput, std::str
         ::close(fd);
         return nullptr;
     }
-    // A directory opens for reading on POSIX but is no recording.
-    if (S_ISDIR(info.st_mode)) {
-        failure = std::strerror(EISDIR);
+    const char* refusal = refusalOf(fd, info, fromStandardInput);
+    if (refusal != nullptr) {
+        failure = refusal;
         ::close(fd);
         return nullptr;
     }
@@ -107,6 +126,13 @@ class FileSourceOpener final : public SourceOpener {
 public:
     std::unique_ptr<SourceReader> open(const std::string& path,
                                        std::string& failure) noexcept override {
+        // A device is refused before it is opened: opening some has effects of its own.
+        struct stat info {};
+        if (::stat(path.c_str(), &info) == 0 &&
+            (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode) || S_ISSOCK(info.st_mode))) {
+            failure = NOT_REGULAR_FILE_TEXT;
+            return nullptr;
+        }
         const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) {
             failure = std::strerror(errno);

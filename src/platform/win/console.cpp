@@ -68,6 +68,9 @@ std::vector<std::string> win::expandWildcards(const std::vector<std::string>& ar
     return expanded;
 }
 
+// Files opened here get handles, never the numbers of the standard streams.
+void holdStandardStreams() noexcept {}
+
 namespace {
 
 // Larger than anything written in one go (the help is about 3 KiB), so that no character is
