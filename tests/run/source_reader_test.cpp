@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -127,6 +128,40 @@ TEST_F(FileSourceTest, RefusalsSayWhy) {
         EXPECT_EQ(fileSourceOpener().open(c.path.string(), failure), nullptr);
         EXPECT_EQ(failure, c.reason);
     }
+}
+
+// A recorder's disk or card, imaged or attached: read to its end like a file. Needs root and a
+// free loop device, so it is skipped elsewhere.
+TEST_F(FileSourceTest, ABlockDeviceIsReadLikeAFile) {
+    Bytes bytes(LARGE);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<std::uint8_t>(i * 7);
+    }
+    const fs::path image = write(bytes);
+    std::FILE* attach =
+        ::popen(("losetup -f --show " + image.string() + " 2>/dev/null").c_str(), "r");
+    char name[64] = {};
+    const bool attached = attach != nullptr && std::fgets(name, sizeof name, attach) != nullptr;
+    if (attach != nullptr) {
+        ::pclose(attach);
+    }
+    if (!attached || ::geteuid() != 0) {
+        GTEST_SKIP() << "no loop device here";
+    }
+    std::string device(name);
+    device.erase(device.find_last_not_of('\n') + 1);
+    std::string failure;
+    const std::unique_ptr<SourceReader> source = fileSourceOpener().open(device, failure);
+    Bytes read;
+    if (source) {
+        Bytes block(CHUNK);
+        for (std::int64_t n = 0; (n = source->read(block)) > 0;) {
+            read.insert(read.end(), block.begin(), block.begin() + n);
+        }
+    }
+    (void)std::system(("losetup -d " + device).c_str());
+    ASSERT_NE(source, nullptr) << failure;
+    EXPECT_EQ(read, bytes);
 }
 
 }  // namespace

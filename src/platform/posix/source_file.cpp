@@ -79,15 +79,19 @@ private:
 };
 
 // Why the open `fd` is no source, or null. A directory opens for reading on POSIX but is no
-// recording; nor is a device, which may never end (/dev/zero). A pipe is a stream like
-// standard input and is read as one. Standard input may be anything it was redirected from,
-// but not a terminal: nobody types a recording, and waiting there would only look like a hang.
+// recording; nor is a character device, which may never end (/dev/zero). A pipe is a stream
+// like standard input and is read as one. A disk or a memory card, read whole, is a source:
+// a recorder writes this same run of records onto its medium, and the medium ends. Standard input
+// may be anything it was redirected from, but not a terminal: nobody types a recording, and waiting
+// there would only look like a hang.
 const char* refusalOf(int fd, const struct stat& info, bool fromStandardInput) noexcept {
     if (S_ISDIR(info.st_mode)) {
         return std::strerror(EISDIR);
     }
     if (!fromStandardInput) {
-        return S_ISREG(info.st_mode) || S_ISFIFO(info.st_mode) ? nullptr : NOT_REGULAR_FILE_TEXT;
+        const bool readable =
+            S_ISREG(info.st_mode) || S_ISFIFO(info.st_mode) || S_ISBLK(info.st_mode);
+        return readable ? nullptr : NOT_REGULAR_FILE_TEXT;
     }
     // Standard input closed at start-up is held by the null device, opened for writing only.
     if ((::fcntl(fd, F_GETFL) & O_ACCMODE) == O_WRONLY) {
@@ -126,10 +130,10 @@ class FileSourceOpener final : public SourceOpener {
 public:
     std::unique_ptr<SourceReader> open(const std::string& path,
                                        std::string& failure) noexcept override {
-        // A device is refused before it is opened: opening some has effects of its own.
+        // A character device is refused before it is opened: opening some has effects of
+        // their own (a tape rewinds, a modem hangs up).
         struct stat info {};
-        if (::stat(path.c_str(), &info) == 0 &&
-            (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode) || S_ISSOCK(info.st_mode))) {
+        if (::stat(path.c_str(), &info) == 0 && (S_ISCHR(info.st_mode) || S_ISSOCK(info.st_mode))) {
             failure = NOT_REGULAR_FILE_TEXT;
             return nullptr;
         }
