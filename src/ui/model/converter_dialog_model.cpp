@@ -155,11 +155,15 @@ void ConverterDialogModel::browseAvi() {
     showPaths();
 }
 
+bool ConverterDialogModel::takesDrop(const std::string& path) const {
+    std::error_code error;
+    return !running && !path.empty() && !std::filesystem::is_directory(pathFromUtf8(path), error);
+}
+
 void ConverterDialogModel::dropFile(const std::string& path) {
-    if (running || path.empty()) {
-        return;
+    if (takesDrop(path)) {
+        takeSource(path);
     }
-    takeSource(path);
 }
 
 void ConverterDialogModel::takeSource(const std::string& path) {
