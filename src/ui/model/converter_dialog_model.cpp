@@ -183,6 +183,13 @@ void ConverterDialogModel::convert() {
     PathTexts texts = view.readPaths();
     source = std::move(texts.source);
     avi = std::move(texts.avi);
+    // A name typed without a folder would land in the program's working folder, which the
+    // user neither sees nor chose; beside the source is where the proposed path points.
+    const std::size_t sourceFolder = fileNameStart(source);
+    if (sourceFolder > 0 && !avi.empty() && !pathFromUtf8(avi).has_root_path()) {
+        avi.insert(0, source, 0, sourceFolder);
+        showPaths();
+    }
     running = true;
     view.setBusy(true);
     startRun();

@@ -121,6 +121,29 @@ TEST_F(DialogModelTest, RunTakesTheTypedPathsAndEndsInOneMessage) {
     EXPECT_FALSE(model.progress().shown);
 }
 
+TEST_F(DialogModelTest, TypedAviNameWithoutFolderLandsBesideTheSource) {
+    struct Case {
+        PathTexts boxes;
+        const char* written;
+    };
+    const Case cases[] = {
+        {{"/rec/cam1.264", "clip.avi"}, "/rec/clip.avi"},
+        {{"/rec/cam1.264", "out/clip.avi"}, "/rec/out/clip.avi"},
+        {{"/rec/cam1.264", "/elsewhere/clip.avi"}, "/elsewhere/clip.avi"},
+        {{"cam1.264", "clip.avi"}, "clip.avi"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.written);
+        view.boxes = c.boxes;
+        model.convert();
+        EXPECT_EQ(view.messages.back(), MSG_SUCCEEDED);
+        EXPECT_NE(sinks.find(c.written), nullptr);
+        // The box tells where the file went.
+        EXPECT_EQ(view.boxes.avi, c.written);
+        EXPECT_EQ(model.aviPath(), c.written);
+    }
+}
+
 TEST_F(DialogModelTest, DroppedFolderIsNotTaken) {
     const std::filesystem::path folder = test::makeTempDir("dialog_drop_folder");
     model.dropFile("/rec/cam1.264");
