@@ -155,11 +155,15 @@ void ConverterDialogModel::browseAvi() {
     showPaths();
 }
 
+bool ConverterDialogModel::takesDrop(const std::string& path) const {
+    std::error_code error;
+    return !running && !path.empty() && !std::filesystem::is_directory(pathFromUtf8(path), error);
+}
+
 void ConverterDialogModel::dropFile(const std::string& path) {
-    if (running || path.empty()) {
-        return;
+    if (takesDrop(path)) {
+        takeSource(path);
     }
-    takeSource(path);
 }
 
 void ConverterDialogModel::takeSource(const std::string& path) {
@@ -179,6 +183,13 @@ void ConverterDialogModel::convert() {
     PathTexts texts = view.readPaths();
     source = std::move(texts.source);
     avi = std::move(texts.avi);
+    // A name typed without a folder would land in the program's working folder, which the
+    // user neither sees nor chose; beside the source is where the proposed path points.
+    const std::size_t sourceFolder = fileNameStart(source);
+    if (sourceFolder > 0 && !avi.empty() && !pathFromUtf8(avi).has_root_path()) {
+        avi.insert(0, source, 0, sourceFolder);
+        showPaths();
+    }
     running = true;
     view.setBusy(true);
     startRun();

@@ -54,6 +54,9 @@ public:
     void convert();
     // A file dropped onto the window is taken as if chosen with the source browse.
     void dropFile(const std::string& path);
+    // Whether dropFile would take `path`: not while a run is busy, and not a folder, which
+    // the source browse cannot give either. A view refuses the drag when this is false.
+    [[nodiscard]] bool takesDrop(const std::string& path) const;
     // "Exit" or Enter: controls to strings and the buffers freed. False while a run is busy:
     // the dialog stays.
     [[nodiscard]] bool exit();

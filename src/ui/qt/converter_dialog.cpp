@@ -8,6 +8,7 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSysInfo>
 #include <QUrl>
 #include <string_view>
 
@@ -45,13 +46,27 @@ std::string toLocalBytes(const QString& text) {
     return text.toLocal8Bit().toStdString();
 }
 
-// The single local file a drag carries, or an empty string.
+// The single local file a drag carries, or an empty string. File managers that follow the
+// drag-and-drop convention name the machine in the address ("file://localhost/...", or its
+// host name); Qt would keep that name as the first folder of the path. A file on another
+// machine is no local file.
 QString droppedFile(const QMimeData* data) {
     if (data == nullptr || !data->hasUrls() || data->urls().size() != 1) {
         return {};
     }
-    const QUrl url = data->urls().constFirst();
-    return url.isLocalFile() ? QDir::toNativeSeparators(url.toLocalFile()) : QString();
+    QUrl url = data->urls().constFirst();
+    if (!url.isLocalFile()) {
+        return {};
+    }
+    const QString host = url.host();
+    if (!host.isEmpty()) {
+        if (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) != 0 &&
+            host.compare(QSysInfo::machineHostName(), Qt::CaseInsensitive) != 0) {
+            return {};
+        }
+        url.setHost(QString());
+    }
+    return QDir::toNativeSeparators(url.toLocalFile());
 }
 
 bool isUserInput(QEvent::Type type) {
@@ -256,14 +271,14 @@ void ConverterDialog::post(std::function<void()> task) {
 }
 
 void ConverterDialog::dragEnterEvent(QDragEnterEvent* event) {
-    if (!dialogModel.busy() && !droppedFile(event->mimeData()).isEmpty()) {
+    if (dialogModel.takesDrop(toLocalBytes(droppedFile(event->mimeData())))) {
         event->acceptProposedAction();
     }
 }
 
 void ConverterDialog::dropEvent(QDropEvent* event) {
     const QString path = droppedFile(event->mimeData());
-    if (dialogModel.busy() || path.isEmpty()) {
+    if (!dialogModel.takesDrop(toLocalBytes(path))) {
         return;
     }
     event->acceptProposedAction();

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <deque>
 #include <utility>
 
@@ -18,6 +19,17 @@ std::deque<std::optional<QString>>& answers() {
 FileChooserRequest& lastShown() {
     static FileChooserRequest request;
     return request;
+}
+
+// For the program's run only: nothing is stored.
+QString& lastChosenFolder() {
+    static QString folder;
+    return folder;
+}
+
+QString chosen(const QString& path) {
+    lastChosenFolder() = QFileInfo(path).absolutePath();
+    return QDir::toNativeSeparators(path);
 }
 
 QString fromBytes(std::string_view text) {
@@ -66,6 +78,7 @@ FileChooser::FileChooser(bool openFileDialog, std::string_view defaultExtension,
 }
 
 int FileChooser::DoModal() {
+    request.directory = lastChosenFolder();
     lastShown() = request;
     pathName.clear();
     if (!answers().empty()) {
@@ -74,7 +87,7 @@ int FileChooser::DoModal() {
         if (!answer) {
             return DIALOG_CANCEL;
         }
-        pathName = QDir::toNativeSeparators(*answer);
+        pathName = chosen(*answer);
         return DIALOG_OK;
     }
     QFileDialog dialog(parent);
@@ -84,10 +97,13 @@ int FileChooser::DoModal() {
     dialog.setNameFilters(request.nameFilters);
     dialog.setDefaultSuffix(request.defaultSuffix);
     dialog.setOption(QFileDialog::DontConfirmOverwrite, !request.overwritePrompt);
+    if (!request.directory.isEmpty()) {
+        dialog.setDirectory(request.directory);
+    }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return DIALOG_CANCEL;
     }
-    pathName = QDir::toNativeSeparators(dialog.selectedFiles().constFirst());
+    pathName = chosen(dialog.selectedFiles().constFirst());
     return DIALOG_OK;
 }
 

@@ -22,10 +22,14 @@ struct FileChooserRequest {
     QStringList nameFilters;
     QString defaultSuffix;
     bool overwritePrompt = false;
+    // Where the chooser opens: the folder of the file last chosen, empty before the first.
+    QString directory;
 };
 
 // A modal open or save file chooser. The open chooser accepts a name that does not exist;
 // the save chooser asks before an existing file is replaced when overwritePrompt is set.
+// Each opens in the folder of the file last chosen with either, as the platform's own
+// choosers do on Windows; Qt's would open in the working folder every time.
 class FileChooser {
 public:
     FileChooser(bool openFileDialog, std::string_view defaultExtension, std::string_view filter,

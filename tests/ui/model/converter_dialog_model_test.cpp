@@ -9,6 +9,7 @@
 #include "model_test_doubles.h"
 #include "run/run_messages.h"
 #include "support/test_sinks.h"
+#include "support/test_support.h"
 
 namespace trunvex {
 namespace {
@@ -118,6 +119,40 @@ TEST_F(DialogModelTest, RunTakesTheTypedPathsAndEndsInOneMessage) {
     EXPECT_EQ(view.progress.front().percent, 0);
     EXPECT_FALSE(view.progress.back().shown);
     EXPECT_FALSE(model.progress().shown);
+}
+
+TEST_F(DialogModelTest, TypedAviNameWithoutFolderLandsBesideTheSource) {
+    struct Case {
+        PathTexts boxes;
+        const char* written;
+    };
+    const Case cases[] = {
+        {{"/rec/cam1.264", "clip.avi"}, "/rec/clip.avi"},
+        {{"/rec/cam1.264", "out/clip.avi"}, "/rec/out/clip.avi"},
+        {{"/rec/cam1.264", "/elsewhere/clip.avi"}, "/elsewhere/clip.avi"},
+        {{"cam1.264", "clip.avi"}, "clip.avi"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.written);
+        view.boxes = c.boxes;
+        model.convert();
+        EXPECT_EQ(view.messages.back(), MSG_SUCCEEDED);
+        EXPECT_NE(sinks.find(c.written), nullptr);
+        // The box tells where the file went.
+        EXPECT_EQ(view.boxes.avi, c.written);
+        EXPECT_EQ(model.aviPath(), c.written);
+    }
+}
+
+TEST_F(DialogModelTest, DroppedFolderIsNotTaken) {
+    const std::filesystem::path folder = test::makeTempDir("dialog_drop_folder");
+    model.dropFile("/rec/cam1.264");
+    EXPECT_TRUE(model.takesDrop("/rec/cam2.264"));
+    EXPECT_FALSE(model.takesDrop(folder.string()));
+    model.dropFile(folder.string());
+    EXPECT_EQ(model.sourcePath(), "/rec/cam1.264");
+    EXPECT_EQ(view.boxes.source, "/rec/cam1.264");
+    EXPECT_EQ(model.aviPath(), "/rec/cam1.avi");
 }
 
 TEST_F(DialogModelTest, RefusedRunShowsItsMessageAndLeavesTheCaption) {

@@ -13,6 +13,7 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSysInfo>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
@@ -154,16 +155,42 @@ private slots:
         QCOMPARE(button("IDC_CONVERT")->text(), text(CAPTION_CONVERT));
     }
 
+    void droppedRecordingIsTakenAsSource_data() {
+        QTest::addColumn<QList<QUrl>>("urls");
+        QTest::addColumn<QString>("source");  // empty: the drag is refused
+        const QString path = QStringLiteral("/data/录像/cam2.264");
+        const auto url = [](const QString& address) { return QUrl(address); };
+        QTest::newRow("local file") << QList<QUrl>{QUrl::fromLocalFile(path)} << path;
+        QTest::newRow("named localhost")
+            << QList<QUrl>{url(QStringLiteral("file://localhost/data/%E5%BD%95%E5%83%8F/cam2.264"))}
+            << path;
+        QTest::newRow("named by this machine's name")
+            << QList<QUrl>{url(
+                   QStringLiteral("file://%1/data/x.264").arg(QSysInfo::machineHostName()))}
+            << QStringLiteral("/data/x.264");
+        QTest::newRow("another machine")
+            << QList<QUrl>{url(QStringLiteral("file://elsewhere.invalid/data/x.264"))} << QString();
+        QTest::newRow("two files")
+            << QList<QUrl>{QUrl::fromLocalFile(path), QUrl::fromLocalFile(QStringLiteral("/a.264"))}
+            << QString();
+        QTest::newRow("web address")
+            << QList<QUrl>{url(QStringLiteral("https://example.org/x.264"))} << QString();
+        QTest::newRow("folder") << QList<QUrl>{QUrl::fromLocalFile(QDir::tempPath())} << QString();
+    }
     void droppedRecordingIsTakenAsSource() {
+        QFETCH(QList<QUrl>, urls);
+        QFETCH(QString, source);
         QMimeData data;
-        data.setUrls({QUrl::fromLocalFile(QStringLiteral("/data/录像/cam2.264"))});
+        data.setUrls(urls);
         QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        enter.ignore();
         QApplication::sendEvent(dialog.get(), &enter);
-        QVERIFY(enter.isAccepted());
+        QCOMPARE(enter.isAccepted(), !source.isEmpty());
         QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(dialog.get(), &drop);
-        QCOMPARE(sourceBox(), QStringLiteral("/data/录像/cam2.264"));
-        QCOMPARE(aviBox(), QStringLiteral("/data/录像/cam2.avi"));
+        QCOMPARE(sourceBox(), source);
+        QCOMPARE(aviBox(),
+                 source.isEmpty() ? QString() : source.chopped(4) + QStringLiteral(".avi"));
     }
 
     void closingFreesBuffersOnce_data() {

@@ -42,6 +42,22 @@ private slots:
         QCOMPARE(toDefaultSuffix(".*"), QString());
         QCOMPARE(toDefaultSuffix(""), QString());
     }
+
+    void opensWhereTheLastFileWasChosen() {
+        using trunvex::FileChooser;
+        const auto choose = [](bool open, const QString& answer) {
+            FileChooser::setNextAnswer(answer);
+            FileChooser chooser(open, "", "", false, nullptr);
+            (void)chooser.DoModal();
+            return FileChooser::lastRequest().directory;
+        };
+        (void)choose(true, QStringLiteral("/media/card/录像/cam1.264"));
+        // The save chooser for the AVI, then the next source, start beside the last choice.
+        QCOMPARE(choose(false, QStringLiteral("/out/cam1.avi")),
+                 QStringLiteral("/media/card/录像"));
+        QCOMPARE(choose(true, QStringLiteral("/x.264")), QStringLiteral("/out"));
+        FileChooser::clearAnswers();
+    }
 };
 
 int runFileChooserTests(int argc, char** argv) {
