@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli/audit_report.h"
+#include "cli/complaint.h"
 #include "cli/progress_bar.h"
 #include "cli/sha256.h"
 #include "cli/source_tree.h"
@@ -230,16 +231,12 @@ private:
         if (!r.reason.empty()) {
             const bool sourceFailed = r.exitCode == exitCodeFor(CONVERT_READ_FAILED) ||
                                       r.exitCode == exitCodeFor(CONVERT_SOURCE_OPEN_FAILED);
-            std::fprintf(err, "trunvex-cli: %s: %s\n", (sourceFailed ? r.source : r.avi).c_str(),
-                         r.reason.c_str());
-            std::fflush(err);
+            complain(err, sourceFailed ? r.source : r.avi, r.reason);
         }
         add(r);
         if (options.report != nullptr && !options.report->write(r) && !reportFailed) {
             reportFailed = true;
-            std::fprintf(err, "trunvex-cli: %s: %s\n", options.report->path().c_str(),
-                         options.report->failure().c_str());
-            std::fflush(err);
+            complain(err, options.report->path(), options.report->failure());
         }
     }
 

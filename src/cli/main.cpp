@@ -10,6 +10,7 @@
 
 #include "cli/audit_report.h"
 #include "cli/batch.h"
+#include "cli/complaint.h"
 #include "cli/recording_info.h"
 #include "cli/shard.h"
 #include "cli/source_tree.h"
@@ -84,7 +85,7 @@ bool endsWithAvi(const std::string& path) {
 }
 
 int usageError(const std::string& text) {
-    std::fprintf(stderr, "trunvex-cli: %s\n", text.c_str());
+    trunvex::complain(stderr, text);
     return EXIT_USAGE;
 }
 
@@ -172,9 +173,8 @@ void hintAtFilesNamedLikeOptions(const std::vector<std::string>& given) {
         std::error_code ignored;
         if (arg.size() > 1 && arg[0] == '-' &&
             std::filesystem::exists(trunvex::pathFromUtf8(arg), ignored)) {
-            std::fprintf(stderr,
-                         "trunvex-cli: to name the file %s, write ./%s or put it after '--'\n",
-                         arg.c_str(), arg.c_str());
+            trunvex::complain(
+                stderr, "to name the file " + arg + ", write ./" + arg + " or put it after '--'");
             return;
         }
     }
@@ -272,7 +272,7 @@ int main(int argc, char** argv) {
     }
 
     if (!trunvex::cleanUpOnInterruption()) {
-        std::fprintf(stderr, "trunvex-cli: cannot start the interruption handler\n");
+        trunvex::complain(stderr, "cannot start the interruption handler");
         return trunvex::EXIT_OUT_OF_MEMORY;
     }
     trunvex::AuditReport report;
@@ -290,7 +290,7 @@ int main(int argc, char** argv) {
     if (!cl.report.empty()) {
         std::string failure;
         if (!report.open(cl.report, failure)) {
-            std::fprintf(stderr, "trunvex-cli: %s: %s\n", cl.report.c_str(), failure.c_str());
+            trunvex::complain(stderr, cl.report, failure);
             return trunvex::EXIT_REPORT_FAILED;
         }
         options.report = &report;

@@ -5,6 +5,7 @@
 
 #include "avi/null_sink.h"
 #include "cli/batch.h"
+#include "cli/complaint.h"
 #include "common/record_rules.h"
 #include "run/conversion_run.h"
 
@@ -113,7 +114,7 @@ int describeRecording(const std::string& sourcePath, bool nameEveryLine, SourceO
     const std::string lead = nameEveryLine ? sourcePath + ": " : std::string();
     auto ctx = std::make_unique<ConversionContext>();
     if (!ctx->allocateBuffers()) {
-        std::fprintf(err, "trunvex-cli: %s\n", std::string(OUT_OF_MEMORY_TEXT).c_str());
+        complain(err, OUT_OF_MEMORY_TEXT);
         return EXIT_OUT_OF_MEMORY;
     }
     DemuxStats stats;
@@ -127,9 +128,7 @@ int describeRecording(const std::string& sourcePath, bool nameEveryLine, SourceO
         std::fprintf(out, "%s%s\n", lead.c_str(), std::string(messageFor(report.outcome)).c_str());
         std::fflush(out);
         if (!report.systemReason.empty()) {
-            std::fprintf(err, "trunvex-cli: %s: %s\n", sourcePath.c_str(),
-                         report.systemReason.c_str());
-            std::fflush(err);
+            complain(err, sourcePath, report.systemReason);
         }
         return exitCodeFor(report.outcome);
     }

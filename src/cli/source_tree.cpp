@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "cli/complaint.h"
 #include "platform/paths.h"
 #include "platform/source_file.h"
 #include "platform/standard_input.h"
@@ -63,9 +64,7 @@ bool walkFolder(const fs::path& root, const std::vector<std::string>& extensions
         entries.clear();
         std::string failure;
         if (!listFolder(folder, entries, failure)) {
-            std::fprintf(err, "trunvex-cli: %s: %s\n", utf8FromPath(folder).c_str(),
-                         failure.c_str());
-            std::fflush(err);
+            complain(err, utf8FromPath(folder), failure);
             complete = false;
         }
         for (FolderEntry& entry : entries) {

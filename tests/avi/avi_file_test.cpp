@@ -33,13 +33,22 @@ struct Bytes {
     }
 };
 
+// The writer set to write `path` into `memory`, under `limits` when given.
+void startWriting(AviWriter& writer, MemorySinkFactory& memory, const char* path,
+                  const AviFileLimits* limits = nullptr) {
+    writer.setSinkFactory(memory);
+    if (limits != nullptr) {
+        writer.setFileLimits(*limits);
+    }
+    writer.setOutputPath(path);
+    writer.resetOutput();
+}
+
 // The whole hdrl of a small file: one H.264 stream of two frames, one 8-bit audio stream.
 TEST(AviFileLayout, GoldenHeaderList) {
     MemorySinkFactory memory;
     AviWriter writer;
-    writer.setSinkFactory(memory);
-    writer.setOutputPath("golden.avi");
-    writer.resetOutput();
+    startWriting(writer, memory, "golden.avi");
     ASSERT_TRUE(writer.selectVideoStream(VIDEO_KIND_H264, 16, 16, 25));
     ASSERT_TRUE(writer.writeVideoFrame(frameBytes(10, 0), true));
     ASSERT_TRUE(writer.writeVideoFrame(frameBytes(5, 1), false));
@@ -212,9 +221,7 @@ TEST(AviFileLayout, ChunksBuiltInPlaceMatchWrittenOnes) {
     const auto run = [](bool inPlace) {
         MemorySinkFactory memory;
         AviWriter writer;
-        writer.setSinkFactory(memory);
-        writer.setOutputPath("out.avi");
-        writer.resetOutput();
+        startWriting(writer, memory, "out.avi");
         EXPECT_TRUE(writer.selectVideoStream(VIDEO_KIND_H264, 16, 16, 25));
         EXPECT_TRUE(writer.openAudioStream(AUDIO_ENC_PCM16, 2, 25));
         for (std::uint32_t i = 0; i < 6; ++i) {
@@ -241,9 +248,7 @@ TEST(AviFileLayout, ChunksBuiltInPlaceMatchWrittenOnes) {
 
     MemorySinkFactory memory;
     AviWriter writer;
-    writer.setSinkFactory(memory);
-    writer.setOutputPath("broken.avi");
-    writer.resetOutput();
+    startWriting(writer, memory, "broken.avi");
     ASSERT_TRUE(writer.selectVideoStream(VIDEO_KIND_H264, 16, 16, 25));
     ASSERT_TRUE(writer.openAudioStream(AUDIO_ENC_PCM16, 2, 25));
     ASSERT_FALSE(writer.beginVideoFrame(100).empty());
@@ -270,10 +275,7 @@ TEST(AviFileLayout, OpenDmlIndexesEveryChunkOnce) {
         SCOPED_TRACE(c.name);
         MemorySinkFactory memory;
         AviWriter writer;
-        writer.setSinkFactory(memory);
-        writer.setFileLimits(c.limits);
-        writer.setOutputPath("odml.avi");
-        writer.resetOutput();
+        startWriting(writer, memory, "odml.avi", &c.limits);
         ASSERT_TRUE(writeRun(writer, run)) << writer.failureText();
         const AviCheck check = checkAvi(*memory.find("odml.avi"));
         ASSERT_TRUE(check.ok()) << check.error;
@@ -320,10 +322,8 @@ TEST(AviFileLayout, OpenDmlIndexesEveryChunkOnce) {
 TEST(AviFileLayout, FullSuperIndexFailsTheWrite) {
     MemorySinkFactory memory;
     AviWriter writer;
-    writer.setSinkFactory(memory);
-    writer.setFileLimits({.legacyIndexEntries = 1, .chunkIndexEntries = 1});
-    writer.setOutputPath("full.avi");
-    writer.resetOutput();
+    const AviFileLimits limits{.legacyIndexEntries = 1, .chunkIndexEntries = 1};
+    startWriting(writer, memory, "full.avi", &limits);
     ASSERT_TRUE(writer.selectVideoStream(VIDEO_KIND_H264, 16, 16, 25));
     int written = 0;
     while (written < 1000 && writer.writeVideoFrame(frameBytes(10, 0), true)) {

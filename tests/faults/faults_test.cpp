@@ -358,16 +358,9 @@ TEST_F(FaultTest, AviPathInADirectoryThatCannotBeWritten) {
     const fs::path locked = dir / "locked";
     fs::create_directory(locked);
     ASSERT_TRUE(test::writeFile(locked / "out.avi", OLD_AVI));
-    const bool root = ::geteuid() == 0;
-    if (root) {
-        if (::mount("tmpfs", locked.c_str(), "tmpfs", MS_RDONLY, "size=64k") != 0) {
-            GTEST_SKIP() << "running as root and cannot mount a read-only file system: "
-                         << std::strerror(errno);
-        }
-    } else {
-        fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec |
-                                    fs::perms::group_read | fs::perms::group_exec |
-                                    fs::perms::others_read | fs::perms::others_exec);
+    test::UnwritableFolder unwritable(locked);
+    if (!unwritable.failure().empty()) {
+        GTEST_SKIP() << unwritable.failure();
     }
     // Under the read-only mount the directory is empty; without it the earlier file is there.
     const std::vector<std::string> before = namesIn(locked);
@@ -377,14 +370,10 @@ TEST_F(FaultTest, AviPathInADirectoryThatCannotBeWritten) {
                          fileSourceOpener(), fileSinkFactory());
     EXPECT_EQ(report.outcome, CONVERT_OUTPUT_FAILED);
     EXPECT_EQ(ui.message, MSG_OUTPUT_FAILED);
-    EXPECT_EQ(report.systemReason, std::strerror(root ? EROFS : EACCES));
+    EXPECT_EQ(report.systemReason, std::strerror(unwritable.writeError()));
     EXPECT_EQ(namesIn(locked), before);
     EXPECT_TRUE(snapshotOf(locked / "out.avi") == aviBefore);
-    if (root) {
-        EXPECT_EQ(::umount(locked.c_str()), 0);
-    } else {
-        fs::permissions(locked, fs::perms::owner_all);
-    }
+    EXPECT_TRUE(unwritable.release());
     EXPECT_EQ(test::readFile(locked / "out.avi"), OLD_AVI);
     expectSourceUntouched();
 }

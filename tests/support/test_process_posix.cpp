@@ -1,8 +1,11 @@
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -59,6 +62,41 @@ std::string findProgram(const std::string& name) {
         }
     }
     return {};
+}
+
+UnwritableFolder::UnwritableFolder(const std::filesystem::path& folder) : path(folder) {
+    namespace fs = std::filesystem;
+    if (::geteuid() != 0) {
+        fs::permissions(path,
+                        fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                        fs::perm_options::remove);
+        locked = true;
+    } else if (::mount("tmpfs", path.c_str(), "tmpfs", MS_RDONLY, "size=64k") == 0) {
+        mounted = true;
+    } else {
+        whyNot = std::string("running as root and cannot mount a read-only file system: ") +
+                 std::strerror(errno);
+    }
+}
+
+int UnwritableFolder::writeError() const {
+    return mounted ? EROFS : EACCES;
+}
+
+bool UnwritableFolder::release() {
+    bool released = true;
+    if (mounted) {
+        released = ::umount(path.c_str()) == 0;
+        mounted = false;
+    }
+    if (locked) {
+        std::error_code error;
+        std::filesystem::permissions(path, std::filesystem::perms::owner_write,
+                                     std::filesystem::perm_options::add, error);
+        released = released && !error;
+        locked = false;
+    }
+    return released;
 }
 
 unsigned long processId() {

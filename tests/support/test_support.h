@@ -63,6 +63,30 @@ struct CommandResult {
 // removed ("h264" becomes h264). Lines without '=' are ignored.
 [[nodiscard]] std::map<std::string, std::string> parseFlat(const std::string& text);
 
+// A folder nothing may be written into, for as long as this lives (POSIX only). Permission
+// bits do not stop root, so root gets a read-only file system mounted over the folder (whose
+// earlier content is then out of sight); others get the folder's write bits removed.
+class UnwritableFolder {
+public:
+    explicit UnwritableFolder(const std::filesystem::path& folder);
+    ~UnwritableFolder() { release(); }
+    UnwritableFolder(const UnwritableFolder&) = delete;
+    UnwritableFolder& operator=(const UnwritableFolder&) = delete;
+
+    // Empty when the folder is unwritable; otherwise why not (then GTEST_SKIP()).
+    [[nodiscard]] const std::string& failure() const { return whyNot; }
+    // The errno a write into the folder fails with: EROFS or EACCES.
+    [[nodiscard]] int writeError() const;
+    // Makes the folder writable again; false when that failed.
+    bool release();
+
+private:
+    std::filesystem::path path;
+    bool mounted = false;
+    bool locked = false;
+    std::string whyNot;
+};
+
 [[nodiscard]] std::vector<std::uint8_t> readFile(const std::filesystem::path& path);
 [[nodiscard]] bool writeFile(const std::filesystem::path& path,
                              const std::vector<std::uint8_t>& bytes);

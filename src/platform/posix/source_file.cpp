@@ -78,20 +78,26 @@ private:
     bool onlyFilesHaveNames;  // standard input: a pipe or terminal has no path to match
 };
 
-// Why the open `fd` is no source, or null. A directory opens for reading on POSIX but is no
-// recording; nor is a character device, which may never end (/dev/zero). A pipe is a stream
-// like standard input and is read as one. A disk or a memory card, read whole, is a source:
-// a recorder writes this same run of records onto its medium, and the medium ends. Standard input
-// may be anything it was redirected from, but not a terminal: nobody types a recording, and waiting
-// there would only look like a hang.
-const char* refusalOf(int fd, const struct stat& info, bool fromStandardInput) noexcept {
-    if (S_ISDIR(info.st_mode)) {
+// Why a named file of this kind is no source, or null. A directory opens for reading on POSIX
+// but is no recording; nor is a character device, which may never end (/dev/zero). A pipe is a
+// stream like standard input and is read as one. A disk or a memory card, read whole, is a
+// source: a recorder writes this same run of records onto its medium, and the medium ends.
+const char* refusalOfKind(mode_t mode) noexcept {
+    if (S_ISDIR(mode)) {
         return std::strerror(EISDIR);
     }
+    return S_ISREG(mode) || S_ISFIFO(mode) || S_ISBLK(mode) ? nullptr : NOT_REGULAR_FILE_TEXT;
+}
+
+// Why the open `fd` is no source, or null. Standard input may be anything it was redirected
+// from, but not a terminal: nobody types a recording, and waiting there would only look like a
+// hang.
+const char* refusalOf(int fd, const struct stat& info, bool fromStandardInput) noexcept {
     if (!fromStandardInput) {
-        const bool readable =
-            S_ISREG(info.st_mode) || S_ISFIFO(info.st_mode) || S_ISBLK(info.st_mode);
-        return readable ? nullptr : NOT_REGULAR_FILE_TEXT;
+        return refusalOfKind(info.st_mode);
+    }
+    if (S_ISDIR(info.st_mode)) {
+        return std::strerror(EISDIR);
     }
     // Standard input closed at start-up is held by the null device, opened for writing only.
     if ((::fcntl(fd, F_GETFL) & O_ACCMODE) == O_WRONLY) {
@@ -130,12 +136,15 @@ class FileSourceOpener final : public SourceOpener {
 public:
     std::unique_ptr<SourceReader> open(const std::string& path,
                                        std::string& failure) noexcept override {
-        // A character device is refused before it is opened: opening some has effects of
-        // their own (a tape rewinds, a modem hangs up).
+        // Refused before it is opened where the kind already says so: opening some devices
+        // has effects of its own (a tape rewinds, a modem hangs up). What stands there by the
+        // time it opens is judged again.
         struct stat info {};
-        if (::stat(path.c_str(), &info) == 0 && (S_ISCHR(info.st_mode) || S_ISSOCK(info.st_mode))) {
-            failure = NOT_REGULAR_FILE_TEXT;
-            return nullptr;
+        if (::stat(path.c_str(), &info) == 0) {
+            if (const char* refusal = refusalOfKind(info.st_mode); refusal != nullptr) {
+                failure = refusal;
+                return nullptr;
+            }
         }
         const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) {

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstdio>
+#include <string_view>
+
+namespace trunvex {
+
+// One problem on standard error, as "trunvex-cli: SUBJECT" or "trunvex-cli: SUBJECT: REASON",
+// flushed at once: a Windows console stream is fully buffered, and the line must not wait
+// behind a long run.
+inline void complain(std::FILE* err, std::string_view subject, std::string_view reason = {}) {
+    if (reason.empty()) {
+        std::fprintf(err, "trunvex-cli: %.*s\n", static_cast<int>(subject.size()), subject.data());
+    } else {
+        std::fprintf(err, "trunvex-cli: %.*s: %.*s\n", static_cast<int>(subject.size()),
+                     subject.data(), static_cast<int>(reason.size()), reason.data());
+    }
+    std::fflush(err);
+}
+
+}  // namespace trunvex
