@@ -80,14 +80,6 @@ private:
     };
 };
 
-Bytes keyAndAudio() {
-    return RecordingBuilder()
-        .keyFrame(recording::KIND_MPEG4_KEY, {0, 25, 64, 64}, Bytes{1, 2, 3})
-        .audio(AUDIO_ENC_PCM16, 1, Bytes{4, 4})
-        .tailFiller()
-        .take();
-}
-
 class ConversionRunTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(ctx.allocateBuffers()); }
@@ -120,7 +112,7 @@ TEST_F(ConversionRunTest, RefusalsBeforeTheRunTouchNothing) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.source + std::string(" -> ") + c.avi);
-        MemorySourceOpener source(keyAndAudio());
+        MemorySourceOpener source(recording::keyFrameAndAudio());
         ui.events.clear();
         EXPECT_EQ(run(source, sinks, c.source, c.avi), c.outcome);
         // One message and no caption change; the source was never read.
@@ -170,7 +162,7 @@ TEST_F(ConversionRunTest, ReadsBlocksAndHandsOnChunks) {
 }
 
 TEST_F(ConversionRunTest, SuccessShowsTheWaitCaptionThenOneMessage) {
-    MemorySourceOpener source(keyAndAudio());
+    MemorySourceOpener source(recording::keyFrameAndAudio());
     EXPECT_EQ(run(source, sinks), CONVERT_OK);
     const std::vector<std::string> expected = {std::string(CAPTION_WAIT),
                                                std::string(CAPTION_CONVERT),
@@ -183,7 +175,7 @@ TEST_F(ConversionRunTest, SuccessShowsTheWaitCaptionThenOneMessage) {
 TEST_F(ConversionRunTest, OutputThatCannotBeOpenedStopsTheReads) {
     // The first record that needs the file lies in the third block.
     Bytes rec(2 * READ_BLOCK_BYTES + 100, 0x55);
-    const Bytes tail = keyAndAudio();
+    const Bytes tail = recording::keyFrameAndAudio();
     rec.insert(rec.end(), tail.begin(), tail.end());
     rec.resize(5 * READ_BLOCK_BYTES, 0x55);
     MemorySourceOpener source(rec);
@@ -196,7 +188,7 @@ TEST_F(ConversionRunTest, OutputThatCannotBeOpenedStopsTheReads) {
 }
 
 TEST_F(ConversionRunTest, FailedReadKeepsWhatWasWrittenAsACompleteFile) {
-    Bytes rec = keyAndAudio();
+    Bytes rec = recording::keyFrameAndAudio();
     rec.resize(3 * 65536, 0x55);
     MemorySourceOpener source(rec);
     source.failAtRead = 2;
@@ -209,7 +201,7 @@ TEST_F(ConversionRunTest, FailedReadKeepsWhatWasWrittenAsACompleteFile) {
 }
 
 TEST_F(ConversionRunTest, FailedWriteLeavesNothingAndIsNeverSuccess) {
-    const Bytes rec = keyAndAudio();
+    const Bytes rec = recording::keyFrameAndAudio();
     for (std::uint64_t failAt = 1;; ++failAt) {
         SCOPED_TRACE(failAt);
         MemorySourceOpener source(rec);
@@ -248,13 +240,13 @@ TEST_F(ConversionRunTest, NoFramesLeavesAnEarlierFileUntouched) {
 }
 
 TEST_F(ConversionRunTest, SecondRunStartsAfresh) {
-    MemorySourceOpener first(keyAndAudio());
+    MemorySourceOpener first(recording::keyFrameAndAudio());
     first.failAtRead = 2;
-    Bytes longer = keyAndAudio();
+    Bytes longer = recording::keyFrameAndAudio();
     longer.resize(70000, 0x55);
     first.bytes = longer;
     EXPECT_EQ(run(first, sinks), CONVERT_READ_FAILED);
-    MemorySourceOpener second(keyAndAudio());
+    MemorySourceOpener second(recording::keyFrameAndAudio());
     EXPECT_EQ(run(second, sinks, "rec.264", "second.avi"), CONVERT_OK);
     EXPECT_EQ(ctx.writer.videoStreamCount, 1);
     EXPECT_EQ(ctx.writer.videoFrameCount, 1);
@@ -281,7 +273,7 @@ TEST(FileSources, SameFileThroughAnotherPathIsRefused) {
     fs::remove_all(dir);
     fs::create_directories(dir / "sub");
     const fs::path source = dir / "rec.264";
-    const Bytes rec = keyAndAudio();
+    const Bytes rec = recording::keyFrameAndAudio();
     std::ofstream(source, std::ios::binary)
         .write(reinterpret_cast<const char*>(rec.data()), static_cast<std::streamsize>(rec.size()));
     fs::create_hard_link(source, dir / "link.avi");

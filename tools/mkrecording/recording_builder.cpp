@@ -143,4 +143,12 @@ RecordingBuilder& RecordingBuilder::invalidHeader(InvalidHeader which) {
     return *this;
 }
 
+std::vector<std::uint8_t> keyFrameAndAudio() {
+    return RecordingBuilder()
+        .keyFrame(KIND_MPEG4_KEY, {0, 25, 64, 64}, std::vector<std::uint8_t>{1, 2, 3})
+        .audio(AUDIO_ENC_PCM16, 1, std::vector<std::uint8_t>{4, 4})
+        .tailFiller()
+        .take();
+}
+
 }  // namespace trunvex::recording

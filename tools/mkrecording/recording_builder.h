@@ -111,4 +111,8 @@ private:
     std::vector<std::uint8_t> data;
 };
 
+// The smallest recording that converts: one MPEG-4 key frame (64x64, 25 fps) and one 16-bit
+// PCM block, then the filler that lets the last record be seen whole.
+std::vector<std::uint8_t> keyFrameAndAudio();
+
 }  // namespace trunvex::recording

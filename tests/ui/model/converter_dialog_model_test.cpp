@@ -22,14 +22,6 @@ using test::RecordingView;
 using Bytes = std::vector<std::uint8_t>;
 using Strings = std::vector<std::string>;
 
-Bytes keyAndAudio() {
-    return RecordingBuilder()
-        .keyFrame(recording::KIND_MPEG4_KEY, {0, 25, 64, 64}, Bytes{1, 2, 3})
-        .audio(AUDIO_ENC_PCM16, 1, Bytes{4, 4})
-        .tailFiller()
-        .take();
-}
-
 std::string caption(std::string_view text) {
     return "caption: " + std::string(text);
 }
@@ -49,7 +41,7 @@ protected:
 
     RecordingView view;
     ImmediateDispatcher dispatcher;
-    HeldSourceOpener sources{keyAndAudio()};
+    HeldSourceOpener sources{recording::keyFrameAndAudio()};
     MemorySinkFactory sinks;
     ConverterDialogModel model{view, dispatcher, RunPlacement::CALLING_THREAD, sources, sinks};
 };
@@ -171,7 +163,7 @@ TEST_F(DialogModelTest, RefusedRunShowsItsMessageAndLeavesTheCaption) {
 
 TEST_F(DialogModelTest, ProgressStepsAreFewAndRising) {
     // 300 chunks: a step per chunk would be 300 steps.
-    HeldSourceOpener big(keyAndAudio(), 300 * READ_CHUNK_BYTES);
+    HeldSourceOpener big(recording::keyFrameAndAudio(), 300 * READ_CHUNK_BYTES);
     ConverterDialogModel m(view, dispatcher, RunPlacement::CALLING_THREAD, big, sinks);
     ASSERT_TRUE(m.initialise());
     view.boxes = {"rec.264", "out.avi"};
@@ -224,7 +216,7 @@ class DialogModelThreadTest : public ::testing::Test {
 protected:
     RecordingView view;
     QueueDispatcher dispatcher;
-    HeldSourceOpener sources{keyAndAudio(), 4 * READ_CHUNK_BYTES};
+    HeldSourceOpener sources{recording::keyFrameAndAudio(), 4 * READ_CHUNK_BYTES};
     MemorySinkFactory sinks;
 };
 
