@@ -130,16 +130,31 @@ bool AviFile::needsNextRiff(std::uint64_t chunkBytes) const noexcept {
     if (!moviHasChunks) {
         return false;  // every RIFF holds at least one chunk, however small the limit
     }
-    if (riffNumber == 0 && legacyEntries >= limits.legacyIndexEntries) {
+    if (legacyEntries >= (riffNumber == 0 ? limits.legacyIndexEntries : limits.chunkIndexEntries)) {
         return true;
     }
-    return sink->position() - riffStart + chunkBytes > limits.riffBytes;
+    // A later RIFF ends with the standard indexes of its chunks, 8 bytes an entry.
+    const std::uint64_t indexBytes = riffNumber == 0 ? 0 : std::uint64_t{legacyEntries} * 8;
+    return sink->position() - riffStart + indexBytes + chunkBytes > limits.riffBytes;
+}
+
+// A chunk that needs a RIFF beyond the super index's room is refused, not failed: what was
+// written so far still makes a complete file.
+bool AviFile::makeRoomFor(std::uint64_t chunkBytes) noexcept {
+    if (!needsNextRiff(chunkBytes)) {
+        return true;
+    }
+    if (riffNumber + 1 >= SUPER_INDEX_ENTRIES) {
+        refusal = "Recording too long for one AVI file";
+        return false;
+    }
+    return startNextRiff();
 }
 
 bool AviFile::writeChunk(AviStream& stream, std::span<const std::uint8_t> data,
                          std::uint32_t flags) noexcept {
     const auto size = static_cast<std::uint32_t>(data.size());
-    if (needsNextRiff(CHUNK_HEAD_BYTES + size + (size & 1U)) && !startNextRiff()) {
+    if (!makeRoomFor(CHUNK_HEAD_BYTES + size + (size & 1U))) {
         return false;
     }
     const std::uint64_t at = sink->position();
@@ -213,17 +228,13 @@ bool AviFile::recordChunk(AviStream& stream, std::uint64_t at, std::uint32_t siz
     moviHasChunks = true;
     const bool key = (flags & AVIIF_KEYFRAME) != 0;
     const auto offset = static_cast<std::uint32_t>(at - (moviStart + 8));
-    if (riffNumber == 0) {
-        std::array<std::uint8_t, LEGACY_ENTRY_BYTES> entry{};
-        storeLe32(std::span(entry).subspan<0, 4>(), stream.chunkId);             // dwChunkId
-        storeLe32(std::span(entry).subspan<4, 4>(), key ? AVIIF_KEYFRAME : 0U);  // dwFlags
-        storeLe32(std::span(entry).subspan<8, 4>(), offset);                     // dwOffset
-        storeLe32(std::span(entry).subspan<12, 4>(), size);                      // dwSize
-        legacyIndex.insert(legacyIndex.end(), entry.begin(), entry.end());
-        ++legacyEntries;
-    } else if (!addStandardEntry(stream, offset + 8, size, key)) {
-        return false;
-    }
+    std::array<std::uint8_t, LEGACY_ENTRY_BYTES> entry{};
+    storeLe32(std::span(entry).subspan<0, 4>(), stream.chunkId);             // dwChunkId
+    storeLe32(std::span(entry).subspan<4, 4>(), key ? AVIIF_KEYFRAME : 0U);  // dwFlags
+    storeLe32(std::span(entry).subspan<8, 4>(), offset);                     // dwOffset
+    storeLe32(std::span(entry).subspan<12, 4>(), size);                      // dwSize
+    legacyIndex.insert(legacyIndex.end(), entry.begin(), entry.end());
+    ++legacyEntries;
     ++stream.chunks;
     stream.bytes += size;
     stream.largestChunk = std::max(stream.largestChunk, size);
@@ -247,17 +258,12 @@ bool AviFile::startNextRiff() noexcept {
     return put(std::array{std::span<const std::uint8_t>(head)});
 }
 
-// Ends the movi list (with the standard indexes of its chunks when the file has or will
-// have more than one RIFF) and the RIFF. The first RIFF also gets the legacy index.
+// Ends the movi list (with one standard index per stream when the file has or will have
+// more than one RIFF) and the RIFF. The first RIFF also gets the legacy index.
 bool AviFile::closeRiff(bool last) noexcept {
     const bool openDml = riffNumber > 0 || !last;
-    if (riffNumber == 0 && openDml && !indexFirstRiffByStream()) {
+    if (openDml && !writeStandardIndexes()) {
         return false;
-    }
-    for (AviStream& stream : streams) {
-        if (stream.blockCount > 0 && !flushStandardIndex(stream)) {
-            return false;
-        }
     }
     const std::uint64_t moviEnd = sink->position();
     if (!patch32(moviStart + 4, static_cast<std::uint32_t>(moviEnd - moviStart - 8))) {
@@ -271,82 +277,89 @@ bool AviFile::closeRiff(bool last) noexcept {
                             std::span<const std::uint8_t>(legacyIndex)})) {
             return false;
         }
-        std::vector<std::uint8_t>().swap(legacyIndex);
         firstRiffBytes = static_cast<std::uint32_t>(sink->position() - 8);
         for (AviStream& stream : streams) {
             stream.firstRiffChunks = stream.chunks;
         }
+    }
+    legacyIndex.clear();
+    legacyEntries = 0;
+    if (riffNumber == 0) {
         return true;
     }
     const std::uint64_t riffEnd = sink->position();
     return patch32(riffStart + 4, static_cast<std::uint32_t>(riffEnd - riffStart - 8));
 }
 
-// The first RIFF's chunks are indexed in the legacy index only while the file may stay
-// plain AVI; once a second RIFF starts, each stream's entries are copied from it into
-// standard index blocks, so no second copy is kept meanwhile.
-bool AviFile::indexFirstRiffByStream() noexcept {
-    const std::span<const std::uint8_t> entries(legacyIndex);
+bool AviFile::writeStandardIndexes() noexcept {
     for (std::int32_t s = 0; s < streamsCreated; ++s) {
-        AviStream& stream = streams[static_cast<std::size_t>(s)];
-        for (std::size_t at = 0; at < entries.size(); at += LEGACY_ENTRY_BYTES) {
-            const auto entry = entries.subspan(at).first<LEGACY_ENTRY_BYTES>();
-            if (loadLe32(entry.subspan<0, 4>()) != stream.chunkId) {
-                continue;
-            }
-            const bool key = (loadLe32(entry.subspan<4, 4>()) & AVIIF_KEYFRAME) != 0;
-            // Standard entries point at the data, legacy ones at the chunk header.
-            if (!addStandardEntry(stream, loadLe32(entry.subspan<8, 4>()) + 8,
-                                  loadLe32(entry.subspan<12, 4>()), key)) {
-                return false;
-            }
+        if (!writeStandardIndex(streams[static_cast<std::size_t>(s)])) {
+            return false;
         }
     }
     return true;
 }
 
-bool AviFile::addStandardEntry(AviStream& stream, std::uint32_t offset, std::uint32_t size,
-                               bool key) noexcept {
-    std::array<std::uint8_t, 8> entry{};
-    storeLe32(std::span(entry).first<4>(), offset);                               // dwOffset
-    storeLe32(std::span(entry).last<4>(), key ? size : size | NON_KEY_SIZE_BIT);  // dwSize
-    stream.blockEntries.insert(stream.blockEntries.end(), entry.begin(), entry.end());
-    ++stream.blockCount;
-    stream.blockBytes += size;
-    if (stream.blockCount >= limits.chunkIndexEntries) {
-        return flushStandardIndex(stream);
+// The stream's entries of this RIFF, picked from the RIFF's entries of all streams, as one
+// standard index: a RIFF needs one super index entry per stream, however many chunks it holds.
+bool AviFile::writeStandardIndex(AviStream& stream) noexcept {
+    const std::span<const std::uint8_t> entries(legacyIndex);
+    const auto ofStream = [&](std::size_t at) {
+        return loadLe32(entries.subspan(at).first<4>()) == stream.chunkId;
+    };
+    std::uint32_t count = 0;
+    std::uint64_t bytes = 0;
+    for (std::size_t at = 0; at < entries.size(); at += LEGACY_ENTRY_BYTES) {
+        if (ofStream(at)) {
+            ++count;
+            bytes += loadLe32(entries.subspan(at + 12).first<4>());
+        }
     }
-    return true;
-}
-
-bool AviFile::flushStandardIndex(AviStream& stream) noexcept {
-    if (stream.superCount >= SUPER_INDEX_ENTRIES) {
-        return fail("File too large for its AVI index");
+    if (count == 0) {
+        return true;
     }
-    const std::uint64_t at = sink->position();
-    const std::uint32_t bodyBytes = 24 + stream.blockCount * 8;
+    const std::uint64_t start = sink->position();
+    const std::uint32_t bodyBytes = 24 + count * 8;
     std::array<std::uint8_t, 32> head{};
     const auto h = std::span(head);
     storeLe32(h.subspan<0, 4>(), indexIdFor(stream.number));
     storeLe32(h.subspan<4, 4>(), bodyBytes);
-    storeLe16(h.subspan<8, 2>(), 2);                   // wLongsPerEntry
-    h[10] = 0;                                         // bIndexSubType
-    h[11] = INDEX_OF_CHUNKS;                           // bIndexType
-    storeLe32(h.subspan<12, 4>(), stream.blockCount);  // nEntriesInUse
-    storeLe32(h.subspan<16, 4>(), stream.chunkId);     // dwChunkId
-    storeLe64(h.subspan<20, 8>(), moviStart + 8);      // qwBaseOffset
-    if (!put(std::array{std::span<const std::uint8_t>(head),
-                        std::span<const std::uint8_t>(stream.blockEntries)})) {
+    storeLe16(h.subspan<8, 2>(), 2);                // wLongsPerEntry
+    h[10] = 0;                                      // bIndexSubType
+    h[11] = INDEX_OF_CHUNKS;                        // bIndexType
+    storeLe32(h.subspan<12, 4>(), count);           // nEntriesInUse
+    storeLe32(h.subspan<16, 4>(), stream.chunkId);  // dwChunkId
+    storeLe64(h.subspan<20, 8>(), moviStart + 8);   // qwBaseOffset
+    if (!put(std::array{std::span<const std::uint8_t>(head)})) {
         return false;
     }
-    AviStream::SuperEntry& entry = stream.superIndex[stream.superCount++];
-    entry.offset = at;
-    entry.size = 8 + bodyBytes;
-    entry.duration = static_cast<std::uint32_t>(
-        stream.video ? stream.blockCount : stream.blockBytes / blockAlign(stream));
-    stream.blockEntries.clear();
-    stream.blockCount = 0;
-    stream.blockBytes = 0;
+    std::size_t staged = 0;
+    for (std::size_t at = 0; at < entries.size(); at += LEGACY_ENTRY_BYTES) {
+        if (!ofStream(at)) {
+            continue;
+        }
+        const auto entry = entries.subspan(at).first<LEGACY_ENTRY_BYTES>();
+        const bool key = (loadLe32(entry.subspan<4, 4>()) & AVIIF_KEYFRAME) != 0;
+        const std::uint32_t size = loadLe32(entry.subspan<12, 4>());
+        const auto out = std::span(standardEntries).subspan(staged).first<8>();
+        // Standard entries point at the data, legacy ones at the chunk header.
+        storeLe32(out.first<4>(), loadLe32(entry.subspan<8, 4>()) + 8);  // dwOffset
+        storeLe32(out.last<4>(), key ? size : size | NON_KEY_SIZE_BIT);  // dwSize
+        staged += 8;
+        if (staged == standardEntries.size()) {
+            if (!put(std::array{std::span<const std::uint8_t>(standardEntries)})) {
+                return false;
+            }
+            staged = 0;
+        }
+    }
+    if (!put(std::array{std::span<const std::uint8_t>(standardEntries).first(staged)})) {
+        return false;
+    }
+    AviStream::SuperEntry& super = stream.superIndex[stream.superCount++];
+    super.offset = start;
+    super.size = 8 + bodyBytes;
+    super.duration = static_cast<std::uint32_t>(stream.video ? count : bytes / blockAlign(stream));
     return true;
 }
 

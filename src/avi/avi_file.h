@@ -14,8 +14,10 @@ namespace trunvex {
 
 // Ten video streams and one audio stream: chunk ids 00 to 10.
 inline constexpr std::int32_t MAX_AVI_STREAMS = 11;
-// Super index entries reserved per stream; with the block sizes below this is enough for
-// about two days of 50 chunks a second, and for 512 RIFFs of 1 GiB.
+// Super index entries reserved per stream: one per RIFF, as each RIFF holds one standard
+// index per stream. 512 RIFFs of at most a million chunks or 1 GiB each, so a file holds
+// 512 GiB or over 500 million chunks: three weeks at 25 frames a second with ten frame
+// sizes, whose every stream takes a chunk at every frame.
 inline constexpr std::uint32_t SUPER_INDEX_ENTRIES = 512;
 // The headers are written last into this region at the start of the file; the worst case
 // (11 streams with their super indexes, odml) needs 92 192 bytes.
@@ -29,8 +31,10 @@ struct AviFileLimits {
     // Legacy index entries (16 bytes each) kept for the first RIFF; reaching this closes the
     // first RIFF early.
     std::uint32_t legacyIndexEntries = 256 * 1024;
-    // Entries per standard index block (8 bytes each) of a stream in a later RIFF.
-    std::uint32_t chunkIndexEntries = 16 * 1024;
+    // Chunks (of all streams) a later RIFF holds; reaching this starts the next one. Their
+    // index entries are kept in memory (16 bytes each) until the RIFF closes with one
+    // standard index per stream.
+    std::uint32_t chunkIndexEntries = 1024 * 1024;
 };
 
 class AviFile;
@@ -58,10 +62,6 @@ private:
     std::uint64_t firstRiffChunks = 0;
     std::uint64_t bytes = 0;
     std::uint32_t largestChunk = 0;
-    // The open standard index block of the current RIFF, as the bytes it is written with.
-    std::vector<std::uint8_t> blockEntries;
-    std::uint32_t blockCount = 0;
-    std::uint64_t blockBytes = 0;
     std::array<SuperEntry, SUPER_INDEX_ENTRIES> superIndex{};
     std::uint32_t superCount = 0;
 };
@@ -70,7 +70,8 @@ private:
 // chunks, and the headers are written at the end into a region reserved at offset 0.
 // Plain AVI while the data fits one RIFF; past that, OpenDML with standard and super
 // indexes. The index kept in memory is bounded (see AviFileLimits). Any failure is sticky:
-// later calls return false and errorText() says why.
+// later calls return false and errorText() says why. A chunk past what the index can hold
+// is refused instead (full()): the file stays whole and finish() completes it.
 class AviFile {
 public:
     // Creates the file (through the factory) for path. Null when that fails; failure then
@@ -108,7 +109,11 @@ public:
     [[nodiscard]] bool finish() noexcept;
     // Drops the file; the path is left as it was.
     void discard() noexcept;
-    [[nodiscard]] const std::string& errorText() const noexcept { return failure; }
+    [[nodiscard]] const std::string& errorText() const noexcept {
+        return failure.empty() ? refusal : failure;
+    }
+    // True once a chunk was refused because the file's index has no room for it.
+    [[nodiscard]] bool full() const noexcept { return !refusal.empty(); }
     [[nodiscard]] std::int32_t streamCount() const noexcept { return streamsCreated; }
 
 private:
@@ -119,12 +124,11 @@ private:
     [[nodiscard]] bool recordChunk(AviStream& stream, std::uint64_t at, std::uint32_t size,
                                    std::uint32_t flags) noexcept;
     [[nodiscard]] bool needsNextRiff(std::uint64_t chunkBytes) const noexcept;
+    [[nodiscard]] bool makeRoomFor(std::uint64_t chunkBytes) noexcept;
     [[nodiscard]] bool startNextRiff() noexcept;
     [[nodiscard]] bool closeRiff(bool last) noexcept;
-    [[nodiscard]] bool indexFirstRiffByStream() noexcept;
-    [[nodiscard]] bool addStandardEntry(AviStream& stream, std::uint32_t offset, std::uint32_t size,
-                                        bool key) noexcept;
-    [[nodiscard]] bool flushStandardIndex(AviStream& stream) noexcept;
+    [[nodiscard]] bool writeStandardIndexes() noexcept;
+    [[nodiscard]] bool writeStandardIndex(AviStream& stream) noexcept;
     [[nodiscard]] bool patch32(std::uint64_t position, std::uint32_t value) noexcept;
     [[nodiscard]] bool put(std::span<const std::span<const std::uint8_t>> parts) noexcept;
     [[nodiscard]] bool fail(const std::string& reason) noexcept;
@@ -144,9 +148,12 @@ private:
     std::uint64_t fileBytes = 0;
     std::span<std::uint8_t> claimRoom;  // the chunk begun by beginChunk(), header included
     AviStream* claimStream = nullptr;
+    // The index entries of the open RIFF, in the legacy layout (idx1 of the first RIFF).
     std::vector<std::uint8_t> legacyIndex;
     std::uint32_t legacyEntries = 0;
+    std::array<std::uint8_t, 8 * 4096> standardEntries{};  // a stream's entries on their way out
     std::string failure;
+    std::string refusal;
 };
 
 }  // namespace trunvex

@@ -207,11 +207,12 @@ AviStream* AviWriter::currentVideo() const noexcept {
     return videoStreams[static_cast<std::size_t>(currentVideoStream)];
 }
 
-// A failed write breaks the file for good.
+// A failed write breaks the file for good; a chunk the index has no room for leaves it
+// whole, to be completed with what it holds.
 bool AviWriter::noteWrite(bool written) noexcept {
     if (!written) {
         lastFailure = aviFile->errorText();
-        writeFailed = true;
+        writeFailed = !aviFile->full();
     }
     return written;
 }

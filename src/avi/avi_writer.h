@@ -88,8 +88,9 @@ public:
     // The system's words for the last output failure, empty when there was none.
     [[nodiscard]] std::string failureText() const;
     // True once a write to the file failed (a full disk, an I/O error): what was written can
-    // no longer be trusted to make a complete file. A missing stream or an eleventh frame
-    // size fail an operation without breaking the file.
+    // no longer be trusted to make a complete file. A missing stream, an eleventh frame
+    // size or a sample past what the file's index can hold fail an operation without
+    // breaking the file.
     [[nodiscard]] bool outputBroken() const noexcept { return writeFailed; }
     // Samples written per stream since the run began; kept after closeOutput.
     [[nodiscard]] const AviOutputStats& outputStats() const noexcept { return stats; }

@@ -142,7 +142,8 @@ void recordConversion(JobRecord& record, ConversionContext& ctx, const BatchJob&
     HashingOpener sources(commandLineSourceOpener(), sourceHash ? &*sourceHash : nullptr);
     BatchRunUi ui(bar);
     const ConvertReport report =
-        convertRecording(ctx, job.source, job.avi, ui, sources, fileSinkFactory());
+        convertRecording(ctx, job.source, job.avi, ui, sources,
+                         job.aviDerived ? derivedFileSinkFactory() : fileSinkFactory());
     ctx.stats = nullptr;
 
     record.exitCode = exitCodeFor(report.outcome);

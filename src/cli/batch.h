@@ -16,6 +16,8 @@ struct BatchJob {
     std::string source;
     std::string avi;
     std::uint64_t sourceBytes = 0;  // for the progress bar; 0 when unknown
+    // The AVI path was made from the source's name, not typed: a link there is refused.
+    bool aviDerived = false;
 };
 
 struct BatchOptions {

@@ -16,7 +16,11 @@ class SilentRunUi final : public RunUi {
 public:
     void setConvertCaption(std::string_view) override {}
     void showMessage(std::string_view) override {}
-    void showProgress(std::uint64_t bytesRead, std::uint64_t) override { bytes = bytesRead; }
+    void showProgress(std::uint64_t bytesRead, std::uint64_t) override {
+        before = bytes;
+        bytes = bytesRead;
+    }
+    std::uint64_t before = 0;  // where the last piece handed on began
     std::uint64_t bytes = 0;
 };
 
@@ -132,8 +136,12 @@ int describeRecording(const std::string& sourcePath, bool nameEveryLine, SourceO
         }
         return exitCodeFor(report.outcome);
     }
+    // A run that could not take the whole recording (an eleventh frame size, more than one
+    // AVI file holds) stopped inside the last piece read: only what came before it counts.
+    const bool stopped = report.outcome == CONVERT_OUTPUT_FAILED;
+    const std::uint64_t described = stopped ? ui.before : ui.bytes;
     const std::uint64_t passedOver =
-        ui.bytes > stats.recordBytes ? ui.bytes - stats.recordBytes : 0;
+        described > stats.recordBytes ? described - stats.recordBytes : 0;
     if (!nameEveryLine) {
         std::fprintf(out, "%s\n", sourcePath.c_str());
     }
@@ -158,8 +166,13 @@ int describeRecording(const std::string& sourcePath, bool nameEveryLine, SourceO
             static_cast<unsigned long long>(stats.malformedKeyFrames),
             static_cast<unsigned long long>(stats.unreadableStoredFrames));
     }
+    if (stopped) {
+        print.line("stopped: %s, between bytes %llu and %llu; the rest is not described",
+                   report.systemReason.c_str(), static_cast<unsigned long long>(ui.before),
+                   static_cast<unsigned long long>(ui.bytes));
+    }
     std::fflush(out);
-    return 0;
+    return stopped ? exitCodeFor(report.outcome) : 0;
 }
 
 }  // namespace trunvex

@@ -177,7 +177,7 @@ bool collectJobs(const std::vector<std::string>& sources, const SourceSelection&
                         ? cliAviPath(f.path)
                         : aviUnder(selection.outputDir,
                                    pathFromUtf8(f.path).lexically_relative(sourcePath));
-                jobs.push_back({std::move(f.path), std::move(avi), f.bytes});
+                jobs.push_back({std::move(f.path), std::move(avi), f.bytes, true});
             }
             continue;
         }
@@ -185,7 +185,7 @@ bool collectJobs(const std::vector<std::string>& sources, const SourceSelection&
                         selection.outputDir.empty()
                             ? cliAviPath(source)
                             : aviUnder(selection.outputDir, sourcePath.filename()),
-                        sourceFileBytes(source)});
+                        sourceFileBytes(source), true});
     }
     return complete;
 }

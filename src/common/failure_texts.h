@@ -6,6 +6,10 @@ namespace trunvex {
 // worded as the C library words the same conditions, so every reason reads alike.
 inline constexpr const char* NO_MEMORY_TEXT = "Cannot allocate memory";
 inline constexpr const char* NOT_REGULAR_FILE_TEXT = "Not a regular file";
+// A link where the program chose the AVI's name: a tree others can write to must not
+// make a batch replace a file elsewhere.
+inline constexpr const char* LINK_NOT_FOLLOWED_TEXT =
+    "Is a symbolic link; not followed for an AVI named after its source";
 inline constexpr const char* TERMINAL_SOURCE_TEXT =
     "Is a terminal; pipe or redirect the recording in";
 

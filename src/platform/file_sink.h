@@ -17,6 +17,17 @@ namespace trunvex {
 // through.
 SinkFactory& fileSinkFactory() noexcept;
 
+// The same for an AVI path the program made from a source's name (beside a walked recording,
+// under an output folder): a symbolic link there is refused, never written through, so a
+// link planted in a tree others can write to cannot make a batch replace a file outside it.
+SinkFactory& derivedFileSinkFactory() noexcept;
+
+#ifndef _WIN32
+// As fileSinkFactory(), always with a named temporary file, as on file systems that offer
+// no unnamed ones (NFS); for tests.
+SinkFactory& namedFileSinkFactory() noexcept;
+#endif
+
 // For command-line programs; call once, before any other thread starts. From then on an
 // interruption (Ctrl-C, a termination request, a closed terminal) removes the temporary files
 // of every unfinished sink, no sink commits anymore, and the process ends as the interruption

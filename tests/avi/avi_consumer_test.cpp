@@ -275,5 +275,53 @@ TEST(AviLarge, PastFourGiBStaysReadableAndSeekable) {
     std::filesystem::remove_all(dir);
 }
 
+// A hundred hours at 25 frames a second in one stream, past what 512 standard index blocks
+// of 16,384 chunks hold: one-byte frames keep the file small. Every frame is indexed and
+// read back, by the checker and by ffprobe.
+TEST(AviLarge, HundredHoursOfFramesAreAllIndexed) {
+    if (!avitest::haveTool("ffprobe")) {
+        GTEST_SKIP() << "ffprobe not installed";
+    }
+    const auto dir = avitest::scratchDir("long");
+    constexpr int FRAMES = 9000000;
+    const std::string path = (dir / "long.avi").string();
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        FileAviWriter writer;
+        writer.setOutputPath(path);
+        writer.resetOutput();
+        const std::vector<std::uint8_t> frame = avitest::frameBytes(1, 7);
+        bool ok = writer.selectVideoStream(VIDEO_KIND_H264, 64, 64, 25);
+        for (int i = 0; ok && i < FRAMES; ++i) {
+            ok = writer.writeVideoFrame(frame, i % 250 == 0);
+        }
+        ok = ok && writer.closeOutput();
+        _exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    rusage usage{};
+    ASSERT_EQ(wait4(child, &status, 0, &usage), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    std::printf("peak resident size of the 100-hour write: %ld KiB\n", usage.ru_maxrss);
+    EXPECT_LT(usage.ru_maxrss, 64 * 1024);
+
+    {
+        const AviCheck check = checkAvi(FileRiffSource(path));
+        ASSERT_TRUE(check.ok()) << check.error;
+        EXPECT_EQ(check.indexOf(0).size(), static_cast<std::size_t>(FRAMES));
+        EXPECT_EQ(check.odmlTotalFrames, static_cast<std::uint32_t>(FRAMES));
+    }
+    const avitest::Command count =
+        run("ffprobe -v error -count_packets -show_entries stream=nb_read_packets -of csv=p=0 " +
+            quote(path));
+    EXPECT_EQ(count.out, std::to_string(FRAMES) + "\n");
+    const avitest::Command seek =
+        run("ffprobe -v error -read_intervals 359990%+#2 -show_entries packet=dts -of csv=p=0 " +
+            quote(path));
+    EXPECT_EQ(seek.out, "8999750\n8999751\n");
+    std::filesystem::remove_all(dir);
+}
+
 }  // namespace
 }  // namespace trunvex

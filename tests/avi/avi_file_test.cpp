@@ -317,9 +317,9 @@ TEST(AviFileLayout, OpenDmlIndexesEveryChunkOnce) {
     }
 }
 
-// The super index has room for a fixed number of blocks; past it the write fails instead
-// of writing an index that readers would truncate.
-TEST(AviFileLayout, FullSuperIndexFailsTheWrite) {
+// The super index has room for a fixed number of RIFFs; a chunk past them is refused
+// before it is written and the file is completed with what it holds, every chunk indexed.
+TEST(AviFileLayout, FullSuperIndexKeepsTheFileWhole) {
     MemorySinkFactory memory;
     AviWriter writer;
     const AviFileLimits limits{.legacyIndexEntries = 1, .chunkIndexEntries = 1};
@@ -329,10 +329,14 @@ TEST(AviFileLayout, FullSuperIndexFailsTheWrite) {
     while (written < 1000 && writer.writeVideoFrame(frameBytes(10, 0), true)) {
         ++written;
     }
-    EXPECT_EQ(written, static_cast<int>(SUPER_INDEX_ENTRIES));  // one block per chunk
-    EXPECT_EQ(writer.failureText(), "File too large for its AVI index");
-    EXPECT_FALSE(writer.closeOutput());
-    EXPECT_EQ(memory.find("full.avi"), nullptr);
+    EXPECT_EQ(written, static_cast<int>(SUPER_INDEX_ENTRIES));  // one RIFF per chunk
+    EXPECT_EQ(writer.failureText(), "Recording too long for one AVI file");
+    EXPECT_FALSE(writer.outputBroken());
+    ASSERT_TRUE(writer.closeOutput()) << writer.failureText();
+    const AviCheck check = checkAvi(*memory.find("full.avi"));
+    ASSERT_TRUE(check.ok()) << check.error;
+    EXPECT_EQ(check.riffCount, SUPER_INDEX_ENTRIES);
+    EXPECT_EQ(check.indexOf(0).size(), SUPER_INDEX_ENTRIES);
     EXPECT_EQ(memory.openSinks(), 0);
 }
 

@@ -244,6 +244,19 @@ TEST_F(CliConversion, InfoDescribesWithoutWriting) {
             << line;
     }
     EXPECT_GE(count, 8);
+    // A recording the conversion cannot take whole is described up to where it stops,
+    // and the status says so.
+    const fs::path sizes = dir / "sizes.264";
+    std::string changes;
+    for (int k = 1; k <= 10; ++k) {
+        changes += " --size-change " + std::to_string(64 + 8 * k) + "x64@" + std::to_string(k);
+    }
+    makeRecording("--video h264 --size 64x64 --seconds 12 --audio off" + changes, sizes);
+    const test::CommandResult stopped = test::runCli("--info " + shellQuote(sizes.string()));
+    EXPECT_EQ(stopped.exitCode, 2);
+    EXPECT_NE(stopped.out.find("stopped: More frame sizes than video streams, between bytes"),
+              std::string::npos)
+        << stopped.out;
     const test::CommandResult version = runCommand(shellQuote(CLI) + " --version");
     EXPECT_EQ(version.exitCode, 0);
     EXPECT_NE(version.out.find("trunvex-cli 1.0"), std::string::npos);

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <random>
 
+#include "common/failure_texts.h"
 #include "support/test_support.h"
 
 namespace trunvex {
@@ -189,6 +190,78 @@ TEST_F(FileSinkTest, WritesThroughALink) {
         EXPECT_EQ(test::readFile(target), fresh);
         EXPECT_EQ(namesIn(dir / "links"), (std::vector<std::string>{"first.avi", "second.avi"}));
         EXPECT_EQ(namesIn(dir / "store" / "deep"), std::vector<std::string>{"real.avi"});
+    }
+}
+
+// A path the program made from a source's name is never written through a link, whether
+// the link stands there at the open or is planted before the commit; a link planted at a
+// typed path after the open is not followed either. The file it names stays as it was.
+TEST_F(FileSinkTest, PlantedLinksAreNotFollowed) {
+    fs::create_directories(dir / "victim");
+    const fs::path victim = dir / "victim" / "important.conf";
+    const Bytes kept = {1, 2, 3};
+    const struct {
+        const char* name;
+        SinkFactory& factory;
+        bool linkAtOpen;
+    } cases[] = {
+        {"derived, link at the open", derivedFileSinkFactory(), true},
+        {"derived, link planted later", derivedFileSinkFactory(), false},
+        {"typed, link planted later", fileSinkFactory(), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(test::writeFile(victim, kept));
+        fs::permissions(victim, fs::perms::owner_read | fs::perms::owner_write);
+        const fs::path avi = dir / "rec.avi";
+        fs::remove(avi);
+        if (c.linkAtOpen) {
+            fs::create_symlink(victim, avi);
+        }
+        std::string failure;
+        std::unique_ptr<ByteSink> sink = c.factory.open(avi.string(), failure);
+        if (c.linkAtOpen) {
+            EXPECT_FALSE(c.factory.checkPath(avi.string(), failure));
+            EXPECT_EQ(sink, nullptr);
+            EXPECT_EQ(failure, LINK_NOT_FOLLOWED_TEXT);
+        } else {
+            ASSERT_NE(sink, nullptr) << failure;
+            ASSERT_TRUE(sink->write(patterned(3000, 4)));
+            fs::create_symlink(victim, avi);
+            EXPECT_FALSE(sink->commit());
+            EXPECT_EQ(sink->errorText(), LINK_NOT_FOLLOWED_TEXT);
+        }
+        EXPECT_EQ(test::readFile(victim), kept);
+        EXPECT_TRUE(fs::is_symlink(avi));
+        EXPECT_EQ(namesIn(dir), (std::vector<std::string>{"rec.avi", "victim"}));
+    }
+}
+
+// A named temporary file (file systems without unnamed ones) is held by its folder: moved
+// mid-run, the folder is left with nothing of a dropped run, and a committed one lands in it.
+TEST_F(FileSinkTest, NamedTemporaryFileFollowsItsFolder) {
+    for (const bool keep : {false, true}) {
+        SCOPED_TRACE(keep);
+        fs::remove_all(dir / "moved");
+        fs::create_directories(dir / "out");
+        std::string failure;
+        std::unique_ptr<ByteSink> sink =
+            namedFileSinkFactory().open((dir / "out" / "rec.avi").string(), failure);
+        ASSERT_NE(sink, nullptr) << failure;
+        const Bytes bytes = patterned(5000, 5);
+        ASSERT_TRUE(sink->write(bytes));
+        EXPECT_EQ(namesIn(dir / "out").size(), 1U);  // the temporary file, by its name
+        fs::rename(dir / "out", dir / "moved");
+        if (keep) {
+            ASSERT_TRUE(sink->commit()) << sink->errorText();
+            EXPECT_EQ(test::readFile(dir / "moved" / "rec.avi"), bytes);
+        } else {
+            sink->discard();
+            EXPECT_TRUE(namesIn(dir / "moved").empty());
+        }
+        sink.reset();
+        EXPECT_EQ(namesIn(dir / "moved").size(), keep ? 1U : 0U);
+        EXPECT_EQ(namesIn(dir), std::vector<std::string>{"moved"});
     }
 }
 

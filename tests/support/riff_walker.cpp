@@ -57,6 +57,8 @@ std::uint64_t loadLe64(std::span<const std::uint8_t, 8> b) {
     return loadLe32(b.first<4>()) | (std::uint64_t{loadLe32(b.last<4>())} << 32);
 }
 inline constexpr std::uint32_t MAX_HEADER_CHUNK = 1U << 20;
+// A standard index covers what its RIFF holds: up to a million or so entries of 8 bytes.
+inline constexpr std::uint32_t MAX_INDEX_CHUNK = 1U << 25;
 
 std::string hex(std::uint64_t v) {
     std::array<char, 24> text{};
@@ -107,8 +109,9 @@ private:
         return false;
     }
 
-    bool readBytes(std::uint64_t at, std::uint32_t n, std::vector<std::uint8_t>& out) {
-        if (n > MAX_HEADER_CHUNK) {
+    bool readBytes(std::uint64_t at, std::uint32_t n, std::vector<std::uint8_t>& out,
+                   std::uint32_t most = MAX_HEADER_CHUNK) {
+        if (n > most) {
             return fail("header chunk too large at " + hex(at));
         }
         out.resize(n);
@@ -165,7 +168,10 @@ private:
             }
             ++result.riffCount;
         }
-        if (info.depth == 1 && info.id == FOURCC_LIST && info.listType == FOURCC_MOVI) {
+        if (info.depth == 1) {
+            lastListIsMovi = info.id == FOURCC_LIST && info.listType == FOURCC_MOVI;
+        }
+        if (lastListIsMovi && info.depth == 1) {
             moviBases.push_back(info.offset + 8);
         }
         if (info.depth == 2 && parentIsMovi() && info.id != FOURCC_JUNK && !isIndexChunk(info.id)) {
@@ -181,14 +187,8 @@ private:
         return true;
     }
 
-    bool parentIsMovi() const {
-        for (auto it = result.chunks.rbegin(); it != result.chunks.rend(); ++it) {
-            if (it->depth == 1) {
-                return it->id == FOURCC_LIST && it->listType == FOURCC_MOVI;
-            }
-        }
-        return false;
-    }
+    // The last list at depth 1 is the parent of the chunks at depth 2 that follow it.
+    bool parentIsMovi() const { return lastListIsMovi; }
 
     const RiffChunkInfo* chunkAt(std::uint64_t offset) const {
         const auto it = std::lower_bound(
@@ -207,6 +207,7 @@ private:
     const RiffSource& source;
     AviCheck& result;
     std::vector<std::uint64_t> moviBases;  // the 'movi' code of each RIFF's list
+    bool lastListIsMovi = false;
     std::vector<std::uint32_t> riffOfData;
 };
 
@@ -360,7 +361,7 @@ bool Walker::standardIndexes() {
                             " names no ix chunk");
             }
             std::vector<std::uint8_t> body;
-            if (ix->size < 24 || !readBytes(at + 8, ix->size, body)) {
+            if (ix->size < 24 || !readBytes(at + 8, ix->size, body, MAX_INDEX_CHUNK)) {
                 return fail("short ix chunk at " + hex(at));
             }
             const std::span<const std::uint8_t> b(body);

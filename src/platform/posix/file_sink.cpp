@@ -82,17 +82,23 @@ int writeFully(int fd, iovec* parts, int count, off_t offset) noexcept {
     return 0;
 }
 
-// The temporary files that have a name on disk right now, so that an interruption can
-// remove them. The lock also covers each window in which such a name is created or renamed
-// onto the output: once an interruption holds it, no sink creates, commits or removes
+// The temporary files that have a name on disk right now, each by the folder it lives in
+// (held open) and its name there, so that an interruption removes it even from a folder that
+// was renamed meanwhile. The lock also covers each window in which such a name is created or
+// renamed onto the output: once an interruption holds it, no sink creates, commits or removes
 // anything anymore, and the process ends with the lock held.
 class TemporaryNames {
 public:
+    struct Entry {
+        int folder = -1;
+        std::string name;
+        bool operator==(const Entry&) const = default;
+    };
     std::unique_lock<std::mutex> hold() { return std::unique_lock<std::mutex>(lock); }
     // Callers hold the lock.
-    void add(const std::string& name) { names.push_back(name); }
-    void remove(const std::string& name) {
-        const auto it = std::find(names.begin(), names.end(), name);
+    void add(int folder, const std::string& name) { names.push_back({folder, name}); }
+    void remove(int folder, const std::string& name) {
+        const auto it = std::find(names.begin(), names.end(), Entry{folder, name});
         if (it != names.end()) {
             names.erase(it);
         }
@@ -100,14 +106,14 @@ public:
     // Removes every named temporary file and keeps the lock for good.
     void removeAllForGood() noexcept {
         lock.lock();
-        for (const std::string& name : names) {
-            unlink(name.c_str());
+        for (const Entry& entry : names) {
+            unlinkat(entry.folder, entry.name.c_str(), 0);
         }
     }
 
 private:
     std::mutex lock;
-    std::vector<std::string> names;
+    std::vector<Entry> names;
 };
 
 TemporaryNames& temporaryNames() noexcept {
@@ -115,8 +121,8 @@ TemporaryNames& temporaryNames() noexcept {
     return registry;
 }
 
-// A fresh name of fixed length for a temporary file in `directory`.
-std::string temporaryName(const std::string& directory) {
+// A fresh name of fixed length for a temporary file.
+std::string freshTemporaryName() {
     static std::atomic<std::uint64_t> serial{0};
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
@@ -125,14 +131,15 @@ std::string temporaryName(const std::string& directory) {
                                 (static_cast<std::uint64_t>(now.tv_sec) << 32) ^ ++serial;
     std::array<char, 24> unique{};
     std::snprintf(unique.data(), unique.size(), "%016llx", static_cast<unsigned long long>(mixed));
-    return (directory == "/" ? std::string("/") : directory + "/") + TEMPORARY_LEAD +
-           unique.data() + TEMPORARY_TAIL;
+    return std::string(TEMPORARY_LEAD) + unique.data() + TEMPORARY_TAIL;
 }
 
 // What may stand at an output path: nothing yet, or a regular file, which is replaced. A link
-// is written through, as copying tools do: `target` becomes the file it finally names.
-// Anything else (directory, device, pipe, socket, a dangling link) is refused with the reason.
-bool resolveTarget(const std::string& path, std::string& target, std::string& failure) {
+// is written through, as copying tools do: `target` becomes the file it finally names; where
+// the program chose the path, a link is refused. Anything else (directory, device, pipe,
+// socket, a dangling link) is refused with the reason.
+bool resolveTarget(const std::string& path, bool followLinks, std::string& target,
+                   std::string& failure) {
     std::string directory;
     std::string name;
     splitPath(path, directory, name);
@@ -150,6 +157,10 @@ bool resolveTarget(const std::string& path, std::string& target, std::string& fa
         return false;
     }
     target = path;
+    if (S_ISLNK(info.st_mode) && !followLinks) {
+        failure = LINK_NOT_FOLLOWED_TEXT;
+        return false;
+    }
     if (S_ISLNK(info.st_mode)) {
         std::array<char, PATH_MAX> resolved{};
         if (realpath(path.c_str(), resolved.data()) == nullptr) {
@@ -186,36 +197,48 @@ void takeOwnerAndMode(int fd, const struct stat& earlier) noexcept {
     (void)fchmod(fd, earlier.st_mode & keep);
 }
 
-// Gives an unnamed file (O_TMPFILE) the name `name`. Through /proc first, which needs no
-// privilege; where /proc is missing, by the descriptor itself, which needs
-// CAP_DAC_READ_SEARCH.
-int linkUnnamed(int fd, const std::string& name) noexcept {
+// Gives an unnamed file (O_TMPFILE) the name `name` in `folder`. Through /proc first, which
+// needs no privilege; where /proc is missing, by the descriptor itself, which before Linux
+// 6.10 needs CAP_DAC_READ_SEARCH.
+int linkUnnamed(int fd, int folder, const std::string& name) noexcept {
     std::array<char, 40> self{};
     std::snprintf(self.data(), self.size(), "/proc/self/fd/%d", fd);
-    if (linkat(AT_FDCWD, self.data(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+    if (linkat(AT_FDCWD, self.data(), folder, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
         return 0;
     }
     if (errno == EEXIST) {
         return EEXIST;
     }
-    if (linkat(fd, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0) {
+    if (linkat(fd, "", folder, name.c_str(), AT_EMPTY_PATH) == 0) {
         return 0;
     }
     return errno;
 }
 
+// What stood at the output's name when the sink was opened: its owner and mode go to the
+// new file, whatever stands there by the commit.
+struct EarlierFile {
+    bool present = false;
+    struct stat info {};
+};
+
 class FileSink final : public BufferedSink {
 public:
-    // `named`: the file already has the temporary name `temporary` (registered). Otherwise
-    // it is unnamed and gets a name in `directory` only for the rename onto `target`.
-    FileSink(int fileDescriptor, std::string temporary, std::string target, std::string directory,
-             AlignedBytes bufferBytes) noexcept
+    // The file lives in the folder held open as `folderFd`. With a `temporary` name it is
+    // named there already (registered); otherwise it is unnamed and gets a name only for the
+    // rename onto `target`.
+    FileSink(int fileDescriptor, int folderFd, std::string temporary, std::string target,
+             const EarlierFile& before, AlignedBytes bufferBytes) noexcept
         : BufferedSink(std::move(bufferBytes)),
           fd(fileDescriptor),
-          temporaryPath(std::move(temporary)),
-          targetPath(std::move(target)),
-          targetDirectory(std::move(directory)) {}
-    ~FileSink() override { discard(); }
+          folder(folderFd),
+          temporaryName(std::move(temporary)),
+          targetName(std::move(target)),
+          earlier(before) {}
+    ~FileSink() override {
+        discard();
+        close(folder);
+    }
     FileSink(const FileSink&) = delete;
     FileSink& operator=(const FileSink&) = delete;
 
@@ -228,7 +251,7 @@ public:
             discard();
             return false;
         }
-        const bool done = temporaryPath.empty() ? linkAndRename() : closeAndRename();
+        const bool done = temporaryName.empty() ? linkAndRename() : closeAndRename();
         if (!done) {
             discard();
         }
@@ -240,11 +263,11 @@ public:
             close(fd);
             fd = -1;
         }
-        if (!temporaryPath.empty()) {
+        if (!temporaryName.empty()) {
             const auto guard = temporaryNames().hold();
-            unlink(temporaryPath.c_str());
-            temporaryNames().remove(temporaryPath);
-            temporaryPath.clear();
+            unlinkat(folder, temporaryName.c_str(), 0);
+            temporaryNames().remove(folder, temporaryName);
+            temporaryName.clear();
         }
         dropBuffered();
     }
@@ -272,26 +295,30 @@ private:
 
     void fail(int error) noexcept { BufferedSink::fail(systemText(error)); }
 
-    // What stands at the target now must still be a regular file, or nothing; the new file
-    // takes over an earlier one's owner and mode.
+    // What stands at the target now must still be a regular file, or nothing: a link that
+    // appeared meanwhile is not followed, the rename would only replace it. The new file
+    // takes over the owner and mode of the file that was there at the open, never of what a
+    // look-up now would name.
     bool takePlaceOfTarget() noexcept {
         struct stat existing {};
-        if (stat(targetPath.c_str(), &existing) != 0) {
-            if (errno == ENOENT) {
-                return true;
+        if (fstatat(folder, targetName.c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno != ENOENT) {
+                fail(errno);
+                return false;
             }
-            fail(errno);
+        } else if (S_ISLNK(existing.st_mode)) {
+            BufferedSink::fail(LINK_NOT_FOLLOWED_TEXT);
+            return false;
+        } else if (S_ISDIR(existing.st_mode)) {
+            fail(EISDIR);
+            return false;
+        } else if (!S_ISREG(existing.st_mode)) {
+            BufferedSink::fail(NOT_REGULAR_FILE_TEXT);
             return false;
         }
-        if (!S_ISREG(existing.st_mode)) {
-            if (S_ISDIR(existing.st_mode)) {
-                fail(EISDIR);
-            } else {
-                BufferedSink::fail(NOT_REGULAR_FILE_TEXT);
-            }
-            return false;
+        if (earlier.present) {
+            takeOwnerAndMode(fd, earlier.info);
         }
-        takeOwnerAndMode(fd, existing);
         return true;
     }
 
@@ -304,12 +331,12 @@ private:
             return false;
         }
         const auto guard = temporaryNames().hold();
-        if (rename(temporaryPath.c_str(), targetPath.c_str()) != 0) {
+        if (renameat(folder, temporaryName.c_str(), folder, targetName.c_str()) != 0) {
             fail(errno);
             return false;
         }
-        temporaryNames().remove(temporaryPath);
-        temporaryPath.clear();
+        temporaryNames().remove(folder, temporaryName);
+        temporaryName.clear();
         return true;
     }
 
@@ -320,32 +347,34 @@ private:
         std::string name;
         int error = EEXIST;
         for (int attempt = 0; attempt < CREATE_ATTEMPTS && error == EEXIST; ++attempt) {
-            name = temporaryName(targetDirectory);
-            error = linkUnnamed(fd, name);
+            name = freshTemporaryName();
+            error = linkUnnamed(fd, folder, name);
         }
         if (error != 0) {
             fail(error);
             return false;
         }
-        temporaryNames().add(name);
+        temporaryNames().add(folder, name);
         const bool closed = close(fd) == 0;
         if (!closed) {
             fail(errno);
         }
         fd = -1;
-        const bool renamed = closed && rename(name.c_str(), targetPath.c_str()) == 0;
+        const bool renamed =
+            closed && renameat(folder, name.c_str(), folder, targetName.c_str()) == 0;
         if (!renamed) {
             fail(errno);
-            unlink(name.c_str());
+            unlinkat(folder, name.c_str(), 0);
         }
-        temporaryNames().remove(name);
+        temporaryNames().remove(folder, name);
         return renamed;
     }
 
     int fd;
-    std::string temporaryPath;
-    std::string targetPath;
-    std::string targetDirectory;
+    int folder;
+    std::string temporaryName;
+    std::string targetName;
+    EarlierFile earlier;
 };
 
 // Errors of O_TMPFILE that mean the kernel or the file system does not offer it.
@@ -353,17 +382,45 @@ bool unnamedFilesUnsupported(int error) noexcept {
     return error == EOPNOTSUPP || error == EISDIR || error == EINVAL;
 }
 
+// Whether an unnamed file can be given a name at the commit. Found out before anything is
+// written: without /proc, only the descriptor itself can link it, which older kernels allow
+// to privileged processes alone. A successful try leaves the file named (registered), as
+// the named fallback would have made it; a failed one leaves it unnamed.
+bool nameUnnamedEarly(int fd, int folder, std::string& temporary) noexcept {
+    std::array<char, 40> self{};
+    std::snprintf(self.data(), self.size(), "/proc/self/fd/%d", fd);
+    if (access(self.data(), F_OK) == 0) {
+        return true;
+    }
+    const auto guard = temporaryNames().hold();
+    for (int attempt = 0; attempt < CREATE_ATTEMPTS; ++attempt) {
+        const std::string name = freshTemporaryName();
+        if (linkat(fd, "", folder, name.c_str(), AT_EMPTY_PATH) == 0) {
+            temporaryNames().add(folder, name);
+            temporary = name;
+            return true;
+        }
+        if (errno != EEXIST) {
+            return false;
+        }
+    }
+    return false;
+}
+
 class FileSinkFactory final : public SinkFactory {
 public:
+    FileSinkFactory(bool followLinks, bool unnamedFiles) noexcept
+        : follow(followLinks), unnamed(unnamedFiles) {}
+
     bool checkPath(const std::string& path, std::string& failure) noexcept override {
         std::string target;
-        return resolveTarget(path, target, failure);
+        return resolveTarget(path, follow, target, failure);
     }
 
     std::unique_ptr<ByteSink> open(const std::string& path,
                                    std::string& failure) noexcept override {
         std::string target;
-        if (!resolveTarget(path, target, failure)) {
+        if (!resolveTarget(path, follow, target, failure)) {
             return nullptr;
         }
         std::string directory;
@@ -373,28 +430,32 @@ public:
         if (!buffer) {
             return refuse(failure, ENOMEM);
         }
-        // An unnamed file leaves nothing behind whatever happens to the process, even a
-        // power cut. Mode 0666 lets the umask decide, as for any file the user creates.
-        int fd = ::open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+        // The folder is held from here on: every later step happens in it, wherever it is
+        // moved meanwhile.
+        const int folder = ::open(directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (folder < 0) {
+            return refuse(failure, errno);
+        }
+        EarlierFile earlier;
+        earlier.present = fstatat(folder, name.c_str(), &earlier.info, AT_SYMLINK_NOFOLLOW) == 0 &&
+                          S_ISREG(earlier.info.st_mode);
+        int fd = -1;
         std::string temporary;
-        if (fd < 0) {
-            if (!unnamedFilesUnsupported(errno)) {
-                return refuse(failure, errno);
-            }
-            const int error = createNamed(directory, fd, temporary);
-            if (error != 0) {
-                return refuse(failure, error);
-            }
+        const int error = createFile(folder, fd, temporary);
+        if (error != 0) {
+            close(folder);
+            return refuse(failure, error);
         }
         auto sink = std::unique_ptr<FileSink>(new (std::nothrow) FileSink(
-            fd, temporary, std::move(target), std::move(directory), std::move(buffer)));
+            fd, folder, temporary, std::move(name), earlier, std::move(buffer)));
         if (!sink) {
             close(fd);
             if (!temporary.empty()) {
                 const auto guard = temporaryNames().hold();
-                unlink(temporary.c_str());
-                temporaryNames().remove(temporary);
+                unlinkat(folder, temporary.c_str(), 0);
+                temporaryNames().remove(folder, temporary);
             }
+            close(folder);
             return refuse(failure, ENOMEM);
         }
         return sink;
@@ -406,15 +467,35 @@ private:
         return nullptr;
     }
 
-    // Where unnamed files are not offered: a hidden temporary file beside the target, known
-    // to the registry from the moment it exists. Returns 0 or the errno of the failure.
-    static int createNamed(const std::string& directory, int& fd, std::string& temporary) {
+    // An unnamed file leaves nothing behind whatever happens to the process, even a power
+    // cut; where none is offered, or it could not be named at the end, a hidden named one.
+    // Mode 0666 lets the umask decide, as for any file the user creates. Returns 0 or the
+    // errno of the failure.
+    int createFile(int folder, int& fd, std::string& temporary) const noexcept {
+        if (unnamed) {
+            fd = openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+            if (fd >= 0 && nameUnnamedEarly(fd, folder, temporary)) {
+                return 0;
+            }
+            if (fd < 0 && !unnamedFilesUnsupported(errno)) {
+                return errno;
+            }
+            if (fd >= 0) {
+                close(fd);
+            }
+        }
+        return createNamed(folder, fd, temporary);
+    }
+
+    // A hidden temporary file beside the target, known to the registry from the moment it
+    // exists. Returns 0 or the errno of the failure.
+    static int createNamed(int folder, int& fd, std::string& temporary) {
         const auto guard = temporaryNames().hold();
         for (int attempt = 0; attempt < CREATE_ATTEMPTS; ++attempt) {
-            temporary = temporaryName(directory);
-            fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            temporary = freshTemporaryName();
+            fd = openat(folder, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
             if (fd >= 0) {
-                temporaryNames().add(temporary);
+                temporaryNames().add(folder, temporary);
                 return 0;
             }
             if (errno != EEXIST) {
@@ -423,6 +504,9 @@ private:
         }
         return EEXIST;
     }
+
+    bool follow;
+    bool unnamed;
 };
 
 // Waits for an interruption, then removes every named temporary file, keeps any sink from
@@ -447,7 +531,17 @@ void* awaitInterruption(void* signals) {
 }  // namespace
 
 SinkFactory& fileSinkFactory() noexcept {
-    static FileSinkFactory factory;
+    static FileSinkFactory factory(true, true);
+    return factory;
+}
+
+SinkFactory& derivedFileSinkFactory() noexcept {
+    static FileSinkFactory factory(false, true);
+    return factory;
+}
+
+SinkFactory& namedFileSinkFactory() noexcept {
+    static FileSinkFactory factory(true, false);
     return factory;
 }
 

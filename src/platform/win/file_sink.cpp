@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 
+#include "common/failure_texts.h"
 #include "platform/buffered_sink.h"
 #include "platform/paths.h"
 #include "platform/win/console.h"
@@ -274,6 +275,40 @@ private:
     std::atomic<unsigned long> serial{0};
 };
 
+// Where the program chose the AVI's name, a link (a symbolic link or a junction) there is
+// refused; everything else is as for a typed path.
+class DerivedFileSinkFactory final : public SinkFactory {
+public:
+    explicit DerivedFileSinkFactory(SinkFactory& typed) noexcept : base(typed) {}
+
+    bool checkPath(const std::string& path, std::string& failure) noexcept override {
+        return !isLink(path, failure) && base.checkPath(path, failure);
+    }
+
+    std::unique_ptr<ByteSink> open(const std::string& path,
+                                   std::string& failure) noexcept override {
+        if (isLink(path, failure)) {
+            return nullptr;
+        }
+        return base.open(path, failure);
+    }
+
+private:
+    static bool isLink(const std::string& path, std::string& failure) {
+        bool valid = false;
+        const std::wstring wide = win::utf16(path, valid);
+        const DWORD attributes = valid ? GetFileAttributesW(wide.c_str()) : INVALID_FILE_ATTRIBUTES;
+        if (attributes == INVALID_FILE_ATTRIBUTES ||
+            (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+            return false;
+        }
+        failure = LINK_NOT_FOLLOWED_TEXT;
+        return true;
+    }
+
+    SinkFactory& base;
+};
+
 }  // namespace
 
 std::string win::temporaryPrefixFor(const std::string& path) {
@@ -299,6 +334,11 @@ bool cleanUpOnInterruption() noexcept {
 
 SinkFactory& fileSinkFactory() noexcept {
     static FileSinkFactory factory;
+    return factory;
+}
+
+SinkFactory& derivedFileSinkFactory() noexcept {
+    static DerivedFileSinkFactory factory(fileSinkFactory());
     return factory;
 }
 
