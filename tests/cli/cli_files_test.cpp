@@ -94,6 +94,45 @@ protected:
     Bytes sample;
 };
 
+// A link planted where a batch puts an AVI it names itself (beside a walked recording,
+// under --output-dir, beside a source named on its own) is refused with its reason, the
+// batch goes on, and the file the link names stays as it was; a typed AVI path is written
+// through a link, as cp writes.
+TEST_F(CliFiles, DerivedAvisAreNotWrittenThroughLinks) {
+    const Bytes kept = {1, 2, 3};
+    const struct {
+        const char* args;
+        const char* link;
+        bool followed;
+    } cases[] = {
+        {"-r tree", "tree/cam1/rec.avi", false},
+        {"-r tree --output-dir out", "out/cam1/rec.avi", false},
+        {"tree/cam1/rec.264 tree/cam2/rec.264", "tree/cam1/rec.avi", false},
+        {"tree/cam1/rec.264 tree/cam1/rec.avi", "tree/cam1/rec.avi", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        fs::remove_all(dir);
+        copySample("tree/cam1/rec.264");
+        copySample("tree/cam2/rec.264");
+        ASSERT_TRUE(test::writeFile(dir / "victim.conf", kept));
+        fs::create_directories((dir / c.link).parent_path());
+        fs::create_symlink(dir / "victim.conf", dir / c.link);
+        const test::CommandResult r = cli(c.args);
+        EXPECT_TRUE(fs::is_symlink(dir / c.link));
+        if (c.followed) {
+            EXPECT_EQ(r.exitCode, 0) << r.err;
+            EXPECT_NE(test::readFile(dir / "victim.conf"), kept);
+            continue;
+        }
+        EXPECT_EQ(r.exitCode, 2);
+        EXPECT_NE(r.err.find(LINK_NOT_FOLLOWED_TEXT), std::string::npos) << r.err;
+        EXPECT_EQ(test::readFile(dir / "victim.conf"), kept);
+        const fs::path other = fs::path(c.link).parent_path().parent_path() / "cam2" / "rec.avi";
+        EXPECT_TRUE(fs::is_regular_file(dir / other)) << other;
+    }
+}
+
 // The AVI goes beside its source, named after it, whatever dots the folders hold.
 TEST_F(CliFiles, DefaultAviIsBesideTheSource) {
     copySample("d.x/rec");

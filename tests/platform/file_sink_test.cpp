@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -263,6 +264,39 @@ TEST_F(FileSinkTest, NamedTemporaryFileFollowsItsFolder) {
         EXPECT_EQ(namesIn(dir / "moved").size(), keep ? 1U : 0U);
         EXPECT_EQ(namesIn(dir), std::vector<std::string>{"moved"});
     }
+}
+
+// An interruption removes a run's named temporary file from the folder that holds it, also
+// after the folder was moved.
+TEST_F(FileSinkTest, InterruptionRemovesTheTemporaryFileOfAMovedFolder) {
+    fs::create_directories(dir / "out");
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::string failure;
+        std::unique_ptr<ByteSink> sink;
+        if (cleanUpOnInterruption()) {
+            sink = namedFileSinkFactory().open((dir / "out" / "rec.avi").string(), failure);
+        }
+        const bool opened = sink && sink->write(patterned(5000, 6));
+        (void)!write(ready[1], opened ? "y" : "n", 1);
+        pause();
+        _exit(3);
+    }
+    close(ready[1]);
+    char answer = 0;
+    ASSERT_EQ(read(ready[0], &answer, 1), 1);
+    close(ready[0]);
+    EXPECT_EQ(answer, 'y');
+    EXPECT_EQ(namesIn(dir / "out").size(), 1U);
+    fs::rename(dir / "out", dir / "moved");
+    kill(child, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+    EXPECT_TRUE(namesIn(dir / "moved").empty());
 }
 
 // A replaced file keeps its permission bits and, where the process may set them, its owner
