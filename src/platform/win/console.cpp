@@ -11,6 +11,7 @@
 
 #include "platform/paths.h"
 #include "platform/win/console.h"
+#include "platform/win/file_sink.h"
 #include "platform/win/text.h"
 
 namespace trunvex {
@@ -132,6 +133,8 @@ namespace {
 // delete-on-close until their commit, go with them, so nothing is left to clean.
 BOOL WINAPI endOnInterruption(DWORD event) noexcept {
     const bool interrupted = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
+    // A commit in progress finishes first; none starts afterwards.
+    win::commitLock().lock();
     win::restoreConsoleCodePage();
     TerminateProcess(GetCurrentProcess(), interrupted ? 128 + 2 : 128 + 1);
     return TRUE;

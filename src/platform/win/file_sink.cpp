@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <new>
 
 #include "common/failure_texts.h"
@@ -69,7 +70,9 @@ public:
         }
         // The temporary file replaces the path in one step, as rename() does on POSIX: the
         // path holds the old file or the complete new one. The rename works on the open
-        // handle, so the file is never without its delete mark and a name at once.
+        // handle; an interruption waits until the delete mark is back or the file has its
+        // final name, so it never ends the process with a temporary file that stays.
+        const std::lock_guard<std::mutex> guard(win::commitLock());
         if (!setDeleteOnClose(handle, false) || !renameOnto(targetPath)) {
             fail(win::errorText(GetLastError()));
             discard();
@@ -174,7 +177,7 @@ DWORD targetFor(const std::string& path, std::wstring& target) {
         return path.empty() ? ERROR_FILE_NOT_FOUND : ERROR_DIRECTORY;
     }
     bool valid = false;
-    target = win::utf16(path, valid);
+    target = win::extendedPath(win::utf16(path, valid));
     if (!valid) {
         return ERROR_NO_UNICODE_TRANSLATION;
     }
@@ -296,7 +299,7 @@ public:
 private:
     static bool isLink(const std::string& path, std::string& failure) {
         bool valid = false;
-        const std::wstring wide = win::utf16(path, valid);
+        const std::wstring wide = win::extendedPath(win::utf16(path, valid));
         const DWORD attributes = valid ? GetFileAttributesW(wide.c_str()) : INVALID_FILE_ATTRIBUTES;
         if (attributes == INVALID_FILE_ATTRIBUTES ||
             (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
@@ -310,6 +313,11 @@ private:
 };
 
 }  // namespace
+
+std::mutex& win::commitLock() noexcept {
+    static std::mutex lock;
+    return lock;
+}
 
 std::string win::temporaryPrefixFor(const std::string& path) {
     const std::size_t start = fileNameStart(path);

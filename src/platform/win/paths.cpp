@@ -46,29 +46,6 @@ std::string caseFoldedPath(const std::string& path) {
 
 namespace {
 
-// The extended-length form of a path (\\?\C:\..., \\?\UNC\server\share\...), which the file
-// functions take past MAX_PATH. It is taken literally, without the usual clean-up of "/", "."
-// and "..": the path is made absolute and cleaned up first.
-std::wstring extendedPath(const std::wstring& path) {
-    if (path.rfind(L"\\\\?\\", 0) == 0 || path.rfind(L"\\\\.\\", 0) == 0) {
-        return path;
-    }
-    const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-    if (size == 0) {
-        return path;
-    }
-    std::wstring full(size, L'\0');
-    const DWORD length = GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
-    if (length == 0 || length >= size) {
-        return path;
-    }
-    full.resize(length);
-    if (full.rfind(L"\\\\", 0) == 0) {
-        return L"\\\\?\\UNC\\" + full.substr(2);
-    }
-    return L"\\\\?\\" + full;
-}
-
 std::uint64_t sizeOf(DWORD high, DWORD low) {
     return (static_cast<std::uint64_t>(high) << 32) | low;
 }
@@ -96,11 +73,36 @@ FolderEntry::Kind kindBehind(const std::wstring& path, std::uint64_t& bytes) {
 
 }  // namespace
 
+// It is taken literally, without the usual clean-up of "/", "." and "..": the path is made
+// absolute and cleaned up first.
+std::wstring win::extendedPath(const std::wstring& path) {
+    if (path.rfind(L"\\\\?\\", 0) == 0 || path.rfind(L"\\\\.\\", 0) == 0) {
+        return path;
+    }
+    const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (size == 0) {
+        return path;
+    }
+    std::wstring full(size, L'\0');
+    const DWORD length = GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
+    if (length == 0 || length >= size) {
+        return path;
+    }
+    full.resize(length);
+    if (full.rfind(L"\\\\.\\", 0) == 0) {
+        return full;  // a device's name
+    }
+    if (full.rfind(L"\\\\", 0) == 0) {
+        return L"\\\\?\\UNC\\" + full.substr(2);
+    }
+    return L"\\\\?\\" + full;
+}
+
 // std::filesystem's directory_iterator goes through the C runtime's _wopendir, which fails on
 // (or silently finds nothing in) a folder whose full path passes MAX_PATH characters.
 bool listFolder(const std::filesystem::path& folder, std::vector<FolderEntry>& entries,
                 std::string& failure) {
-    std::wstring base = extendedPath(folder.native());
+    std::wstring base = win::extendedPath(folder.native());
     if (!base.empty() && base.back() != L'\\') {
         base.push_back(L'\\');
     }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <new>
 
+#include "common/failure_texts.h"
 #include "platform/win/handle_reader.h"
 #include "platform/win/text.h"
 
@@ -68,7 +69,7 @@ public:
         if (!valid || !infoKnown) {
             return false;
         }
-        const HANDLE other = openForIdentity(wide);
+        const HANDLE other = openForIdentity(win::extendedPath(wide));
         if (other == INVALID_HANDLE_VALUE) {
             return false;
         }
@@ -109,11 +110,19 @@ public:
                           path.empty() ? ERROR_FILE_NOT_FOUND : ERROR_NO_UNICODE_TRANSLATION);
         }
         // Binary by nature: no text-mode translation, and others may go on writing it.
-        const HANDLE handle = CreateFileW(
-            wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-            nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        const HANDLE handle =
+            CreateFileW(win::extendedPath(wide).c_str(), GENERIC_READ,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                        OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
         if (handle == INVALID_HANDLE_VALUE) {
             return refuse(failure, GetLastError());
+        }
+        // A named source is a file on a disk: a device (NUL, COM1, the console) or a named
+        // pipe would give nothing, or wait for ever.
+        if (GetFileType(handle) != FILE_TYPE_DISK) {
+            CloseHandle(handle);
+            failure = NOT_REGULAR_FILE_TEXT;
+            return nullptr;
         }
         return win::readerFor(handle, failure);
     }

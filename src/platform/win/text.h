@@ -19,4 +19,9 @@ namespace trunvex::win {
 // break (as the C library words them on other systems).
 [[nodiscard]] std::string errorText(DWORD error);
 
+// The extended-length form of a path (\\?\C:\..., \\?\UNC\server\share\...), which every
+// file function takes past MAX_PATH and which names a file called con.264 or nul.avi rather
+// than a device. A name that is a device's (NUL, COM1) stays the device's (\\.\NUL).
+[[nodiscard]] std::wstring extendedPath(const std::wstring& path);
+
 }  // namespace trunvex::win
