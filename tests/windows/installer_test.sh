@@ -2,8 +2,9 @@
 # The Windows installer under Wine, as a user would meet it: built from BUILD_DIR, installed
 # silently, the sample converted with the installed trunvex-cli.exe found on the PATH of a new
 # cmd.exe, installed again into another folder (which replaces the first installation),
-# uninstalled silently, then installed and uninstalled over a PATH too long to edit whole; afterwards the prefix's drive C, the uninstall entry, the PATH and
-# the Explorer entries are as they were before.
+# uninstalled silently, then installed and uninstalled over a PATH too long to edit whole;
+# afterwards the prefix's drive C, the uninstall entry, the PATH and the Explorer entries are
+# as they were before.
 #   tests/windows/installer_test.sh BUILD_DIR PREFIX
 # PREFIX is the Wine prefix (created on first use).
 set -euo pipefail
