@@ -104,5 +104,7 @@ check "the joined reports are the single run's, but for wall_seconds" same_repor
 check "each share's exit status tells whether it failed" statuses_tell "$(joblog_statuses)"
 must "the document's retry runs the failed shares again" run_retry
 check "the retry redoes only what failed, in the same shares" retried_only_failures
+check "the joined reports after the retry differ from a single run's only as documented" \
+  resumed_report_as_single
 check "the Kubernetes manifest parses and cuts the archive into the same N shares" \
   manifest_cuts_as_documented

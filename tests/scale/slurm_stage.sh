@@ -153,5 +153,7 @@ check "each task's exit status tells whether its share failed" \
 retried=$(share_to_retry)
 must "the document's retry runs task $retried again" run_retry "$retried"
 check "the retry redoes only what failed, in the same share" retry_redid_only_failures "$retried"
+check "the joined reports after the retry differ from a single run's only as documented" \
+  resumed_report_as_single
 check "the retried task's exit status tells that its share still fails" \
   statuses_tell "$(task_statuses "$(cat "$work/retry-job")")"

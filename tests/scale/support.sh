@@ -1,4 +1,4 @@
-# shellcheck shell=bash disable=SC2154  # build: set by the stage that sources this
+# shellcheck shell=bash disable=SC2154,SC2016  # build is set by the stage; jq is not the shell
 # Shared by the scale-out stages (sourced, not run): checks that count, the recipes taken out
 # of docs/scale.md, an archive that holds every kind of failure, and the comparisons with a
 # single run of the same archive.
@@ -226,6 +226,26 @@ failures_named() {
 # The joined reports are the single run's, but for the time each conversion took.
 same_report_as_single() {
   diff <(joined | jq -c 'del(.wall_seconds)') <(jq -c 'del(.wall_seconds)' "$single_report")
+}
+# The fields in which docs/scale.md says a skipped line of a resumed share may differ from the
+# single run's line, as jq paths: the `names` after "only in" in its paragraph on resumed shares.
+resumed_fields() {
+  awk '/^- A share that was run again/ { on = 1; print; next }
+       on && /^(- |$)/ { exit }
+       on' "$doc" | tr '\n' ' ' | sed 's/.* only in //' | grep -o '`[a-z_.]*`' | tr -d '`' |
+    jq -R -s -c 'split("\n") | map(select(length > 0) | split("."))'
+}
+# After a retry, the joined reports are the single run's but in what the document names, and
+# only in the lines of recordings the retry found converted.
+resumed_report_as_single() {
+  local fields skipped normal
+  fields=$(resumed_fields)
+  [ "$fields" != "[]" ] || fail "docs/scale.md names no field that a resumed share changes"
+  skipped=$(joined | jq -s -c 'map(select(.outcome == "skipped") | .source)')
+  [ "$skipped" != "[]" ] || fail "the retry skipped nothing"
+  normal='if (.source | IN($skipped[])) then delpaths($fields) else del(.wall_seconds) end'
+  diff <(joined | jq -c --argjson skipped "$skipped" --argjson fields "$fields" "$normal") \
+    <(jq -c --argjson skipped "$skipped" --argjson fields "$fields" "$normal" "$single_report")
 }
 # statuses_tell "K STATUS"...: each share ended with the status of its first failure, 0 without.
 statuses_tell() {
