@@ -116,7 +116,8 @@ fi
 step "scale-out recipes of docs/scale.md: a Slurm array on a one-node cluster, GNU parallel"
 for stage in slurm parallel; do
   tests/scale/${stage}_stage.sh build-ci 2>&1 | tee "$log" || status=1
-  read -r stage_passed stage_failed <<<"$(sed -n "s/^$stage: \([0-9]*\) passed, \([0-9]*\) failed$/\1 \2/p" "$log")"
+  results="s/^$stage: \([0-9]*\) passed, \([0-9]*\) failed$/\1 \2/p"
+  read -r stage_passed stage_failed <<<"$(sed -n "$results" "$log")"
   passed=$((passed + ${stage_passed:-0}))
   failed=$((failed + ${stage_failed:-1}))
 done

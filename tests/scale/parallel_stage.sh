@@ -44,7 +44,7 @@ run_shares() {
 # joblog_statuses [FROM_LINE]: "K STATUS" for each share the joblog records from that line on.
 joblog_statuses() {
   tail -n +"${1:-2}" "$converted/reports/joblog.txt" |
-    awk -F'\t' '{ if (match($9, /--shard [0-9]+\//)) print substr($9, RSTART + 8, RLENGTH - 9), $7 }' |
+    awk -F'\t' 'match($9, /--shard [0-9]+\//) { print substr($9, RSTART + 8, RLENGTH - 9), $7 }' |
     sort
 }
 failed_shares() { awk '$2 != 0 { print $1 }' "$work/first-statuses"; }
@@ -99,6 +99,9 @@ must "a single run converts the archive as the reference" single_run
 must "the document's recipe runs three shares" run_shares
 check "every recording is converted exactly once" converted_once
 check "the shares' AVIs are the single run's, and none is partial" same_avis_as_single
+if "$work/bin/trunvex-cli" --help | grep -q -e --verify; then
+  check "trunvex-cli --verify finds each of these AVIs exact" avis_verified
+fi
 check "the joined reports name every failure" failures_named
 check "the joined reports are the single run's, but for wall_seconds" same_report_as_single
 check "each share's exit status tells whether it failed" statuses_tell "$(joblog_statuses)"

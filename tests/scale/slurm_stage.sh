@@ -31,6 +31,10 @@ if [ "$(id -u)" -ne 0 ]; then
   exit 0
 fi
 
+# A port nothing listens on, so that this cluster does not meet another one on the machine.
+free_port() {
+  python3 -c 'import socket; s = socket.socket(); s.bind(("", 0)); print(s.getsockname()[1])'
+}
 # The node claims 12 processors and 4 GB, so that three tasks of the document's 4 processors and
 # 1 GB each run side by side on any machine; the overrides let slurmd believe it.
 write_slurm_conf() {
@@ -39,6 +43,8 @@ write_slurm_conf() {
   cat >"$SLURM_CONF" <<EOF
 ClusterName=trunvex-test
 SlurmctldHost=$host
+SlurmctldPort=$(free_port)
+SlurmdPort=$(free_port)
 SlurmUser=root
 SlurmdUser=root
 AuthType=auth/munge
@@ -146,6 +152,9 @@ start_cluster
 must "the document's batch script runs as a 3-task array" run_array
 check "every recording is converted exactly once" converted_once
 check "the shares' AVIs are the single run's, and none is partial" same_avis_as_single
+if "$work/bin/trunvex-cli" --help | grep -q -e --verify; then
+  check "trunvex-cli --verify finds each of these AVIs exact" avis_verified
+fi
 check "the joined reports name every failure" failures_named
 check "the joined reports are the single run's, but for wall_seconds" same_report_as_single
 check "each task's exit status tells whether its share failed" \

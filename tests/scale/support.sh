@@ -218,6 +218,14 @@ same_avis_as_single() {
     [ ! -e "$avi" ] || fail "an AVI for a source that failed: $avi"
   done <<<"$expected_failures"
 }
+# trunvex-cli --verify finds every AVI the shares made to be exactly what this build makes of
+# its recording.
+avis_verified() {
+  as_job_user trunvex-cli -q --verify -r "$archive" --output-dir "$converted" \
+    --report "$work/verify.jsonl" 2>/dev/null || true
+  diff <(jq -r 'select(.outcome == "verified") | .source' "$work/verify.jsonl") \
+    <(jq -r 'select(.outcome == "converted") | .source' "$single_report")
+}
 # The joined reports name every failure, with its status and the system's reason, once.
 failures_named() {
   diff <(joined | jq -r 'select(.outcome == "failed") | "\(.source) \(.exit_status) \(.reason)"' |
@@ -232,8 +240,8 @@ same_report_as_single() {
 resumed_fields() {
   awk '/^- A share that was run again/ { on = 1; print; next }
        on && /^(- |$)/ { exit }
-       on' "$doc" | tr '\n' ' ' | sed 's/.* only in //' | grep -o '`[a-z_.]*`' | tr -d '`' |
-    jq -R -s -c 'split("\n") | map(select(length > 0) | split("."))'
+       on' "$doc" | tr '\n' ' ' | sed 's/.* only in //' | { grep -o '`[a-z_.]*`' || true; } |
+    tr -d '`' | jq -R -s -c 'split("\n") | map(select(length > 0) | split("."))'
 }
 # After a retry, the joined reports are the single run's but in what the document names, and
 # only in the lines of recordings the retry found converted.
@@ -253,7 +261,7 @@ statuses_tell() {
   while read -r k status; do
     expected=$(jq -s 'map(select(.outcome == "failed")) | .[0].exit_status // 0' \
       "$converted/reports/report-$k.jsonl")
-    [ "$status" = "$expected" ] || fail "share $k ended with status $status, its report says $expected"
+    [ "$status" = "$expected" ] || fail "share $k ended with status $status, its report: $expected"
   done <<<"$1"
 }
 
