@@ -38,7 +38,7 @@ take_recipe() {
     >"$work/retry.sh"
 }
 run_shares() {
-  as_job_user bash "$work/recipe.sh" || true
+  as_job_user timeout 120 bash "$work/recipe.sh" || true
   cp -r "$converted/reports" "$work/first"
 }
 # joblog_statuses [FROM_LINE]: "K STATUS" for each share the joblog records from that line on.
@@ -52,7 +52,7 @@ run_retry() {
   avi_snapshot >"$work/avis-before-retry"
   joblog_statuses >"$work/first-statuses"
   wc -l <"$converted/reports/joblog.txt" >"$work/joblog-lines"
-  as_job_user bash "$work/retry.sh" || true
+  as_job_user timeout 120 bash "$work/retry.sh" || true
 }
 # The retry ran again exactly the shares that had failed, and they redid only what failed.
 retried_only_failures() {

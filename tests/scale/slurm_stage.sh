@@ -42,7 +42,7 @@ write_slurm_conf() {
   host=$(hostname -s)
   cat >"$SLURM_CONF" <<EOF
 ClusterName=trunvex-test
-SlurmctldHost=$host
+SlurmctldHost=$host(127.0.0.1)
 SlurmctldPort=$(free_port)
 SlurmdPort=$(free_port)
 SlurmUser=root
@@ -63,7 +63,7 @@ ReturnToService=2
 MpiDefault=none
 JobAcctGatherType=jobacct_gather/none
 SlurmdParameters=config_overrides
-NodeName=$host CPUs=12 RealMemory=4096 State=UNKNOWN
+NodeName=$host NodeAddr=127.0.0.1 CPUs=12 RealMemory=4096 State=UNKNOWN
 PartitionName=main Nodes=$host Default=YES MaxTime=INFINITE State=UP
 EOF
 }
@@ -104,9 +104,10 @@ stop_cluster() {
   cluster=
 }
 
-# submit TEXT: runs a recipe as the jobs' user in the job folder; its output in $work/submitted.
+# submit TEXT: runs a recipe as the jobs' user in the job folder, for two minutes at most; its
+# output in $work/submitted.
 submit() {
-  (cd "$work/job" && as_job_user env SLURM_CONF="$SLURM_CONF" bash -c "$1") \
+  (cd "$work/job" && as_job_user timeout 120 env SLURM_CONF="$SLURM_CONF" bash -c "$1") \
     >"$work/submitted" 2>&1 || true
 }
 # task_statuses JOB: "K STATUS" for each task of the array job, as Slurm recorded them.
