@@ -222,8 +222,8 @@ same_avis_as_single() {
 # its recording.
 avis_verified() {
   as_job_user trunvex-cli -q --verify -r "$archive" --output-dir "$converted" \
-    --report "$work/verify.jsonl" 2>/dev/null || true
-  diff <(jq -r 'select(.outcome == "verified") | .source' "$work/verify.jsonl") \
+    --report "$work/home/verify.jsonl" 2>/dev/null || true
+  diff <(jq -r 'select(.outcome == "verified") | .source' "$work/home/verify.jsonl") \
     <(jq -r 'select(.outcome == "converted") | .source' "$single_report")
 }
 # The joined reports name every failure, with its status and the system's reason, once.
@@ -235,25 +235,27 @@ failures_named() {
 same_report_as_single() {
   diff <(joined | jq -c 'del(.wall_seconds)') <(jq -c 'del(.wall_seconds)' "$single_report")
 }
-# The fields in which docs/scale.md says a skipped line of a resumed share may differ from the
-# single run's line, as jq paths: the `names` after "only in" in its paragraph on resumed shares.
+# What docs/scale.md says a skipped line of a resumed share may differ in from the single run's
+# line, as a jq filter that deletes them: the `names` after "only in" in its paragraph on
+# resumed shares (`video[].frames`: in every video stream).
 resumed_fields() {
   awk '/^- A share that was run again/ { on = 1; print; next }
        on && /^(- |$)/ { exit }
-       on' "$doc" | tr '\n' ' ' | sed 's/.* only in //' | { grep -o '`[a-z_.]*`' || true; } |
-    tr -d '`' | jq -R -s -c 'split("\n") | map(select(length > 0) | split("."))'
+       on' "$doc" | tr '\n' ' ' | sed 's/.* only in //; s/\. .*//' |
+    { grep -o '`[a-z_]*\(\[\]\)\?\(\.[a-z_]*\)*`' || true; } | tr -d '`' | sed 's/^/./' |
+    paste -s -d, | sed 's/.*/del(&)/'
 }
 # After a retry, the joined reports are the single run's but in what the document names, and
 # only in the lines of recordings the retry found converted.
 resumed_report_as_single() {
   local fields skipped normal
   fields=$(resumed_fields)
-  [ "$fields" != "[]" ] || fail "docs/scale.md names no field that a resumed share changes"
+  [ -n "$fields" ] || fail "docs/scale.md names no field that a resumed share changes"
   skipped=$(joined | jq -s -c 'map(select(.outcome == "skipped") | .source)')
   [ "$skipped" != "[]" ] || fail "the retry skipped nothing"
-  normal='if (.source | IN($skipped[])) then delpaths($fields) else del(.wall_seconds) end'
-  diff <(joined | jq -c --argjson skipped "$skipped" --argjson fields "$fields" "$normal") \
-    <(jq -c --argjson skipped "$skipped" --argjson fields "$fields" "$normal" "$single_report")
+  normal="if (.source | IN(\$skipped[])) then $fields else del(.wall_seconds) end"
+  diff <(joined | jq -c --argjson skipped "$skipped" "$normal") \
+    <(jq -c --argjson skipped "$skipped" "$normal" "$single_report")
 }
 # statuses_tell "K STATUS"...: each share ended with the status of its first failure, 0 without.
 statuses_tell() {
