@@ -454,6 +454,8 @@ TEST_F(ConverterWindowTest, DragsShowWhetherTheDropIsTakenAndTakeOnlyACopy) {
         {"move only", std::vector<std::wstring>{L"E:\\x.264"}, DROPEFFECT_MOVE, nullptr},
     };
     IDropTarget& target = window.dropTarget();
+    // The system asks this target while the user drags over the window.
+    EXPECT_EQ(RegisterDragDrop(dialog, &target), DRAGDROP_E_ALREADYREGISTERED);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         SetDlgItemTextW(dialog, IDC_SOURCE_PATH, L"");
