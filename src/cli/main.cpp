@@ -31,7 +31,9 @@ struct OutcomeHelp {
 };
 constexpr OutcomeHelp OUTCOME_HELP[] = {
     {trunvex::CONVERT_OK, "every file converted (", ") or skipped"},
-    {trunvex::CONVERT_READ_FAILED, "", ""},
+    {trunvex::CONVERT_READ_FAILED, "",
+     " (the AVI path keeps what it held before;\n"
+     "     with --keep-partial it holds the AVI of what was read)"},
     {trunvex::CONVERT_OUTPUT_FAILED, "",
      " (the AVI file could not be created or written, or its\n"
      "     path holds something other than a regular file; or an eleventh frame size:\n"
@@ -46,7 +48,11 @@ constexpr const char* EXIT_STATUS_NOTES =
     "With several files, the status is that of the first file (in the order given) that\n"
     "did not convert. Two sources that would be converted to the same AVI are a usage\n"
     "error.\n\n"
-    "The AVI path ends up holding what it held before or a complete new AVI. An AVI path\n"
+    "The AVI path ends up holding what it held before or the complete conversion of its\n"
+    "whole source (--fsync: on the disk before the name appears, so even a power cut\n"
+    "leaves one or the other). With --skip-existing, an AVI that is not whole is\n"
+    "converted again. --verify writes nothing; its status is 0 when every AVI was\n"
+    "verified. An AVI path\n"
     "that is a link is written through; a device, pipe or directory there is refused.\n"
     "Interrupted (Ctrl-C, SIGTERM, SIGHUP), trunvex-cli removes its unfinished output and\n"
     "ends by that signal (status 128 + its number in the shell): AVIs converted before\n"
@@ -70,6 +76,9 @@ std::string exitStatusHelp() {
     text += exitStatusLine(EXIT_USAGE, "usage error");
     text += exitStatusLine(trunvex::EXIT_OUT_OF_MEMORY, trunvex::OUT_OF_MEMORY_TEXT);
     text += exitStatusLine(trunvex::EXIT_REPORT_FAILED, "the report could not be written");
+    text += exitStatusLine(trunvex::EXIT_DIFFERS,
+                           "--verify: an AVI is not byte for byte the conversion of its source,\n"
+                           "     or there is none");
     return text + EXIT_STATUS_NOTES;
 }
 
@@ -99,6 +108,9 @@ struct CommandLine {
     std::string extensions;
     bool extensionsGiven = false;
     bool skipExisting = false;
+    bool keepPartial = false;
+    bool durable = false;
+    bool verify = false;
     std::string report;
     bool hash = false;
     std::string shard;
@@ -224,7 +236,14 @@ int main(int argc, char** argv) {
     app.add_option("--output-dir", cl.selection.outputDir,
                    "write the AVIs here, mirroring the folders walked");
     app.add_flag("--skip-existing", cl.skipExisting,
-                 "skip a source whose AVI is not older than it (resume)");
+                 "skip a source whose AVI is whole and not older than it (resume)");
+    app.add_flag("--keep-partial", cl.keepPartial,
+                 "when a read fails, keep the AVI of what was read (salvage)");
+    app.add_flag("--fsync", cl.durable,
+                 "put each AVI on the disk before it takes its name (survives a power cut)");
+    app.add_flag("--verify", cl.verify,
+                 "write nothing: check that each AVI is byte for byte the conversion of its "
+                 "source");
     app.add_option("--report", cl.report, "write one JSON line per source to this file");
     app.add_flag("--hash", cl.hash, "put the SHA-256 of each source and AVI in the report");
     app.add_option("--shard", cl.shard,
@@ -257,6 +276,11 @@ int main(int argc, char** argv) {
     if (cl.hash && cl.report.empty()) {
         return usageError("--hash needs --report");
     }
+    if (cl.verify && (cl.skipExisting || cl.keepPartial || cl.durable || cl.info)) {
+        return usageError(
+            "--verify writes nothing: it does not go with --skip-existing, --keep-partial, "
+            "--fsync or --info");
+    }
 
     bool walkComplete = true;
     std::optional<std::vector<trunvex::BatchJob>> jobs = plannedJobs(cl, walkComplete);
@@ -280,13 +304,16 @@ int main(int argc, char** argv) {
     options.jobs = cl.jobs;
     options.progress = !cl.quiet && trunvex::isTerminal(stderr);
     options.skipExisting = cl.skipExisting;
-    options.makeFolders = !cl.selection.outputDir.empty();
+    options.keepPartial = cl.keepPartial;
+    options.durable = cl.durable;
+    options.verify = cl.verify;
+    options.makeFolders = !cl.selection.outputDir.empty() && !cl.verify;
     options.hash = cl.hash;
     options.nameSources = nameSources;
     // Archive work ends with a summary; a plain batch says nothing on standard error unless
     // something failed.
-    options.summary =
-        cl.selection.recursive || !cl.report.empty() || cl.skipExisting || !cl.shard.empty();
+    options.summary = cl.selection.recursive || !cl.report.empty() || cl.skipExisting ||
+                      !cl.shard.empty() || cl.verify;
     if (!cl.report.empty()) {
         std::string failure;
         if (!report.open(cl.report, failure)) {
