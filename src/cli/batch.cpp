@@ -205,22 +205,30 @@ void recordDifference(JobRecord& record, std::optional<std::uint64_t> at) {
                         : "the AVI differs from this conversion: there is none";
 }
 
+// In place of an AVI that cannot be opened: a source that gives no AVI then agrees with it.
+class NoStoredBytes final : public StoredBytes {
+public:
+    std::uint64_t size() const noexcept override { return 0; }
+    bool readAt(std::uint64_t, std::span<std::uint8_t>) noexcept override { return false; }
+    std::string errorText() const override { return {}; }
+};
+
 // Converts without writing anything, comparing each byte with the AVI at its path.
 void verifyAvi(JobRecord& record, ConversionContext& ctx, const BatchJob& job,
                const BatchOptions& options, ProgressBar* bar) {
     std::string failure;
-    const std::unique_ptr<StoredBytes> avi = openStoredFile(job.avi, failure);
-    if (!avi) {
-        recordDifference(record, std::nullopt);
-        record.reason = failure;
-        record.sourceBytes = fileBytes(job.source);
-        return;
-    }
-    ComparingSinkFactory comparison(*avi, HEADER_RESERVE_BYTES);
+    std::unique_ptr<StoredBytes> avi = openStoredFile(job.avi, failure);
+    NoStoredBytes none;
+    ComparingSinkFactory comparison(avi ? *avi : none, HEADER_RESERVE_BYTES);
     recordConversion(record, ctx, job, options, bar, comparison);
     record.aviPartial = false;
     if (record.exitCode != 0 || !comparison.comparison().done) {
         return;  // the conversion itself failed: said so as for a conversion
+    }
+    if (!avi) {
+        recordDifference(record, std::nullopt);
+        record.reason = failure;
+        return;
     }
     record.aviBytes = avi->size();
     if (comparison.comparison().firstDifference) {
