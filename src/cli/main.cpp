@@ -49,11 +49,10 @@ constexpr const char* EXIT_STATUS_NOTES =
     "did not convert. Two sources that would be converted to the same AVI are a usage\n"
     "error.\n\n"
     "The AVI path ends up holding what it held before or the complete conversion of its\n"
-    "whole source (--fsync: on the disk before the name appears, so even a power cut\n"
-    "leaves one or the other). With --skip-existing, an AVI that is not whole is\n"
-    "converted again. --verify writes nothing; its status is 0 when every AVI was\n"
-    "verified. An AVI path\n"
-    "that is a link is written through; a device, pipe or directory there is refused.\n"
+    "whole source; with --fsync, even after a power cut. With --skip-existing, an AVI\n"
+    "that is not whole is converted again. --verify writes nothing; its status is 0 when\n"
+    "every AVI was verified. An AVI path that is a link is written through; a device,\n"
+    "pipe or directory there is refused.\n"
     "Interrupted (Ctrl-C, SIGTERM, SIGHUP), trunvex-cli removes its unfinished output and\n"
     "ends by that signal (status 128 + its number in the shell): AVIs converted before\n"
     "stay, the one in progress keeps what it held before. A closed standard output does\n"
@@ -73,12 +72,12 @@ std::string exitStatusHelp() {
                                std::string(h.before) + '"' +
                                    std::string(trunvex::messageFor(h.outcome)) + '"' + h.after);
     }
-    text += exitStatusLine(EXIT_USAGE, "usage error");
-    text += exitStatusLine(trunvex::EXIT_OUT_OF_MEMORY, trunvex::OUT_OF_MEMORY_TEXT);
-    text += exitStatusLine(trunvex::EXIT_REPORT_FAILED, "the report could not be written");
     text += exitStatusLine(trunvex::EXIT_DIFFERS,
                            "--verify: an AVI is not byte for byte the conversion of its source,\n"
                            "     or there is none");
+    text += exitStatusLine(EXIT_USAGE, "usage error");
+    text += exitStatusLine(trunvex::EXIT_OUT_OF_MEMORY, trunvex::OUT_OF_MEMORY_TEXT);
+    text += exitStatusLine(trunvex::EXIT_REPORT_FAILED, "the report could not be written");
     return text + EXIT_STATUS_NOTES;
 }
 
@@ -240,10 +239,9 @@ int main(int argc, char** argv) {
     app.add_flag("--keep-partial", cl.keepPartial,
                  "when a read fails, keep the AVI of what was read (salvage)");
     app.add_flag("--fsync", cl.durable,
-                 "put each AVI on the disk before it takes its name (survives a power cut)");
+                 "each AVI on the disk before it takes its name (power cuts)");
     app.add_flag("--verify", cl.verify,
-                 "write nothing: check that each AVI is byte for byte the conversion of its "
-                 "source");
+                 "compare each AVI with its source's conversion, write nothing");
     app.add_option("--report", cl.report, "write one JSON line per source to this file");
     app.add_flag("--hash", cl.hash, "put the SHA-256 of each source and AVI in the report");
     app.add_option("--shard", cl.shard,
