@@ -267,6 +267,22 @@ struct Totals {
     std::uint64_t bytes = 0;
 };
 
+std::string reasonPath(const JobRecord& r) {
+    const bool sourceFailed = r.exitCode == exitCodeFor(CONVERT_READ_FAILED) ||
+                              r.exitCode == exitCodeFor(CONVERT_SOURCE_OPEN_FAILED);
+    return sourceFailed ? r.source : r.avi;
+}
+
+// A folder among the sources is converted only with -r; the reason says so, as cp's does.
+std::string reasonShown(const JobRecord& r) {
+    std::error_code ignored;
+    if (r.exitCode == exitCodeFor(CONVERT_SOURCE_OPEN_FAILED) && r.source != STANDARD_INPUT_NAME &&
+        fs::is_directory(pathFromUtf8(r.source), ignored)) {
+        return r.reason + " (-r converts the recordings in it)";
+    }
+    return r.reason;
+}
+
 // Prints the finished jobs in the order given and writes their report lines; called with
 // the batch's lock held, after each job. Only jobs done ahead of an unfinished one wait here,
 // so a long batch stays small.
@@ -297,15 +313,13 @@ public:
 
 private:
     void print(const JobRecord& r) {
-        const std::string lead = count > 1 || options.nameSources ? r.source + ": " : std::string();
-        if (!r.message.empty()) {
-            std::fprintf(out, "%s%s\n", lead.c_str(), r.message.c_str());
+        const bool named = count > 1 || options.nameSources;
+        if (r.exitCode != 0) {
+            complainOfFailure(err, named ? r.source : std::string(), r.message, reasonPath(r),
+                              reasonShown(r));
+        } else if (!options.quiet) {
+            std::fprintf(out, "%s%s\n", named ? (r.source + ": ").c_str() : "", r.message.c_str());
             std::fflush(out);
-        }
-        if (!r.reason.empty()) {
-            const bool sourceFailed = r.exitCode == exitCodeFor(CONVERT_READ_FAILED) ||
-                                      r.exitCode == exitCodeFor(CONVERT_SOURCE_OPEN_FAILED);
-            complain(err, sourceFailed ? r.source : r.avi, r.reason);
         }
         add(r);
         if (options.report != nullptr && !options.report->write(r) && !reportFailed) {

@@ -18,4 +18,18 @@ inline void complain(std::FILE* err, std::string_view subject, std::string_view 
     std::fflush(err);
 }
 
+// A file that did not convert, on standard error beside the other problems: the message the
+// dialog would show (after "SOURCE: " when several files are named), then the system's reason
+// after the path it concerns.
+inline void complainOfFailure(std::FILE* err, std::string_view named, std::string_view message,
+                              std::string_view reasonPath, std::string_view reason) {
+    if (!message.empty()) {
+        complain(err, named.empty() ? message : named,
+                 named.empty() ? std::string_view() : message);
+    }
+    if (!reason.empty()) {
+        complain(err, reasonPath, reason);
+    }
+}
+
 }  // namespace trunvex

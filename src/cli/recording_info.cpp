@@ -125,11 +125,8 @@ int describeRecording(const std::string& sourcePath, bool nameEveryLine, SourceO
         convertRecording(*ctx, sourcePath, "(no output)", ui, sources, nowhere);
     if (report.outcome == CONVERT_SOURCE_OPEN_FAILED || report.outcome == CONVERT_READ_FAILED ||
         report.outcome == CONVERT_PATH_EMPTY) {
-        std::fprintf(out, "%s%s\n", lead.c_str(), std::string(messageFor(report.outcome)).c_str());
-        std::fflush(out);
-        if (!report.systemReason.empty()) {
-            complain(err, sourcePath, report.systemReason);
-        }
+        complainOfFailure(err, nameEveryLine ? sourcePath : std::string(),
+                          messageFor(report.outcome), sourcePath, report.systemReason);
         return exitCodeFor(report.outcome);
     }
     const std::uint64_t passedOver =
