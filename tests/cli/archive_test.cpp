@@ -362,8 +362,8 @@ TEST_F(ArchiveTree, ShardsConvertEachFileOnceAndTheirReportsJoinToOne) {
 TEST_F(ArchiveTree, AResumeRedoesBrokenAvisAndDescribesTheOnesItKeeps) {
     const fs::path tree = makeTree(dir / "tree");
     const fs::path out = dir / "out";
-    const std::string common = "-q -r --hash " + quoted(tree) + " --output-dir " + quoted(out);
-    runCli(common + " --report " + quoted(dir / "first.jsonl"));
+    const std::string common = "-r --hash " + quoted(tree) + " --output-dir " + quoted(out);
+    runCli("-q " + common + " --report " + quoted(dir / "first.jsonl"));
     const std::vector<Json> first = readReport(dir / "first.jsonl");
     fs::resize_file(out / "day 1" / "ch1.avi", fs::file_size(out / "day 1" / "ch1.avi") / 2);
     fs::resize_file(out / "日本 通道" / "deep" / "er" / "ch3.avi", 0);
@@ -415,7 +415,7 @@ TEST_F(ArchiveTree, VerifyFindsTheAvisTheRecordingsMakeAndTheFirstChangedByte) {
     const auto converted = treeOf(out);
 
     const test::CommandResult all =
-        runCli("-q -r -j 2 --hash --verify " + sources + " --report " + quoted(dir / "v.jsonl"));
+        runCli("-r -j 2 --hash --verify " + sources + " --report " + quoted(dir / "v.jsonl"));
     EXPECT_EQ(all.exitCode, 3) << all.err;  // the non-recording gives no AVI, as converting
     EXPECT_NE(all.err.find("4 verified, 0 differ, 1 failed"), std::string::npos) << all.err;
     for (const Json& line : readReport(dir / "v.jsonl")) {
