@@ -67,8 +67,4 @@ ConvertReport convertRecording(ConversionContext& ctx, const std::string& source
                                SinkFactory& sinks,
                                OnReadFailure onReadFailure = OnReadFailure::KEEP_WHAT_WAS_READ);
 
-// The AVI path proposed for a source: the source path up to its last "." followed by ".avi"
-// (".avi" when there is no "." at all).
-[[nodiscard]] std::string deriveAviPath(const std::string& sourcePath);
-
 }  // namespace trunvex
