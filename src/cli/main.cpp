@@ -54,9 +54,9 @@ constexpr const char* EXIT_STATUS_NOTES =
     "whole source; with --fsync, even after a power cut. With --skip-existing, an AVI\n"
     "that is not whole is converted again. --verify writes nothing; its status is 0 when\n"
     "every AVI was verified. A device (NUL, COM1), a folder, a read-only file or a file\n"
-    "another program holds open there is refused before the recording is read. Ctrl-C or\n"
-    "Ctrl-Break ends trunvex-cli with status 130, a closed console window with 129: AVIs\n"
-    "converted before stay, the one in progress keeps what it held before.";
+    "another program holds open there is refused before the recording is read.\n"
+    "Ctrl-C or Ctrl-Break ends trunvex-cli with status 130, a closed console window with\n"
+    "129: AVIs converted before stay, the one in progress keeps what it held before.";
 #else
 constexpr const char* EXIT_STATUS_NOTES =
     "With several files, the status is that of the first file (in the order given) that\n"
