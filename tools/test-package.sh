@@ -160,6 +160,8 @@ bash_completion() {
   [ "$(complete_words trunvex-cli '')" = "$(printf '%s\n' C.MP4 a.264 b.mp4 folder | sort)" ] ||
     fail "sources offered: $(complete_words trunvex-cli '')"
   [ -z "$(complete_words trunvex-cli --jobs '')" ] || fail "--jobs takes a number"
+  [ -z "$(complete_words trunvex-cli --shard '')" ] || fail "--shard takes a share"
+  [ -z "$(complete_words trunvex-cli --ext '')" ] || fail "--ext takes a list"
   complete_words trunvex-cli --output '' | grep -qx old.avi || fail "--output takes any file"
 }
 

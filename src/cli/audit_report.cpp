@@ -5,6 +5,7 @@
 #include <cstring>
 #include <nlohmann/json.hpp>
 
+#include "avi/avi_reader.h"
 #include "avi/avi_writer.h"
 #include "cli/recording_info.h"
 #include "demux/conversion_context.h"
@@ -35,11 +36,37 @@ double milliseconds(double seconds) {
     return std::round(seconds * 1000.0) / 1000.0;
 }
 
+Json millisecondsOrNull(const std::optional<double>& seconds) {
+    return seconds ? Json(milliseconds(*seconds)) : Json(nullptr);
+}
+
+const char* outcomeOf(const JobRecord& r) {
+    if (r.skipped) {
+        return "skipped";
+    }
+    if (!r.verdict.empty()) {
+        return r.verdict.c_str();
+    }
+    return r.exitCode == 0 ? "converted" : "failed";
+}
+
 Json textOrNull(const std::string& text) {
     return text.empty() ? Json(nullptr) : Json(text);
 }
 
 }  // namespace
+
+void describeStoredAvi(JobRecord& record, const AviDescription& avi) {
+    for (const AviDescription::Video& v : avi.video) {
+        record.video.push_back({v.codec, v.width, v.height, v.frameRate, v.frames, v.emptySamples});
+    }
+    if (avi.audio) {
+        record.audio = JobRecord::AudioStream{std::string(), avi.audio->sampleRate,
+                                              avi.audio->bitsPerSample, avi.audio->samples};
+    }
+    record.videoSeconds = avi.videoSeconds;
+    record.audioSeconds = avi.audioSeconds;
+}
 
 void describeOutput(JobRecord& record, const AviWriter& writer, const DemuxStats& stats,
                     std::uint64_t bytesRead, bool kept) {
@@ -69,7 +96,7 @@ std::string reportLine(const JobRecord& r) {
     Json line;
     line["source"] = r.source;
     line["source_bytes"] = valueOrNull(r.sourceBytes);
-    line["outcome"] = r.skipped ? "skipped" : r.exitCode == 0 ? "converted" : "failed";
+    line["outcome"] = outcomeOf(r);
     line["message"] = textOrNull(r.message);
     line["exit_status"] = r.exitCode;
     line["reason"] = textOrNull(r.reason);
@@ -81,18 +108,27 @@ std::string reportLine(const JobRecord& r) {
                          {"width", v.width},
                          {"height", v.height},
                          {"frame_rate", v.frameRate},
-                         {"frames", v.frames},
-                         {"empty_samples", v.emptySamples}});
+                         {"frames", valueOrNull(v.frames)},
+                         {"empty_samples", valueOrNull(v.emptySamples)}});
     }
     line["video"] = std::move(video);
-    line["audio"] = r.audio ? Json{{"source_encoding", r.audio->sourceEncoding},
+    line["audio"] = r.audio ? Json{{"source_encoding", textOrNull(r.audio->sourceEncoding)},
                                    {"sample_rate", r.audio->sampleRate},
                                    {"bits_per_sample", r.audio->bitsPerSample},
                                    {"samples", r.audio->samples}}
                             : Json(nullptr);
-    line["junk_bytes"] = r.junkBytes;
-    line["duration_seconds"] = {{"video", milliseconds(r.videoSeconds)},
-                                {"audio", milliseconds(r.audioSeconds)}};
+    line["junk_bytes"] = valueOrNull(r.junkBytes);
+    line["duration_seconds"] = {{"video", millisecondsOrNull(r.videoSeconds)},
+                                {"audio", millisecondsOrNull(r.audioSeconds)}};
+    if (r.aviPartial) {
+        line["avi_partial"] = true;
+    }
+    if (!r.redoneBecause.empty()) {
+        line["redone_because"] = r.redoneBecause;
+    }
+    if (!r.verdict.empty()) {
+        line["differs_at"] = valueOrNull(r.differsAt);
+    }
     line["wall_seconds"] = milliseconds(r.wallSeconds);
     if (!r.sourceSha256.empty() || !r.aviSha256.empty()) {
         line["sha256"] = {{"source", textOrNull(r.sourceSha256)}, {"avi", textOrNull(r.aviSha256)}};

@@ -20,15 +20,20 @@ inline void complain(std::FILE* err, std::string_view subject, std::string_view 
 
 // A file that did not convert, on standard error beside the other problems: the message the
 // dialog would show (after "SOURCE: " when several files are named), then the system's reason
-// after the path it concerns.
+// after the path it concerns, and a hint where one helps. Allocates nothing: it may have to
+// tell of a want of memory.
 inline void complainOfFailure(std::FILE* err, std::string_view named, std::string_view message,
-                              std::string_view reasonPath, std::string_view reason) {
+                              std::string_view reasonPath, std::string_view reason,
+                              std::string_view hint = "") {
     if (!message.empty()) {
         complain(err, named.empty() ? message : named,
                  named.empty() ? std::string_view() : message);
     }
     if (!reason.empty()) {
-        complain(err, reasonPath, reason);
+        std::fprintf(err, "trunvex-cli: %.*s: %.*s%.*s\n", static_cast<int>(reasonPath.size()),
+                     reasonPath.data(), static_cast<int>(reason.size()), reason.data(),
+                     static_cast<int>(hint.size()), hint.data());
+        std::fflush(err);
     }
 }
 

@@ -32,7 +32,9 @@ struct OutcomeHelp {
 };
 constexpr OutcomeHelp OUTCOME_HELP[] = {
     {trunvex::CONVERT_OK, "every file converted (", ") or skipped"},
-    {trunvex::CONVERT_READ_FAILED, "", ""},
+    {trunvex::CONVERT_READ_FAILED, "",
+     " (the AVI path keeps what it held before;\n"
+     "     with --keep-partial it holds the AVI of what was read)"},
     {trunvex::CONVERT_OUTPUT_FAILED, "",
      " (the AVI file could not be created or written, or its\n"
      "     path holds something other than a regular file; or an eleventh frame size:\n"
@@ -48,22 +50,26 @@ constexpr const char* EXIT_STATUS_NOTES =
     "With several files, the status is that of the first file (in the order given) that\n"
     "did not convert. Two sources that would be converted to the same AVI are a usage\n"
     "error.\n\n"
-    "The AVI path ends up holding what it held before or a complete new AVI. A device\n"
-    "(NUL, COM1), a folder, a read-only file or a file another program holds open there is\n"
-    "refused before the recording is read. Ctrl-C or Ctrl-Break ends trunvex-cli with\n"
-    "status 130, a closed console window with 129: AVIs converted before stay, the one in\n"
-    "progress keeps what it held before.";
+    "The AVI path ends up holding what it held before or the complete conversion of its\n"
+    "whole source; with --fsync, even after a power cut. With --skip-existing, an AVI\n"
+    "that is not whole is converted again. --verify writes nothing; its status is 0 when\n"
+    "every AVI was verified. A device (NUL, COM1), a folder, a read-only file or a file\n"
+    "another program holds open there is refused before the recording is read.\n"
+    "Ctrl-C or Ctrl-Break ends trunvex-cli with status 130, a closed console window with\n"
+    "129: AVIs converted before stay, the one in progress keeps what it held before.";
 #else
 constexpr const char* EXIT_STATUS_NOTES =
     "With several files, the status is that of the first file (in the order given) that\n"
     "did not convert. Two sources that would be converted to the same AVI are a usage\n"
     "error.\n\n"
-    "The AVI path ends up holding what it held before or a complete new AVI. An AVI path\n"
-    "that is a link is written through; a device, pipe or directory there, or a file the\n"
-    "user may not write, is refused. Interrupted (Ctrl-C, SIGTERM, SIGHUP), trunvex-cli\n"
-    "removes its unfinished output and ends by that signal (status 128 + its number in the\n"
-    "shell): AVIs converted before stay, the one in progress keeps what it held before. A\n"
-    "closed standard output does not stop a batch.";
+    "The AVI path ends up holding what it held before or the complete conversion of its\n"
+    "whole source; with --fsync, even after a power cut. With --skip-existing, an AVI\n"
+    "that is not whole is converted again. --verify writes nothing; its status is 0 when\n"
+    "every AVI was verified. An AVI path that is a link is written through; a device,\n"
+    "pipe or directory there, or a file the user may not write, is refused. Interrupted\n"
+    "(Ctrl-C, SIGTERM, SIGHUP), trunvex-cli removes its unfinished output and ends by that\n"
+    "signal (status 128 + its number in the shell): AVIs converted before stay, the one in\n"
+    "progress keeps what it held before. A closed standard output does not stop a batch.";
 #endif
 
 constexpr const char* USAGE =
@@ -98,6 +104,9 @@ std::string exitStatusHelp() {
                                std::string(h.before) + '"' +
                                    std::string(trunvex::messageFor(h.outcome)) + '"' + h.after);
     }
+    text += exitStatusLine(trunvex::EXIT_DIFFERS,
+                           "--verify: an AVI is not byte for byte the conversion of its source,\n"
+                           "     or there is none");
     text += exitStatusLine(EXIT_USAGE, "usage error");
     text += exitStatusLine(trunvex::EXIT_OUT_OF_MEMORY, trunvex::OUT_OF_MEMORY_TEXT);
     text += exitStatusLine(trunvex::EXIT_REPORT_FAILED, "the report could not be written");
@@ -119,6 +128,9 @@ struct CommandLine {
     std::string extensions;
     bool extensionsGiven = false;
     bool skipExisting = false;
+    bool keepPartial = false;
+    bool durable = false;
+    bool verify = false;
     std::string report;
     bool hash = false;
     std::string shard;
@@ -255,7 +267,8 @@ int main(int argc, char** argv) {
     CommandLine cl;
     app.add_option("paths", cl.paths, "SOURCE [AVI], or several SOURCE files or folders");
     std::string outputText;
-    CLI::Option* output = app.add_option("-o,--output", outputText, "AVI path for a single SOURCE");
+    CLI::Option* output = app.add_option("-o,--output", outputText, "AVI path for a single SOURCE")
+                              ->type_name("FILE");
     app.add_option("-j,--jobs", cl.jobs, "conversions to run at once (default: number of cores)")
         ->check(CLI::Range(1u, 256u));
     app.add_flag("--info", cl.info, "describe each SOURCE, write nothing");
@@ -264,15 +277,24 @@ int main(int argc, char** argv) {
                  "take the recordings in folders and their sub-folders");
     CLI::Option* ext =
         app.add_option("--ext", cl.extensions,
-                       "recordings in folders by extension (default 264,mp4; '': every file)");
+                       "recordings in folders by extension (default 264,mp4; '': every file)")
+            ->type_name("LIST");
     app.add_option("--output-dir", cl.selection.outputDir,
-                   "write the AVIs here, mirroring the folders walked");
+                   "write the AVIs here, mirroring the folders walked")
+        ->type_name("DIR");
     app.add_flag("--skip-existing", cl.skipExisting,
-                 "skip a source whose AVI is not older than it (resume)");
-    app.add_option("--report", cl.report, "write one JSON line per source to this file");
+                 "skip a source whose AVI is whole and not older than it (resume)");
+    app.add_flag("--keep-partial", cl.keepPartial,
+                 "when a read fails, keep the AVI of what was read (salvage)");
+    app.add_flag("--fsync", cl.durable,
+                 "each AVI on the disk before it takes its name (power cuts)");
+    app.add_flag("--verify", cl.verify,
+                 "compare each AVI with its source's conversion, write nothing");
+    app.add_option("--report", cl.report, "write one JSON line per source to this file")
+        ->type_name("FILE");
     app.add_flag("--hash", cl.hash, "put the SHA-256 of each source and AVI in the report");
-    app.add_option("--shard", cl.shard,
-                   "K/N: convert only share K (from 0) of N of the sorted list");
+    app.add_option("--shard", cl.shard, "convert only share K (from 0) of N of the sorted list")
+        ->type_name("K/N");
     app.set_version_flag("--version", std::string("trunvex-cli ") + TRUNVEX_VERSION);
     const std::vector<std::string> given = trunvex::programArguments(argc, argv);
     try {
@@ -304,6 +326,11 @@ int main(int argc, char** argv) {
     if (cl.hash && cl.report.empty()) {
         return usageError("--hash needs --report");
     }
+    if (cl.verify && (cl.skipExisting || cl.keepPartial || cl.durable || cl.info)) {
+        return usageError(
+            "--verify writes nothing: it does not go with --skip-existing, --keep-partial, "
+            "--fsync or --info");
+    }
 
     bool walkComplete = true;
     std::optional<std::vector<trunvex::BatchJob>> jobs = plannedJobs(cl, walkComplete);
@@ -327,14 +354,17 @@ int main(int argc, char** argv) {
     options.jobs = cl.jobs;
     options.progress = !cl.quiet && trunvex::isTerminal(stderr);
     options.skipExisting = cl.skipExisting;
-    options.makeFolders = !cl.selection.outputDir.empty();
+    options.keepPartial = cl.keepPartial;
+    options.durable = cl.durable;
+    options.verify = cl.verify;
+    options.makeFolders = !cl.selection.outputDir.empty() && !cl.verify;
     options.hash = cl.hash;
     options.nameSources = nameSources;
     options.quiet = cl.quiet;
     // Archive work ends with a summary; a plain batch says nothing on standard error unless
     // something failed.
     options.summary = !cl.quiet && (cl.selection.recursive || !cl.report.empty() ||
-                                    cl.skipExisting || !cl.shard.empty());
+                                    cl.skipExisting || !cl.shard.empty() || cl.verify);
     if (!cl.report.empty()) {
         std::string failure;
         if (!report.open(cl.report, failure)) {

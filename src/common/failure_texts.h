@@ -10,6 +10,9 @@ inline constexpr const char* NOT_REGULAR_FILE_TEXT = "Not a regular file";
 // make a batch replace a file elsewhere.
 inline constexpr const char* LINK_NOT_FOLLOWED_TEXT =
     "Is a symbolic link; not followed for an AVI named after its source";
+// A folder where a file is wanted, in the same words on every system (Windows itself would
+// say "Access is denied" of a folder opened as a file).
+inline constexpr const char* IS_A_DIRECTORY_TEXT = "Is a directory";
 inline constexpr const char* TERMINAL_SOURCE_TEXT =
     "Is a terminal; pipe or redirect the recording in";
 

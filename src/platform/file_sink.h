@@ -17,10 +17,16 @@ namespace trunvex {
 // through.
 SinkFactory& fileSinkFactory() noexcept;
 
-// The same for an AVI path the program made from a source's name (beside a walked recording,
-// under an output folder): a symbolic link there is refused, never written through, so a
-// link planted in a tree others can write to cannot make a batch replace a file outside it.
-SinkFactory& derivedFileSinkFactory() noexcept;
+// The same, but each file reaches stable storage before its name appears, and its folder
+// after the rename, so that a power cut leaves the old file or the whole new one, never a
+// new name over missing data. commit() returns only then.
+SinkFactory& durableFileSinkFactory() noexcept;
+
+// As fileSinkFactory() (durableFileSinkFactory() when `durable`) for an AVI path the program made
+// from a source's name (beside a walked recording, under an output folder): a symbolic link there
+// is refused, never written through, so a link planted in a tree others can write to cannot make a
+// batch replace a file outside it.
+SinkFactory& derivedFileSinkFactory(bool durable = false) noexcept;
 
 #ifndef _WIN32
 // As fileSinkFactory(), always with a named temporary file, as on file systems that offer

@@ -134,10 +134,10 @@ std::string freshTemporaryName() {
     return std::string(TEMPORARY_LEAD) + unique.data() + TEMPORARY_TAIL;
 }
 
-// What may stand at an output path: nothing yet, or a regular file, which is replaced. A link
-// is written through, as copying tools do: `target` becomes the file it finally names; where
-// the program chose the path, a link is refused. Anything else (directory, device, pipe,
-// socket, a dangling link) is refused with the reason.
+// What may stand at an output path: nothing yet, or a regular file the user may write, which is
+// replaced. A link is written through, as copying tools do: `target` becomes the file it
+// finally names; where the program chose the path, a link is refused. Anything else
+// (directory, device, pipe, socket, a dangling link) is refused with the reason.
 bool resolveTarget(const std::string& path, bool followLinks, std::string& target,
                    std::string& failure) {
     std::string directory;
@@ -173,11 +173,18 @@ bool resolveTarget(const std::string& path, bool followLinks, std::string& targe
             return false;
         }
     }
-    if (S_ISREG(info.st_mode)) {
-        return true;
+    if (!S_ISREG(info.st_mode)) {
+        failure = S_ISDIR(info.st_mode) ? systemText(EISDIR) : std::string(NOT_REGULAR_FILE_TEXT);
+        return false;
     }
-    failure = S_ISDIR(info.st_mode) ? systemText(EISDIR) : std::string(NOT_REGULAR_FILE_TEXT);
-    return false;
+    // The rename that replaces the file needs only the folder's permission, but a file the
+    // user may not write is not the user's to replace: it is refused as cp refuses it, and
+    // as there, root may.
+    if (faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
+        failure = systemText(errno);
+        return false;
+    }
+    return true;
 }
 
 // The new file takes the place of `earlier`: its owner and group where the process may set
@@ -228,8 +235,9 @@ public:
     // named there already (registered); otherwise it is unnamed and gets a name only for the
     // rename onto `target`.
     FileSink(int fileDescriptor, int folderFd, std::string temporary, std::string target,
-             const EarlierFile& before, AlignedBytes bufferBytes) noexcept
+             const EarlierFile& before, AlignedBytes bufferBytes, bool toStableStorage) noexcept
         : BufferedSink(std::move(bufferBytes)),
+          durable(toStableStorage),
           fd(fileDescriptor),
           folder(folderFd),
           temporaryName(std::move(temporary)),
@@ -243,11 +251,11 @@ public:
     FileSink& operator=(const FileSink&) = delete;
 
     // The rename is what makes a killed or failed run harmless: the path holds the old file
-    // or the complete new one. No fsync: flushing every conversion to the disk would cost
-    // more than the conversion itself, and copying tools do not do it either; ext4 flushes a
-    // file replaced by rename before the rename commits anyway.
+    // or the complete new one. Only a durable sink syncs: the file's data before its name
+    // appears, the folder after the rename. Otherwise a power cut may leave the new name on
+    // a file whose data never reached the disk, a cost copying tools do not pay either.
     bool commit() noexcept override {
-        if (!flush() || !takePlaceOfTarget()) {
+        if (!flush() || !takePlaceOfTarget() || (durable && !syncFile())) {
             discard();
             return false;
         }
@@ -255,7 +263,7 @@ public:
         if (!done) {
             discard();
         }
-        return done;
+        return done && (!durable || syncFolder());
     }
 
     void discard() noexcept override {
@@ -294,6 +302,27 @@ private:
     std::string notOpenText() const override { return systemText(EBADF); }
 
     void fail(int error) noexcept { BufferedSink::fail(systemText(error)); }
+
+    bool syncFile() noexcept {
+        if (fsync(fd) != 0) {
+            fail(errno);
+            return false;
+        }
+        return true;
+    }
+
+    // The rename is an entry of the folder: it is on the disk once the folder is.
+    bool syncFolder() noexcept {
+        const int readable = openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const bool synced = readable >= 0 && fsync(readable) == 0;
+        if (!synced) {
+            fail(errno);
+        }
+        if (readable >= 0) {
+            close(readable);
+        }
+        return synced;
+    }
 
     // What stands at the target now must still be a regular file, or nothing: a link that
     // appeared meanwhile is not followed, the rename would only replace it. The new file
@@ -370,6 +399,7 @@ private:
         return renamed;
     }
 
+    bool durable;
     int fd;
     int folder;
     std::string temporaryName;
@@ -409,8 +439,8 @@ bool nameUnnamedEarly(int fd, int folder, std::string& temporary) noexcept {
 
 class FileSinkFactory final : public SinkFactory {
 public:
-    FileSinkFactory(bool followLinks, bool unnamedFiles) noexcept
-        : follow(followLinks), unnamed(unnamedFiles) {}
+    FileSinkFactory(bool followLinks, bool unnamedFiles, bool toStableStorage) noexcept
+        : follow(followLinks), unnamed(unnamedFiles), durable(toStableStorage) {}
 
     bool checkPath(const std::string& path, std::string& failure) noexcept override {
         std::string target;
@@ -447,7 +477,7 @@ public:
             return refuse(failure, error);
         }
         auto sink = std::unique_ptr<FileSink>(new (std::nothrow) FileSink(
-            fd, folder, temporary, std::move(name), earlier, std::move(buffer)));
+            fd, folder, temporary, std::move(name), earlier, std::move(buffer), durable));
         if (!sink) {
             close(fd);
             if (!temporary.empty()) {
@@ -507,6 +537,7 @@ private:
 
     bool follow;
     bool unnamed;
+    bool durable;
 };
 
 // Waits for an interruption, then removes every named temporary file, keeps any sink from
@@ -531,17 +562,23 @@ void* awaitInterruption(void* signals) {
 }  // namespace
 
 SinkFactory& fileSinkFactory() noexcept {
-    static FileSinkFactory factory(true, true);
+    static FileSinkFactory factory(true, true, false);
     return factory;
 }
 
-SinkFactory& derivedFileSinkFactory() noexcept {
-    static FileSinkFactory factory(false, true);
+SinkFactory& durableFileSinkFactory() noexcept {
+    static FileSinkFactory factory(true, true, true);
     return factory;
+}
+
+SinkFactory& derivedFileSinkFactory(bool durable) noexcept {
+    static FileSinkFactory plain(false, true, false);
+    static FileSinkFactory synced(false, true, true);
+    return durable ? synced : plain;
 }
 
 SinkFactory& namedFileSinkFactory() noexcept {
-    static FileSinkFactory factory(true, false);
+    static FileSinkFactory factory(true, false, false);
     return factory;
 }
 

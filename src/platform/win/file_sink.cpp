@@ -34,6 +34,16 @@ bool setDeleteOnClose(HANDLE handle, bool remove) noexcept {
                                       sizeof disposition) != 0;
 }
 
+// The unfinished file is hidden from Explorer (a leading dot hides nothing on Windows) and
+// marked temporary; the finished one is an ordinary file.
+constexpr DWORD UNFINISHED_ATTRIBUTES = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY;
+
+bool setAttributes(HANDLE handle, DWORD attributes) noexcept {
+    FILE_BASIC_INFO basic{};  // times left at 0: unchanged
+    basic.FileAttributes = attributes;
+    return SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic) != 0;
+}
+
 // Writes `bytes` at `offset` (64 bits: AVI files pass 4 GiB); 0 or the error.
 DWORD writeFullyAt(HANDLE handle, std::span<const std::uint8_t> bytes,
                    std::uint64_t offset) noexcept {
@@ -57,30 +67,46 @@ DWORD writeFullyAt(HANDLE handle, std::span<const std::uint8_t> bytes,
 
 class FileSink final : public BufferedSink {
 public:
-    FileSink(HANDLE openHandle, std::wstring target, AlignedBytes bufferBytes) noexcept
-        : BufferedSink(std::move(bufferBytes)), handle(openHandle), targetPath(std::move(target)) {}
+    FileSink(HANDLE openHandle, std::wstring target, AlignedBytes bufferBytes,
+             bool toStableStorage) noexcept
+        : BufferedSink(std::move(bufferBytes)),
+          handle(openHandle),
+          targetPath(std::move(target)),
+          durable(toStableStorage) {}
     ~FileSink() override { discard(); }
     FileSink(const FileSink&) = delete;
     FileSink& operator=(const FileSink&) = delete;
 
     bool commit() noexcept override {
-        if (!flush()) {
+        if (!flush() || (durable && !FlushFileBuffers(handle))) {
+            if (durable) {
+                fail(win::errorText(GetLastError()));
+            }
             discard();
             return false;
         }
         // The temporary file replaces the path in one step, as rename() does on POSIX: the
         // path holds the old file or the complete new one. The rename works on the open
-        // handle; an interruption waits until the delete mark is back or the file has its
-        // final name, so it never ends the process with a temporary file that stays.
+        // handle, so the file is never without its delete mark and a name at once. A durable
+        // sink flushed the data before the rename and flushes again after it, which writes
+        // the file's new name through to the disk (as MOVEFILE_WRITE_THROUGH would). An
+        // interruption waits until the delete mark is back or the file has its final name, so
+        // it never ends the process with a temporary file that stays.
         const std::lock_guard<std::mutex> guard(win::commitLock());
-        if (!setDeleteOnClose(handle, false) || !renameOnto(targetPath)) {
+        if (!setAttributes(handle, FILE_ATTRIBUTE_NORMAL) || !setDeleteOnClose(handle, false) ||
+            !renameOnto(targetPath)) {
             fail(win::errorText(GetLastError()));
             discard();
             return false;
         }
+        // Renamed: from here on the file is the target's and must not be deleted.
+        const bool flushed = !durable || FlushFileBuffers(handle);
+        if (!flushed) {
+            fail(win::errorText(GetLastError()));
+        }
         CloseHandle(handle);
         handle = INVALID_HANDLE_VALUE;
-        return true;
+        return flushed;
     }
 
     void discard() noexcept override {
@@ -129,7 +155,13 @@ private:
 
     HANDLE handle;
     std::wstring targetPath;
+    bool durable;
 };
+
+// The system's words, but a folder's in the words every system uses here.
+std::string reasonFor(DWORD error) {
+    return error == ERROR_DIRECTORY ? IS_A_DIRECTORY_TEXT : win::errorText(error);
+}
 
 bool isFolder(const std::wstring& path) noexcept {
     const DWORD attributes = GetFileAttributesW(path.c_str());
@@ -170,7 +202,8 @@ std::wstring finalPathOf(const std::wstring& path, bool& device) {
 }
 
 // ERROR_SUCCESS, with the path in UTF-16 in `target` (links resolved); or what makes the path no
-// name of a file to write: no name, a folder's name, no valid UTF-8, a folder or a device there.
+// name of a file to write: no name, a folder's name, no valid UTF-8, a folder, a device or a
+// read-only file there.
 DWORD targetFor(const std::string& path, std::wstring& target) {
     const std::string_view name = std::string_view(path).substr(fileNameStart(path));
     if (name.empty() || name == "." || name == "..") {
@@ -186,15 +219,26 @@ DWORD targetFor(const std::string& path, std::wstring& target) {
     }
     bool device = false;
     target = finalPathOf(target, device);
-    return device ? ERROR_BAD_DEV_TYPE : ERROR_SUCCESS;
+    if (device) {
+        return ERROR_BAD_DEV_TYPE;
+    }
+    // A read-only file is not to be replaced, and the rename onto it would fail only once the
+    // whole recording had been converted.
+    const DWORD attributes = GetFileAttributesW(target.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        return ERROR_ACCESS_DENIED;
+    }
+    return ERROR_SUCCESS;
 }
 
 class FileSinkFactory final : public SinkFactory {
 public:
+    explicit FileSinkFactory(bool toStableStorage) noexcept : durable(toStableStorage) {}
+
     // A file at the path is replaced at commit by a rename, which needs to delete it. A file
-    // that another program holds open without sharing that (a player showing it), or that is
-    // read-only, would fail the run only after the whole recording has been converted: it is
-    // refused now. Whatever else fails shows when the output opens.
+    // that another program holds open without sharing that (a player showing it) would fail
+    // the run only after the whole recording has been converted: it is refused now, as a
+    // read-only one is. Whatever else fails shows when the output opens.
     bool checkPath(const std::string& path, std::string& failure) noexcept override {
         std::wstring target;
         DWORD error = targetFor(path, target);
@@ -210,7 +254,7 @@ public:
             }
         }
         if (error != ERROR_SUCCESS) {
-            failure = win::errorText(error);
+            failure = reasonFor(error);
             return false;
         }
         return true;
@@ -233,7 +277,7 @@ public:
             // DELETE access: the file is renamed and marked for deletion through this handle.
             const HANDLE handle =
                 CreateFileW(temporary.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
-                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+                            CREATE_NEW, UNFINISHED_ATTRIBUTES, nullptr);
             if (handle == INVALID_HANDLE_VALUE) {
                 const DWORD error = GetLastError();
                 if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) {
@@ -248,7 +292,7 @@ public:
                 return refuse(failure, error);
             }
             auto sink = std::unique_ptr<FileSink>(
-                new (std::nothrow) FileSink(handle, std::move(target), std::move(buffer)));
+                new (std::nothrow) FileSink(handle, std::move(target), std::move(buffer), durable));
             if (!sink) {
                 CloseHandle(handle);  // deleted on close
                 return refuse(failure, ERROR_NOT_ENOUGH_MEMORY);
@@ -260,7 +304,7 @@ public:
 
 private:
     static std::unique_ptr<ByteSink> refuse(std::string& failure, DWORD error) {
-        failure = win::errorText(error);
+        failure = reasonFor(error);
         return nullptr;
     }
 
@@ -276,6 +320,7 @@ private:
     }
 
     std::atomic<unsigned long> serial{0};
+    bool durable;
 };
 
 // Where the program chose the AVI's name, a link (a symbolic link or a junction) there is
@@ -341,13 +386,19 @@ bool cleanUpOnInterruption() noexcept {
 }
 
 SinkFactory& fileSinkFactory() noexcept {
-    static FileSinkFactory factory;
+    static FileSinkFactory factory(false);
     return factory;
 }
 
-SinkFactory& derivedFileSinkFactory() noexcept {
-    static DerivedFileSinkFactory factory(fileSinkFactory());
+SinkFactory& durableFileSinkFactory() noexcept {
+    static FileSinkFactory factory(true);
     return factory;
+}
+
+SinkFactory& derivedFileSinkFactory(bool durable) noexcept {
+    static DerivedFileSinkFactory plain(fileSinkFactory());
+    static DerivedFileSinkFactory synced(durableFileSinkFactory());
+    return durable ? synced : plain;
 }
 
 }  // namespace trunvex
