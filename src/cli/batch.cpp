@@ -144,7 +144,11 @@ bool skipWholeAvi(JobRecord& record, const BatchJob& job, const BatchOptions& op
     return true;
 }
 
-SinkFactory& outputFiles(const BatchOptions& options) {
+// An AVI path made from the source's name is never written through a link.
+SinkFactory& outputFiles(const BatchOptions& options, const BatchJob& job) {
+    if (job.aviDerived) {
+        return derivedFileSinkFactory(options.durable);
+    }
     return options.durable ? durableFileSinkFactory() : fileSinkFactory();
 }
 
@@ -168,9 +172,8 @@ void recordConversion(JobRecord& record, ConversionContext& ctx, const BatchJob&
     const OnReadFailure onReadFailure = options.keepPartial && !options.verify
                                             ? OnReadFailure::KEEP_WHAT_WAS_READ
                                             : OnReadFailure::KEEP_EARLIER_FILE;
-    const ConvertReport report = convertRecording(
-        ctx, job.source, job.avi, ui, sources,
-        job.aviDerived ? derivedFileSinkFactory(options.durable) : sinks, onReadFailure);
+    const ConvertReport report =
+        convertRecording(ctx, job.source, job.avi, ui, sources, sinks, onReadFailure);
     ctx.stats = nullptr;
 
     record.exitCode = exitCodeFor(report.outcome);
@@ -253,7 +256,7 @@ JobRecord runJob(ConversionContext& ctx, const BatchJob& job, const BatchOptions
             bar->advance(job.sourceBytes);
         }
     } else {
-        recordConversion(record, ctx, job, options, bar, outputFiles(options));
+        recordConversion(record, ctx, job, options, bar, outputFiles(options, job));
     }
     record.wallSeconds = std::chrono::duration<double>(Clock::now() - start).count();
     return record;
