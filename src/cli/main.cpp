@@ -11,6 +11,7 @@
 #include "cli/audit_report.h"
 #include "cli/batch.h"
 #include "cli/complaint.h"
+#include "cli/name_text.h"
 #include "cli/recording_info.h"
 #include "cli/shard.h"
 #include "cli/source_tree.h"
@@ -22,6 +23,9 @@
 namespace {
 
 constexpr int EXIT_USAGE = 64;
+// The folders given hold no recording at all: a mistyped path or extension, or an archive
+// that is not mounted, is not a batch with nothing to do.
+constexpr int EXIT_NOTHING_FOUND = 66;
 
 // What each conversion outcome's exit status means, around the message it prints.
 struct OutcomeHelp {
@@ -38,7 +42,7 @@ constexpr OutcomeHelp OUTCOME_HELP[] = {
      "     then the AVI holds the ten streams converted before it)"},
     {trunvex::CONVERT_NO_FRAMES, "", ""},
     {trunvex::CONVERT_PATH_EMPTY, "", ""},
-    {trunvex::CONVERT_SOURCE_OPEN_FAILED, "", " (or a folder could not be read)"},
+    {trunvex::CONVERT_SOURCE_OPEN_FAILED, "", " (or a folder of a tree could not be read)"},
     {trunvex::CONVERT_SAME_FILE, "", ""},
 };
 
@@ -68,6 +72,7 @@ std::string exitStatusHelp() {
                                    std::string(trunvex::messageFor(h.outcome)) + '"' + h.after);
     }
     text += exitStatusLine(EXIT_USAGE, "usage error");
+    text += exitStatusLine(EXIT_NOTHING_FOUND, "no recording found in the folders given");
     text += exitStatusLine(trunvex::EXIT_OUT_OF_MEMORY, trunvex::OUT_OF_MEMORY_TEXT);
     text += exitStatusLine(trunvex::EXIT_REPORT_FAILED, "the report could not be written");
     return text + EXIT_STATUS_NOTES;
@@ -107,20 +112,19 @@ struct CommandLine {
 // SOURCE [AVI] or SOURCE -o AVI converts one file; otherwise every argument is a source (a
 // folder with -r stands for the recordings in it) with its AVI beside it or under
 // --output-dir. Null, after a usage message, when the sources cannot be converted as given.
-std::optional<std::vector<trunvex::BatchJob>> plannedJobs(const CommandLine& cl,
-                                                          bool& walkComplete) {
+std::optional<std::vector<trunvex::BatchJob>> plannedJobs(const CommandLine& cl) {
     const std::vector<std::string>& paths = cl.paths;
     if (cl.output) {
         return std::vector<trunvex::BatchJob>{
-            {paths[0], *cl.output, trunvex::sourceFileBytes(paths[0])}};
+            {paths[0], *cl.output, trunvex::sourceFileBytes(paths[0]), {}}};
     }
     if (!cl.selection.recursive && cl.selection.outputDir.empty() && paths.size() == 2 &&
         endsWithAvi(paths[1])) {
         return std::vector<trunvex::BatchJob>{
-            {paths[0], paths[1], trunvex::sourceFileBytes(paths[0])}};
+            {paths[0], paths[1], trunvex::sourceFileBytes(paths[0]), {}}};
     }
     std::vector<trunvex::BatchJob> jobs;
-    walkComplete = trunvex::collectJobs(paths, cl.selection, jobs, stderr);
+    (void)trunvex::collectJobs(paths, cl.selection, jobs, stderr);
     if (cl.info) {
         return jobs;  // described, not converted: no AVI path is needed or written
     }
@@ -173,8 +177,9 @@ void hintAtFilesNamedLikeOptions(const std::vector<std::string>& given) {
         std::error_code ignored;
         if (arg.size() > 1 && arg[0] == '-' &&
             std::filesystem::exists(trunvex::pathFromUtf8(arg), ignored)) {
+            const std::string name = trunvex::shownName(arg);
             trunvex::complain(
-                stderr, "to name the file " + arg + ", write ./" + arg + " or put it after '--'");
+                stderr, "to name the file " + name + ", write ./" + name + " or put it after '--'");
             return;
         }
     }
@@ -183,8 +188,14 @@ void hintAtFilesNamedLikeOptions(const std::vector<std::string>& given) {
 int describeAll(const std::vector<trunvex::BatchJob>& jobs, bool nameSources) {
     int status = 0;
     for (const trunvex::BatchJob& job : jobs) {
-        const int s = trunvex::describeRecording(
-            job.source, nameSources, trunvex::commandLineSourceOpener(), stdout, stderr);
+        if (!job.unreadableFolder.empty()) {
+            trunvex::complain(stderr, trunvex::shownName(job.source), job.unreadableFolder);
+        }
+        const int s =
+            !job.unreadableFolder.empty()
+                ? trunvex::exitCodeFor(trunvex::CONVERT_SOURCE_OPEN_FAILED)
+                : trunvex::describeRecording(job.source, nameSources,
+                                             trunvex::commandLineSourceOpener(), stdout, stderr);
         if (status == 0) {
             status = s;
         }
@@ -248,6 +259,9 @@ int main(int argc, char** argv) {
         }
     }
     if (ext->count() > 0) {
+        if (!cl.selection.recursive) {
+            return usageError("--ext chooses the recordings in folders: it needs -r");
+        }
         cl.selection.extensions = trunvex::parseExtensionList(cl.extensions);
     }
     std::optional<trunvex::Shard> shard = trunvex::Shard{};
@@ -257,11 +271,16 @@ int main(int argc, char** argv) {
     if (cl.hash && cl.report.empty()) {
         return usageError("--hash needs --report");
     }
+    if (cl.info && !cl.report.empty()) {
+        return usageError("--info writes nothing, no report either: leave out --report");
+    }
 
-    bool walkComplete = true;
-    std::optional<std::vector<trunvex::BatchJob>> jobs = plannedJobs(cl, walkComplete);
+    std::optional<std::vector<trunvex::BatchJob>> jobs = plannedJobs(cl);
     if (!jobs || !reportPathIsFree(cl, *jobs)) {
         return EXIT_USAGE;
+    }
+    if (jobs->empty()) {
+        return EXIT_NOTHING_FOUND;  // each folder was named on standard error
     }
     // A share of a tree names its sources as the whole would, however few fall to it.
     const bool nameSources = jobs->size() > 1 || cl.selection.recursive;
@@ -290,7 +309,7 @@ int main(int argc, char** argv) {
     if (!cl.report.empty()) {
         std::string failure;
         if (!report.open(cl.report, failure)) {
-            trunvex::complain(stderr, cl.report, failure);
+            trunvex::complain(stderr, trunvex::shownName(cl.report), failure);
             return trunvex::EXIT_REPORT_FAILED;
         }
         options.report = &report;
@@ -298,9 +317,6 @@ int main(int argc, char** argv) {
     int status = trunvex::runBatch(*jobs, options, stdout, stderr);
     if (!report.close() && status == 0) {
         status = trunvex::EXIT_REPORT_FAILED;
-    }
-    if (status == 0 && !walkComplete) {
-        status = trunvex::exitCodeFor(trunvex::CONVERT_SOURCE_OPEN_FAILED);
     }
     return status;
 }

@@ -6,6 +6,7 @@
 #include "avi/null_sink.h"
 #include "cli/batch.h"
 #include "cli/complaint.h"
+#include "cli/name_text.h"
 #include "common/record_rules.h"
 #include "run/conversion_run.h"
 
@@ -111,7 +112,8 @@ void printAudio(const DemuxStats& s, const InfoPrinter& out) {
 
 int describeRecording(const std::string& sourcePath, bool nameEveryLine, SourceOpener& sources,
                       std::FILE* out, std::FILE* err) {
-    const std::string lead = nameEveryLine ? sourcePath + ": " : std::string();
+    const std::string shown = shownName(sourcePath);
+    const std::string lead = nameEveryLine ? shown + ": " : std::string();
     auto ctx = std::make_unique<ConversionContext>();
     if (!ctx->allocateBuffers()) {
         complain(err, OUT_OF_MEMORY_TEXT);
@@ -128,14 +130,14 @@ int describeRecording(const std::string& sourcePath, bool nameEveryLine, SourceO
         std::fprintf(out, "%s%s\n", lead.c_str(), std::string(messageFor(report.outcome)).c_str());
         std::fflush(out);
         if (!report.systemReason.empty()) {
-            complain(err, sourcePath, report.systemReason);
+            complain(err, shown, report.systemReason);
         }
         return exitCodeFor(report.outcome);
     }
     const std::uint64_t passedOver =
         ui.bytes > stats.recordBytes ? ui.bytes - stats.recordBytes : 0;
     if (!nameEveryLine) {
-        std::fprintf(out, "%s\n", sourcePath.c_str());
+        std::fprintf(out, "%s\n", shown.c_str());
     }
     const InfoPrinter print(out, lead);
     print.line("size: %llu bytes", static_cast<unsigned long long>(ui.bytes));

@@ -71,15 +71,16 @@ ReadLoopResult feedSource(ConversionContext& ctx, SourceReader& source, RunUi& u
 
 // Every outcome releases the output. A run that wrote samples leaves a complete AVI, unless
 // the output itself failed to write; a run that wrote nothing leaves the path as it was.
-ConvertOutcome releaseOutput(AviWriter& writer, RunResult result, std::string& reason) {
+ConvertOutcome releaseOutput(AviWriter& writer, RunResult result, ConvertReport& report) {
     if (writer.framesWritten() == 0 || writer.outputBroken()) {
         writer.abandonOutput();
         return static_cast<ConvertOutcome>(result);
     }
     if (!writer.closeOutput()) {
-        reason = writer.failureText();
+        report.systemReason = writer.failureText();
         return CONVERT_OUTPUT_FAILED;
     }
+    report.aviKept = true;
     return static_cast<ConvertOutcome>(result);
 }
 
@@ -145,7 +146,7 @@ ConvertReport convertRecording(ConversionContext& ctx, const std::string& source
         loop.result = RUN_NO_FRAMES;
     }
     report.systemReason = std::move(loop.reason);
-    return finish(releaseOutput(ctx.writer, loop.result, report.systemReason));
+    return finish(releaseOutput(ctx.writer, loop.result, report));
 }
 
 std::string deriveAviPath(const std::string& sourcePath) {

@@ -279,12 +279,12 @@ TEST(SourceTree, SpellingsOfOnePlaceAreOnePlace) {
     const bool ignoresCase = fs::exists(dir / "CASE.264");
     const std::string d = utf8(dir) + "/";
 
-    std::vector<BatchJob> jobs = {{d + "a.264", d + "sub/../A.avi", 1},
-                                  {d + "b.264", d + "a.avi", 1}};
+    std::vector<BatchJob> jobs = {{d + "a.264", d + "sub/../A.avi", 1, {}},
+                                  {d + "b.264", d + "a.avi", 1, {}}};
     std::string failure;
     EXPECT_EQ(refuseSharedAvis(jobs, failure), !ignoresCase) << failure;
 
-    jobs = {{d + "case.264", d + "1.avi", 1}, {d + "./CASE.264", d + "2.avi", 1}};
+    jobs = {{d + "case.264", d + "1.avi", 1, {}}, {d + "./CASE.264", d + "2.avi", 1, {}}};
     EXPECT_TRUE(refuseSharedAvis(jobs, failure)) << failure;
     EXPECT_EQ(jobs.size(), ignoresCase ? 1u : 2u);
 }

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "platform/file_sink.h"
 #include "platform/paths.h"
 #include "platform/win/console.h"
 #include "platform/win/text.h"
@@ -132,6 +133,7 @@ namespace {
 // delete-on-close until their commit, go with them, so nothing is left to clean.
 BOOL WINAPI endOnInterruption(DWORD event) noexcept {
     const bool interrupted = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
+    sayLastWordsOnInterruption();
     win::restoreConsoleCodePage();
     TerminateProcess(GetCurrentProcess(), interrupted ? 128 + 2 : 128 + 1);
     return TRUE;
