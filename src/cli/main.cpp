@@ -231,7 +231,7 @@ int main(int argc, char** argv) {
                  "take the recordings in folders and their sub-folders");
     CLI::Option* ext =
         app.add_option("--ext", cl.extensions,
-                       "recordings in folders by extension (default 264,mp4; '': every file)");
+                       "with -r: recordings by extension (default 264,mp4; '': every file)");
     app.add_option("--output-dir", cl.selection.outputDir,
                    "write the AVIs here, mirroring the folders walked");
     app.add_flag("--skip-existing", cl.skipExisting,
