@@ -210,6 +210,22 @@ struct Totals {
     std::uint64_t bytes = 0;
 };
 
+std::string reasonPath(const JobRecord& r) {
+    const bool sourceFailed = r.exitCode == exitCodeFor(CONVERT_READ_FAILED) ||
+                              r.exitCode == exitCodeFor(CONVERT_SOURCE_OPEN_FAILED);
+    return sourceFailed ? r.source : r.avi;
+}
+
+// A folder among the sources is converted only with -r; the reason says so, as cp's does.
+std::string reasonShown(const JobRecord& r) {
+    std::error_code ignored;
+    if (r.exitCode == exitCodeFor(CONVERT_SOURCE_OPEN_FAILED) && r.source != STANDARD_INPUT_NAME &&
+        r.message != UNREADABLE_FOLDER_TEXT && fs::is_directory(pathFromUtf8(r.source), ignored)) {
+        return r.reason + " (-r converts the recordings in it)";
+    }
+    return r.reason;
+}
+
 // Prints the finished jobs in the order given and writes their report lines; called with
 // the batch's lock held, after each job. Only jobs done ahead of an unfinished one wait here,
 // so a long batch stays small; an interruption writes their lines too (writeWaitingLines).
@@ -249,16 +265,14 @@ public:
 
 private:
     void print(const JobRecord& r) {
-        const std::string lead =
-            count > 1 || options.nameSources ? shownName(r.source) + ": " : std::string();
-        if (!r.message.empty()) {
+        const bool named = count > 1 || options.nameSources;
+        if (r.exitCode != 0) {
+            complainOfFailure(err, named ? r.source : std::string(), r.message, reasonPath(r),
+                              reasonShown(r));
+        } else if (!options.quiet) {
+            const std::string lead = named ? shownName(r.source) + ": " : std::string();
             std::fprintf(out, "%s%s\n", lead.c_str(), r.message.c_str());
             std::fflush(out);
-        }
-        if (!r.reason.empty()) {
-            const bool sourceFailed = r.exitCode == exitCodeFor(CONVERT_READ_FAILED) ||
-                                      r.exitCode == exitCodeFor(CONVERT_SOURCE_OPEN_FAILED);
-            complain(err, shownName(sourceFailed ? r.source : r.avi), r.reason);
         }
         add(r);
         writeLine(r);

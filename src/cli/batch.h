@@ -30,6 +30,7 @@ struct BatchOptions {
     bool hash = false;              // the report carries SHA-256 digests of source and AVI
     bool summary = false;           // a closing line: converted, skipped, failed, bytes, time
     bool nameSources = false;       // "SOURCE: " before each message, even for one job
+    bool quiet = false;             // successes print nothing: only failures are told
     AuditReport* report = nullptr;  // one line per source, when set
 };
 
@@ -45,11 +46,12 @@ inline constexpr std::string_view OUT_OF_MEMORY_TEXT = "out of memory";
 // Exit status when the report could not be written (every conversion having succeeded).
 inline constexpr int EXIT_REPORT_FAILED = 74;
 
-// Converts every job, `options.jobs` at a time. For each job the run's message is printed on
-// `out` exactly as the dialog shows it, after "SOURCE: " when there are several jobs, in the
-// order of the jobs: each as soon as it and every job before it are done. The system's
-// reason behind a failure goes to `err`. Returns 0 when every job succeeded (or was
-// skipped), otherwise the exit status of the first job (in the given order) that did not.
+// Converts every job, `options.jobs` at a time. For each job the run's message is printed
+// exactly as the dialog shows it, after "SOURCE: " when there are several jobs, in the order
+// of the jobs: each as soon as it and every job before it are done. A success goes to `out`
+// (unless quiet); a failure goes to `err`, with the system's reason behind it. Returns 0 when every
+// job succeeded (or was skipped), otherwise the exit status of the first job (in the given order)
+// that did not.
 [[nodiscard]] int runBatch(const std::vector<BatchJob>& jobs, const BatchOptions& options,
                            std::FILE* out, std::FILE* err);
 

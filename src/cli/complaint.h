@@ -1,7 +1,10 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 #include <string_view>
+
+#include "cli/name_text.h"
 
 namespace trunvex {
 
@@ -16,6 +19,20 @@ inline void complain(std::FILE* err, std::string_view subject, std::string_view 
                      subject.data(), static_cast<int>(reason.size()), reason.data());
     }
     std::fflush(err);
+}
+
+// A file that did not convert, on standard error beside the other problems: the message the
+// dialog would show (after "SOURCE: " when several files are named), then the system's reason
+// after the path it concerns. The paths are shown as shownName() shows them.
+inline void complainOfFailure(std::FILE* err, std::string_view named, std::string_view message,
+                              std::string_view reasonPath, std::string_view reason) {
+    if (!message.empty()) {
+        const std::string name = shownName(named);
+        complain(err, named.empty() ? message : name, named.empty() ? std::string_view() : message);
+    }
+    if (!reason.empty()) {
+        complain(err, shownName(reasonPath), reason);
+    }
 }
 
 }  // namespace trunvex

@@ -12,6 +12,7 @@
 #include "cli/batch.h"
 #include "cli/complaint.h"
 #include "cli/name_text.h"
+#include "cli/path_roles.h"
 #include "cli/recording_info.h"
 #include "cli/shard.h"
 #include "cli/source_tree.h"
@@ -46,16 +47,46 @@ constexpr OutcomeHelp OUTCOME_HELP[] = {
     {trunvex::CONVERT_SAME_FILE, "", ""},
 };
 
+#ifdef _WIN32
+constexpr const char* EXIT_STATUS_NOTES =
+    "With several files, the status is that of the first file (in the order given) that\n"
+    "did not convert. Two sources that would be converted to the same AVI are a usage\n"
+    "error.\n\n"
+    "The AVI path ends up holding what it held before or a complete new AVI. A device\n"
+    "(NUL, COM1), a folder, a read-only file or a file another program holds open there is\n"
+    "refused before the recording is read. Ctrl-C or Ctrl-Break ends trunvex-cli with\n"
+    "status 130, a closed console window with 129: AVIs converted before stay, the one in\n"
+    "progress keeps what it held before.";
+#else
 constexpr const char* EXIT_STATUS_NOTES =
     "With several files, the status is that of the first file (in the order given) that\n"
     "did not convert. Two sources that would be converted to the same AVI are a usage\n"
     "error.\n\n"
     "The AVI path ends up holding what it held before or a complete new AVI. An AVI path\n"
-    "that is a link is written through; a device, pipe or directory there is refused.\n"
-    "Interrupted (Ctrl-C, SIGTERM, SIGHUP), trunvex-cli removes its unfinished output and\n"
-    "ends by that signal (status 128 + its number in the shell): AVIs converted before\n"
-    "stay, the one in progress keeps what it held before. A closed standard output does\n"
-    "not stop a batch.";
+    "that is a link is written through; a device, pipe or directory there, or a file the\n"
+    "user may not write, is refused. Interrupted (Ctrl-C, SIGTERM, SIGHUP), trunvex-cli\n"
+    "removes its unfinished output and ends by that signal (status 128 + its number in the\n"
+    "shell): AVIs converted before stay, the one in progress keeps what it held before. A\n"
+    "closed standard output does not stop a batch.";
+#endif
+
+constexpr const char* USAGE =
+    "Converts recorded audio/video stream files (.264, .mp4) into AVI files.\n\n"
+    "  trunvex-cli SOURCE [AVI]        convert one recording (AVI defaults to SOURCE with\n"
+    "                                  its extension replaced by .avi, in its folder);\n"
+    "                                  SOURCE - reads standard input, AVI then required\n"
+    "  trunvex-cli SOURCE... FOLDER    convert each recording into the folder\n"
+    "  trunvex-cli SOURCE SOURCE...    convert each recording beside itself\n"
+    "  trunvex-cli -r DIR...           convert every recording under the folders\n"
+    "  trunvex-cli --info SOURCE...    describe recordings without writing anything\n\n"
+    "Of two paths, the second is the AVI when the first is - or the second ends in .avi,\n"
+    "and also when it is not named like a recording (.264, .mp4, --ext) and names no\n"
+    "file yet or an AVI: 'trunvex-cli rec.264 out' writes the AVI 'out'. Any other\n"
+    "existing file is a second SOURCE. A folder named last is where the AVIs go;\n"
+    "anywhere else, a folder is a SOURCE only with -r.\n\n"
+    "Each file's outcome is one of the messages below: a success on standard output, a\n"
+    "failure on standard error with the system's reason, after 'SOURCE: ' when several\n"
+    "files are named.\n";
 
 std::string exitStatusLine(int status, std::string_view meaning) {
     char code[8];
@@ -78,17 +109,6 @@ std::string exitStatusHelp() {
     return text + EXIT_STATUS_NOTES;
 }
 
-bool endsWithAvi(const std::string& path) {
-    if (path.size() < 4) {
-        return false;
-    }
-    std::string tail = path.substr(path.size() - 4);
-    for (char& c : tail) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return tail == ".avi";
-}
-
 int usageError(const std::string& text) {
     trunvex::complain(stderr, text);
     return EXIT_USAGE;
@@ -109,22 +129,36 @@ struct CommandLine {
     std::string shard;
 };
 
-// SOURCE [AVI] or SOURCE -o AVI converts one file; otherwise every argument is a source (a
-// folder with -r stands for the recordings in it) with its AVI beside it or under
-// --output-dir. Null, after a usage message, when the sources cannot be converted as given.
-std::optional<std::vector<trunvex::BatchJob>> plannedJobs(const CommandLine& cl) {
-    const std::vector<std::string>& paths = cl.paths;
+// The paths' roles, unless an option already says where the AVIs go or nothing is written.
+trunvex::PathRoles rolesOf(const CommandLine& cl) {
     if (cl.output) {
-        return std::vector<trunvex::BatchJob>{
-            {paths[0], *cl.output, trunvex::sourceFileBytes(paths[0]), {}}};
+        return {cl.paths, cl.output, {}};
     }
-    if (!cl.selection.recursive && cl.selection.outputDir.empty() && paths.size() == 2 &&
-        endsWithAvi(paths[1])) {
+    if (cl.info || !cl.selection.outputDir.empty()) {
+        return {cl.paths, std::nullopt, {}};
+    }
+    std::vector<std::string> recordingNames = {"264", "mp4"};
+    recordingNames.insert(recordingNames.end(), cl.selection.extensions.begin(),
+                          cl.selection.extensions.end());
+    return trunvex::rolesOfPaths(cl.paths, cl.selection.recursive, recordingNames);
+}
+
+// SOURCE AVI (or -o) converts one file; otherwise every source (a folder with -r stands for
+// the recordings in it) gets its AVI beside it, under --output-dir or in the folder named
+// last. Null, after a usage message, when the sources cannot be converted as given.
+std::optional<std::vector<trunvex::BatchJob>> plannedJobs(const CommandLine& cl) {
+    const trunvex::PathRoles roles = rolesOf(cl);
+    if (roles.avi) {
+        const std::string& source = roles.sources.front();
         return std::vector<trunvex::BatchJob>{
-            {paths[0], paths[1], trunvex::sourceFileBytes(paths[0]), {}}};
+            {source, *roles.avi, trunvex::sourceFileBytes(source), {}}};
+    }
+    trunvex::SourceSelection selection = cl.selection;
+    if (!roles.destinationFolder.empty()) {
+        selection.outputDir = roles.destinationFolder;
     }
     std::vector<trunvex::BatchJob> jobs;
-    (void)trunvex::collectJobs(paths, cl.selection, jobs, stderr);
+    (void)trunvex::collectJobs(roles.sources, selection, jobs, stderr);
     if (cl.info) {
         return jobs;  // described, not converted: no AVI path is needed or written
     }
@@ -185,6 +219,25 @@ void hintAtFilesNamedLikeOptions(const std::vector<std::string>& given) {
     }
 }
 
+int tryHelp() {
+    std::fputs("Try 'trunvex-cli --help' for more information.\n", stderr);
+    return EXIT_USAGE;
+}
+
+// The parser's complaint as the other tools word theirs: the program's name first and an
+// argument it does not know named as such.
+int parseFailure(const CLI::App& app, const CLI::ParseError& e,
+                 const std::vector<std::string>& given) {
+    std::string text = e.what();
+    const std::vector<std::string> extras = app.remaining();
+    if (dynamic_cast<const CLI::ExtrasError*>(&e) != nullptr && !extras.empty()) {
+        text = "unknown option " + extras.front();
+    }
+    trunvex::complain(stderr, text);
+    hintAtFilesNamedLikeOptions(given);
+    return tryHelp();
+}
+
 int describeAll(const std::vector<trunvex::BatchJob>& jobs, bool nameSources) {
     int status = 0;
     for (const trunvex::BatchJob& job : jobs) {
@@ -208,25 +261,16 @@ int describeAll(const std::vector<trunvex::BatchJob>& jobs, bool nameSources) {
 int main(int argc, char** argv) {
     trunvex::holdStandardStreams();
     trunvex::useUtf8Console();
-    CLI::App app{
-        "Converts recorded audio/video stream files (.264, .mp4) into AVI files.\n\n"
-        "  trunvex-cli SOURCE [AVI]      convert one recording (AVI defaults to SOURCE with\n"
-        "                                its extension replaced by .avi, in its folder);\n"
-        "                                SOURCE - reads standard input, AVI then required\n"
-        "  trunvex-cli SOURCE SOURCE...  convert each recording beside itself\n"
-        "  trunvex-cli -r DIR...         convert every recording under the folders\n"
-        "  trunvex-cli --info SOURCE...  describe recordings without writing anything",
-        "trunvex-cli"};
+    CLI::App app{USAGE, "trunvex-cli"};
     app.footer(exitStatusHelp());
     CommandLine cl;
-    app.add_option("paths", cl.paths, "SOURCE [AVI], or several SOURCE files or folders")
-        ->required();
+    app.add_option("paths", cl.paths, "SOURCE [AVI], or several SOURCE files or folders");
     std::string outputText;
     CLI::Option* output = app.add_option("-o,--output", outputText, "AVI path for a single SOURCE");
     app.add_option("-j,--jobs", cl.jobs, "conversions to run at once (default: number of cores)")
         ->check(CLI::Range(1u, 256u));
     app.add_flag("--info", cl.info, "describe each SOURCE, write nothing");
-    app.add_flag("-q,--quiet", cl.quiet, "no progress bar");
+    app.add_flag("-q,--quiet", cl.quiet, "print failures only: no progress, successes or summary");
     app.add_flag("-r,--recursive", cl.selection.recursive,
                  "take the recordings in folders and their sub-folders");
     CLI::Option* ext =
@@ -248,9 +292,12 @@ int main(int argc, char** argv) {
     } catch (const CLI::Success& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
-        app.exit(e);
+        return parseFailure(app, e, given);
+    }
+    if (cl.paths.empty()) {
+        usageError("no SOURCE given");
         hintAtFilesNamedLikeOptions(given);
-        return EXIT_USAGE;
+        return tryHelp();
     }
     if (output->count() > 0) {
         cl.output = outputText;
@@ -259,7 +306,8 @@ int main(int argc, char** argv) {
         }
     }
     if (ext->count() > 0) {
-        if (!cl.selection.recursive) {
+        // Without -r it only tells whether the second of two paths is a recording.
+        if (!cl.selection.recursive && cl.paths.size() != 2) {
             return usageError("--ext chooses the recordings in folders: it needs -r");
         }
         cl.selection.extensions = trunvex::parseExtensionList(cl.extensions);
@@ -302,10 +350,11 @@ int main(int argc, char** argv) {
     options.makeFolders = !cl.selection.outputDir.empty();
     options.hash = cl.hash;
     options.nameSources = nameSources;
+    options.quiet = cl.quiet;
     // Archive work ends with a summary; a plain batch says nothing on standard error unless
     // something failed.
-    options.summary =
-        cl.selection.recursive || !cl.report.empty() || cl.skipExisting || !cl.shard.empty();
+    options.summary = !cl.quiet && (cl.selection.recursive || !cl.report.empty() ||
+                                    cl.skipExisting || !cl.shard.empty());
     if (!cl.report.empty()) {
         std::string failure;
         if (!report.open(cl.report, failure)) {

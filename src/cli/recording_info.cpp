@@ -112,8 +112,7 @@ void printAudio(const DemuxStats& s, const InfoPrinter& out) {
 
 int describeRecording(const std::string& sourcePath, bool nameEveryLine, SourceOpener& sources,
                       std::FILE* out, std::FILE* err) {
-    const std::string shown = shownName(sourcePath);
-    const std::string lead = nameEveryLine ? shown + ": " : std::string();
+    const std::string lead = nameEveryLine ? shownName(sourcePath) + ": " : std::string();
     auto ctx = std::make_unique<ConversionContext>();
     if (!ctx->allocateBuffers()) {
         complain(err, OUT_OF_MEMORY_TEXT);
@@ -127,17 +126,14 @@ int describeRecording(const std::string& sourcePath, bool nameEveryLine, SourceO
         convertRecording(*ctx, sourcePath, "(no output)", ui, sources, nowhere);
     if (report.outcome == CONVERT_SOURCE_OPEN_FAILED || report.outcome == CONVERT_READ_FAILED ||
         report.outcome == CONVERT_PATH_EMPTY) {
-        std::fprintf(out, "%s%s\n", lead.c_str(), std::string(messageFor(report.outcome)).c_str());
-        std::fflush(out);
-        if (!report.systemReason.empty()) {
-            complain(err, shown, report.systemReason);
-        }
+        complainOfFailure(err, nameEveryLine ? sourcePath : std::string(),
+                          messageFor(report.outcome), sourcePath, report.systemReason);
         return exitCodeFor(report.outcome);
     }
     const std::uint64_t passedOver =
         ui.bytes > stats.recordBytes ? ui.bytes - stats.recordBytes : 0;
     if (!nameEveryLine) {
-        std::fprintf(out, "%s\n", shown.c_str());
+        std::fprintf(out, "%s\n", shownName(sourcePath).c_str());
     }
     const InfoPrinter print(out, lead);
     print.line("size: %llu bytes", static_cast<unsigned long long>(ui.bytes));

@@ -351,7 +351,7 @@ TEST_F(ArchiveTree, AKilledBatchResumesWhereItStopped) {
 
     const fs::path second = dir / "second.jsonl";
     const test::CommandResult resumed =
-        runCli("-q -r --skip-existing " + quoted(tree) + " --output-dir " + quoted(out) +
+        runCli("-r --skip-existing " + quoted(tree) + " --output-dir " + quoted(out) +
                " --report " + quoted(second));
     EXPECT_EQ(resumed.exitCode, 0) << resumed.err;
     std::size_t skipped = 0;
@@ -374,8 +374,8 @@ TEST_F(ArchiveTree, AKilledBatchResumesWhereItStopped) {
 TEST_F(ArchiveTree, ShardsConvertEachFileOnceAndTheirReportsJoinToOne) {
     const fs::path tree = makeTree(dir / "tree");
     makeManyTree(tree / "more", 7);
-    const std::string common =
-        "-q -r --hash " + quoted(tree) + " --output-dir " + quoted(dir / "out");
+    const std::string told = "-r --hash " + quoted(tree) + " --output-dir " + quoted(dir / "out");
+    const std::string common = "-q " + told;
     runCli(common + " --report " + quoted(dir / "single.jsonl"));
     const std::vector<Json> single = withoutTimes(readReport(dir / "single.jsonl"));
     const auto singleTree = treeOf(dir / "out");
@@ -410,7 +410,7 @@ TEST_F(ArchiveTree, ShardsConvertEachFileOnceAndTheirReportsJoinToOne) {
     }
     // A share of one recording names it, as the whole run would.
     const test::CommandResult one =
-        runCli(common + " --shard 1/12 --report " + quoted(dir / "one.jsonl"));
+        runCli(told + " --shard 1/12 --report " + quoted(dir / "one.jsonl"));
     EXPECT_EQ(one.out,
               single[1]["source"].get<std::string>() + ": " + std::string(MSG_SUCCEEDED) + "\n");
 }

@@ -117,7 +117,7 @@ TEST_F(CliFiles, SkipExistingDoesNotTakeTheSourceForItsAvi) {
         SCOPED_TRACE(args);
         const test::CommandResult r = cli(args);
         EXPECT_EQ(r.exitCode, 6);
-        EXPECT_EQ(r.out, std::string(MSG_SAME_FILE) + "\n");
+        EXPECT_EQ(r.err, "trunvex-cli: " + std::string(MSG_SAME_FILE) + "\n");
     }
     EXPECT_TRUE(test::readFile(dir / "a.264") == sample);
 }
@@ -131,6 +131,50 @@ TEST_F(CliFiles, AFileNamedLikeAnOptionIsShownHowToNameIt) {
     EXPECT_NE(r.err.find("write ./-rec.264 or put it after '--'"), std::string::npos) << r.err;
     EXPECT_EQ(cli("-- -rec.264").exitCode, 0);
     EXPECT_TRUE(fs::exists(dir / "-rec.avi"));
+}
+
+// Every usage error is the program's own line, naming what it did not understand.
+TEST_F(CliFiles, UsageErrorsSayWhatWasWrong) {
+    copySample("a.264");
+    const struct {
+        const char* args;
+        const char* said;
+    } cases[] = {
+        {"--bogus", "trunvex-cli: unknown option --bogus\n"},
+        {"a.264 --bogus -x", "trunvex-cli: unknown option --bogus\n"},
+        {"", "trunvex-cli: no SOURCE given\n"},
+        {"-j 0 a.264", "trunvex-cli: --jobs: "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        const test::CommandResult r = cli(c.args);
+        EXPECT_EQ(r.exitCode, 64);
+        EXPECT_EQ(r.out, "");
+        EXPECT_TRUE(r.err.starts_with(c.said)) << r.err;
+        EXPECT_TRUE(r.err.ends_with("Try 'trunvex-cli --help' for more information.\n")) << r.err;
+    }
+    EXPECT_FALSE(fs::exists(dir / "a.avi"));
+}
+
+// A folder named last is where the AVIs go, as with cp; a new name after one recording is its
+// AVI; a folder anywhere else is refused with the way to convert it.
+TEST_F(CliFiles, LastPathSaysWhereTheAvisGo) {
+    copySample("a.264");
+    copySample("b.mp4");
+    copySample("tree/c.264");
+    fs::create_directory(dir / "out");
+    EXPECT_EQ(cli("a.264 b.mp4 out").exitCode, 0);
+    EXPECT_EQ(cli("a.264 out3").exitCode, 0);
+    EXPECT_EQ(cli("a.264 out3").exitCode, 0);  // again: out3 is an AVI by now
+    EXPECT_TRUE(test::readFile(dir / "out3") == test::readFile(dir / "out/a.avi"));
+    const test::CommandResult folder = cli("tree a.264 out");
+    EXPECT_EQ(folder.exitCode, 5);
+    EXPECT_NE(folder.err.find("trunvex-cli: tree: Is a directory (-r converts the recordings in "
+                              "it)\n"),
+              std::string::npos)
+        << folder.err;
+    EXPECT_EQ(namesIn(dir), (std::vector<std::string>{"a.264", "b.mp4", "out", "out/a.avi",
+                                                      "out/b.avi", "out3", "tree", "tree/c.264"}));
 }
 
 // Two sources that would be converted to one AVI are refused before anything is converted;
@@ -164,7 +208,8 @@ TEST_F(CliFiles, SourcesThatShareAnAviAreRefused) {
     }
     const test::CommandResult twice = cli("a.264 ./a.264 alias/../a.264");
     EXPECT_EQ(twice.exitCode, 0) << twice.err;
-    EXPECT_EQ(twice.out, std::string(MSG_SUCCEEDED) + "\n");
+    EXPECT_EQ(twice.out, "");  // quiet: nothing but failures
+    EXPECT_EQ(twice.err, "");
     EXPECT_TRUE(fs::exists(dir / "a.avi"));
 }
 
@@ -284,8 +329,9 @@ TEST_F(CliFiles, SourcesThatAreNoRecordingsAreRefusedAtOnce) {
         const test::CommandResult r = runCommand(
             "cd " + shellQuote(dir.string()) + " && timeout 20 " + shellQuote(CLI) + " " + c.args);
         EXPECT_EQ(r.exitCode, 5);
-        EXPECT_EQ(r.out, std::string(MSG_SOURCE_OPEN_FAILED) + "\n");
-        EXPECT_EQ(r.err, "trunvex-cli: " + c.said + "\n");
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "trunvex-cli: " + std::string(MSG_SOURCE_OPEN_FAILED) +
+                             "\ntrunvex-cli: " + c.said + "\n");
         EXPECT_FALSE(fs::exists(dir / "z.avi"));
     }
     ::close(terminal);
@@ -307,7 +353,9 @@ TEST_F(CliFiles, OutputFolderThatCannotBeMadeSaysWhy) {
     const int writeError = unwritable.writeError();
     unwritable.release();
     EXPECT_EQ(r.exitCode, 2);
-    EXPECT_EQ(r.out, "src/rec.264: " + std::string(MSG_OUTPUT_FAILED) + "\n");
+    EXPECT_NE(r.err.find("trunvex-cli: src/rec.264: " + std::string(MSG_OUTPUT_FAILED) + "\n"),
+              std::string::npos)
+        << r.err;
     EXPECT_NE(r.err.find("trunvex-cli: locked/out/rec.avi: " +
                          std::string(std::strerror(writeError)) + "\n"),
               std::string::npos)
@@ -383,7 +431,7 @@ TEST_F(CliFiles, UnreadableFolderIsAFailedLineInOneShard) {
         GTEST_SKIP() << "permission bits do not stop this user";
     }
     const std::string run = "cd " + shellQuote(dir.string()) + " && " + *as + shellQuote(CLI) +
-                            " -q -r tree --output-dir out ";
+                            " -r tree --output-dir out ";
     const test::CommandResult single = runCommand(run + "--report single.jsonl");
     std::vector<std::string> joined;
     int failedShards = 0;
@@ -445,7 +493,7 @@ TEST_F(CliFiles, SummaryCountsTheBytesRead) {
         SCOPED_TRACE(c.args);
         const test::CommandResult r =
             runCommand("cd " + shellQuote(dir.string()) + " && " + as.value_or("") +
-                       shellQuote(CLI) + " -q --report r.jsonl " + c.args);
+                       shellQuote(CLI) + " --report r.jsonl " + c.args);
         EXPECT_NE(r.err.find(" failed, " + std::to_string(c.samplesRead * sample.size()) +
                              " bytes read in "),
                   std::string::npos)
@@ -490,13 +538,17 @@ TEST_F(CliFiles, NamesSurviveTheTerminalAndTheReport) {
     copySample("tree/a\nb.264");
     copySample("tree/\x1b]0;title\a.264");
     copySample("tree/bad\xff.264");
-    const test::CommandResult r = cli("-r tree missing\x1b[2J.264 --report r.jsonl");
+    const test::CommandResult r =
+        runCommand("cd " + shellQuote(dir.string()) + " && " + shellQuote(CLI) +
+                   " -r tree missing\x1b[2J.264 --report r.jsonl");
     EXPECT_EQ(r.out,
               "'tree/'$'\\033'']0;title'$'\\a''.264': Trunvex succeeded!\n"
               "'tree/a'$'\\n''b.264': Trunvex succeeded!\n"
-              "'tree/bad'$'\\377''.264': Trunvex succeeded!\n"
-              "'missing'$'\\033''[2J.264': Can not open the source file!\n");
-    EXPECT_NE(r.err.find("trunvex-cli: 'missing'$'\\033''[2J.264': "), std::string::npos) << r.err;
+              "'tree/bad'$'\\377''.264': Trunvex succeeded!\n");
+    EXPECT_TRUE(r.err.starts_with(
+        "trunvex-cli: 'missing'$'\\033''[2J.264': " + std::string(MSG_SOURCE_OPEN_FAILED) +
+        "\ntrunvex-cli: 'missing'$'\\033''[2J.264': " + std::strerror(ENOENT) + "\n"))
+        << r.err;
     const std::vector<std::string> lines = reportLines(dir / "r.jsonl");
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_TRUE(lines[1].starts_with(R"({"source":"tree/a\nb.264","source_bytes")")) << lines[1];

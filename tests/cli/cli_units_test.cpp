@@ -1,5 +1,6 @@
 // The command line's own pieces: the status line, the speed behind the time left, shards,
-// extension lists, the walk of a folder tree, file digests, names as shown and reported.
+// extension lists, what each named path is, the walk of a folder tree, file digests, names as
+// shown and reported.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 #include <set>
 
 #include "cli/name_text.h"
+#include "cli/path_roles.h"
 #include "cli/progress_bar.h"
 #include "cli/sha256.h"
 #include "cli/shard.h"
@@ -200,6 +202,48 @@ void writeText(const fs::path& path, const std::string& text) {
 std::string slashed(std::string path) {
     std::replace(path.begin(), path.end(), '\\', '/');
     return path;
+}
+
+// Which named path is the AVI, which the folder the AVIs go to, as cp reads SOURCE DEST and
+// SOURCE... DIR; an existing file that is no AVI is never taken for one.
+TEST(PathRoles, LastPathIsTheAviOrTheFolderOnlyWhereThatIsSafe) {
+    const fs::path dir = scratchFolder();
+    writeText(dir / "rec.264", "x");
+    writeText(dir / "other.dat", "recorded");
+    writeText(dir / "old", std::string("RIFF\4\0\0\0AVI LIST", 16));
+    fs::create_directory(dir / "out");
+    const auto at = [&](const char* name) { return utf8(dir / name); };
+    const std::string rec = at("rec.264");
+    const std::vector<std::string> recordingNames = {"264", "mp4"};
+    struct Case {
+        std::vector<std::string> paths;
+        bool recursive;
+        std::vector<std::string> sources;
+        std::string avi;     // "": none
+        std::string folder;  // "": none
+    };
+    const Case cases[] = {
+        {{rec, at("x.AVI")}, false, {rec}, at("x.AVI"), ""},
+        {{rec, at("out3")}, false, {rec}, at("out3"), ""},                // a new name
+        {{rec, at("old")}, false, {rec}, at("old"), ""},                  // an AVI already
+        {{rec, at("other.dat")}, false, {rec, at("other.dat")}, "", ""},  // never written over
+        {{rec, at("missing.mp4")}, false, {rec, at("missing.mp4")}, "", ""},
+        {{"-", at("other.dat")}, false, {"-"}, at("other.dat"), ""},
+        {{rec, at("out")}, false, {rec}, "", at("out")},
+        {{rec, at("b.264"), at("new") + "/"}, false, {rec, at("b.264")}, "", at("new") + "/"},
+        {{at("out"), rec}, false, {at("out"), rec}, "", ""},  // a folder first is a source
+        {{at("out")}, false, {at("out")}, "", ""},
+        {{rec, at("out")}, true, {rec, at("out")}, "", ""},  // -r: every folder is walked
+        {{rec, at("out3")}, true, {rec, at("out3")}, "", ""},
+        {{rec, at("a.264"), at("out3")}, false, {rec, at("a.264"), at("out3")}, "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.paths.back() + (c.recursive ? " with -r" : ""));
+        const PathRoles roles = rolesOfPaths(c.paths, c.recursive, recordingNames);
+        EXPECT_EQ(roles.sources, c.sources);
+        EXPECT_EQ(roles.avi.value_or(""), c.avi);
+        EXPECT_EQ(roles.destinationFolder, c.folder);
+    }
 }
 
 // The walk and the AVI paths it plans take names in any script, and list the files in one

@@ -195,7 +195,7 @@ CaseResult runCase(const CampaignSettings& settings, ConversionContext& ctx, con
     const std::int64_t sourceTime = mtimeNanos(source);
 
     const ChildResult child =
-        runChild({settings.cli, "-q", source.string(), avi.string()}, workDir / "stdout",
+        runChild({settings.cli, source.string(), avi.string()}, workDir / "stdout",
                  workDir / "stderr", settings.timeoutSeconds);
     result.status = child.status;
     if (!child.started) {
@@ -233,10 +233,16 @@ CaseResult runCase(const CampaignSettings& settings, ConversionContext& ctx, con
         problems.push_back("exit status " + std::to_string(status) + " but " +
                            std::to_string(expected) + " in process");
     }
-    if (status >= 0 && status <= 6 &&
-        readText(workDir / "stdout") !=
-            std::string(messageFor(static_cast<ConvertOutcome>(status))) + "\n") {
-        problems.push_back("printed: " + readText(workDir / "stdout").substr(0, 200));
+    // A success is told on standard output, a failure on standard error.
+    if (status >= 0 && status <= 6) {
+        const std::string message =
+            std::string(messageFor(static_cast<ConvertOutcome>(status))) + "\n";
+        const std::string out = readText(workDir / "stdout");
+        const std::string err = readText(workDir / "stderr");
+        if (status == 0 ? out != message
+                        : !out.empty() || !err.starts_with("trunvex-cli: " + message)) {
+            problems.push_back("printed: " + out.substr(0, 200) + err.substr(0, 200));
+        }
     }
 
     // Success leaves the new AVI. A failed read, an eleventh frame size or a missing stream
