@@ -67,9 +67,9 @@ run_case() {
     cp -r "$inputs" "$work/$side"
     status=0
     if [ "$side" = linux ]; then
-      command=("$linux_cli" -q "$@")
+      command=("$linux_cli" "$@")
     else
-      command=("$root/tools/wine-run.sh" "$windows_build/wine-prefix" "$windows_cli" -q
+      command=("$root/tools/wine-run.sh" "$windows_build/wine-prefix" "$windows_cli"
         "${@//\//\\}")
     fi
     if [ "$stdin_pipe" = 1 ]; then
@@ -81,8 +81,11 @@ run_case() {
         status=$?
     fi
     echo "$status" >"$work/$side.status"
-    # Windows ends lines with CR LF and names what it finds with '\'.
-    tr -d '\r' <"$work/$side.out" | tr '\134' / >"$work/$side.text"
+    # Windows ends lines with CR LF and names what it finds with '\'. Successes are told on
+    # standard output, failures on standard error with the system's reasons, whose words
+    # differ: of those, only the messages are compared.
+    cat "$work/$side.out" <(grep -E '(succeeded|failed|converted|null|file|same)!.?$' \
+      "$work/$side.err") | tr -d '\r' | tr '\134' / >"$work/$side.text"
   done
   stdin_file=/dev/null
   stdin_pipe=0

@@ -18,7 +18,7 @@ if [ "${1:-}" = --windows ]; then
 else
   packages=(
     build-essential cmake ninja-build pkg-config git
-    qt6-base-dev fonts-wqy-microhei
+    qt6-base-dev qt6-translations-l10n fonts-wqy-microhei
     libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libssl-dev
     ffmpeg mediainfo time parallel
     clang clang-format libclang-rt-14-dev

@@ -90,6 +90,9 @@ dependencies_computed() {
   echo "$depends"
   grep -q 'libqt6widgets6 (>= ' <<<"$depends" || fail "no versioned Qt Widgets dependency"
   grep -q 'libc6 (>= ' <<<"$depends" || fail "no versioned C library dependency"
+  # The About box and the messages are Chinese; choosers and buttons follow the desktop.
+  grep -q 'fonts-wqy-microhei' <<<"$depends" || fail "no font with Chinese glyphs"
+  grep -q 'qt6-translations-l10n' <<<"$depends" || fail "no Qt translations"
   for binary in /usr/bin/trunvex /usr/bin/trunvex-cli; do
     if ldd "$binary" | grep 'not found'; then fail "$binary misses a library"; fi
   done
@@ -125,6 +128,8 @@ desktop_entry() {
   out=$(desktop-file-validate "$entry" 2>&1) || fail "$out"
   [ -z "$out" ] || fail "$out"
   command -v "$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$entry")" >/dev/null || fail "Exec not found"
+  # "Open with" hands the dialog the recording.
+  grep -qx 'Exec=trunvex %f' "$entry" || fail "Exec takes no file"
   icon=$(sed -n 's/^Icon=//p' "$entry")
   ls /usr/share/icons/hicolor/*/apps/"$icon".png >/dev/null || fail "icon $icon not found"
   appstreamcli validate --no-net /usr/share/metainfo/*.metainfo.xml
@@ -155,6 +160,8 @@ bash_completion() {
   [ "$(complete_words trunvex-cli '')" = "$(printf '%s\n' C.MP4 a.264 b.mp4 folder | sort)" ] ||
     fail "sources offered: $(complete_words trunvex-cli '')"
   [ -z "$(complete_words trunvex-cli --jobs '')" ] || fail "--jobs takes a number"
+  [ -z "$(complete_words trunvex-cli --shard '')" ] || fail "--shard takes a share"
+  [ -z "$(complete_words trunvex-cli --ext '')" ] || fail "--ext takes a list"
   complete_words trunvex-cli --output '' | grep -qx old.avi || fail "--output takes any file"
 }
 

@@ -266,7 +266,8 @@ int main(int argc, char** argv) {
     CommandLine cl;
     app.add_option("paths", cl.paths, "SOURCE [AVI], or several SOURCE files or folders");
     std::string outputText;
-    CLI::Option* output = app.add_option("-o,--output", outputText, "AVI path for a single SOURCE");
+    CLI::Option* output = app.add_option("-o,--output", outputText, "AVI path for a single SOURCE")
+                              ->type_name("FILE");
     app.add_option("-j,--jobs", cl.jobs, "conversions to run at once (default: number of cores)")
         ->check(CLI::Range(1u, 256u));
     app.add_flag("--info", cl.info, "describe each SOURCE, write nothing");
@@ -275,15 +276,18 @@ int main(int argc, char** argv) {
                  "take the recordings in folders and their sub-folders");
     CLI::Option* ext =
         app.add_option("--ext", cl.extensions,
-                       "with -r: recordings by extension (default 264,mp4; '': every file)");
+                       "with -r: recordings by extension (default 264,mp4; '': every file)")
+            ->type_name("LIST");
     app.add_option("--output-dir", cl.selection.outputDir,
-                   "write the AVIs here, mirroring the folders walked");
+                   "write the AVIs here, mirroring the folders walked")
+        ->type_name("DIR");
     app.add_flag("--skip-existing", cl.skipExisting,
                  "skip a source whose AVI is not older than it (resume)");
-    app.add_option("--report", cl.report, "write one JSON line per source to this file");
+    app.add_option("--report", cl.report, "write one JSON line per source to this file")
+        ->type_name("FILE");
     app.add_flag("--hash", cl.hash, "put the SHA-256 of each source and AVI in the report");
-    app.add_option("--shard", cl.shard,
-                   "K/N: convert only share K (from 0) of N of the sorted list");
+    app.add_option("--shard", cl.shard, "convert only share K (from 0) of N of the sorted list")
+        ->type_name("K/N");
     app.set_version_flag("--version", std::string("trunvex-cli ") + TRUNVEX_VERSION);
     const std::vector<std::string> given = trunvex::programArguments(argc, argv);
     try {

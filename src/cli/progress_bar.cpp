@@ -12,33 +12,66 @@ namespace {
 constexpr int DEFAULT_COLUMNS = 80;
 constexpr std::size_t WIDEST_BAR = 30;
 constexpr std::size_t NARROWEST_BAR = 5;
+// Every figure is drawn in a field of fixed width, so that the line, and the bar with it,
+// keeps one width from one drawing to the next.
+constexpr std::size_t BYTES_WIDTH = 8;     // "999.9 MB", "99.99 GB", "999.9 GB", "1234 GB"
+constexpr std::size_t SHARE_WIDTH = 4;     // "100%"
+constexpr std::size_t DURATION_WIDTH = 5;  // "59:59", "9h59m", "123h"
 
+// At most BYTES_WIDTH characters below a petabyte: the unit changes before a figure grows.
 std::string formatBytes(double bytes) {
     char text[32];
-    if (bytes >= 1e9) {
-        std::snprintf(text, sizeof text, "%.2f GB", bytes / 1e9);
-    } else {
+    if (bytes < 999.95e6) {
         std::snprintf(text, sizeof text, "%.1f MB", bytes / 1e6);
+    } else if (bytes < 99.995e9) {
+        std::snprintf(text, sizeof text, "%.2f GB", bytes / 1e9);
+    } else if (bytes < 999.95e9) {
+        std::snprintf(text, sizeof text, "%.1f GB", bytes / 1e9);
+    } else {
+        std::snprintf(text, sizeof text, "%.0f GB", bytes / 1e9);
     }
     return text;
 }
 
+// At most DURATION_WIDTH characters: minutes and seconds within the hour, then coarser.
 std::string formatDuration(double seconds) {
     const auto s = static_cast<long>(seconds + 0.5);
     char text[32];
-    if (s >= 3600) {
-        std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
-    } else {
+    if (s < 3600) {
         std::snprintf(text, sizeof text, "%ld:%02ld", s / 60, s % 60);
+    } else if (s < 36000) {
+        std::snprintf(text, sizeof text, "%ldh%02ldm", s / 3600, s / 60 % 60);
+    } else {
+        std::snprintf(text, sizeof text, "%ldh", s / 3600);
     }
     return text;
 }
 
-std::string joined(const std::vector<std::string>& parts) {
+std::string rightAligned(const std::string& text, std::size_t width) {
+    return text.size() >= width ? text : std::string(width - text.size(), ' ') + text;
+}
+
+// One figure of the line: its text (blank while unknown) in a field of fixed width.
+struct Field {
+    std::string text;
+    std::size_t width = 0;  // 0: not on the line
+};
+
+std::size_t lineWidth(const std::vector<Field>& fields) {
+    std::size_t width = 0;
+    for (const Field& f : fields) {
+        if (f.width > 0) {
+            width += (width == 0 ? 0 : 1) + f.width;
+        }
+    }
+    return width;
+}
+
+std::string joined(const std::vector<Field>& fields) {
     std::string line;
-    for (const std::string& part : parts) {
-        if (!part.empty()) {
-            line += (line.empty() ? "" : " ") + part;
+    for (const Field& f : fields) {
+        if (f.width > 0) {
+            line += (line.empty() ? "" : " ") + rightAligned(f.text, f.width);
         }
     }
     return line;
@@ -81,41 +114,50 @@ std::string formatProgressLine(const ProgressState& state, int columns) {
     const double fraction =
         sizeKnown ? std::min(1.0, done / static_cast<double>(state.bytesTotal)) : 0.0;
 
-    std::string files;
+    Field files;
     if (state.filesTotal > 1) {
-        files = std::to_string(state.filesDone) + "/" + std::to_string(state.filesTotal) + " files";
+        const std::string total = std::to_string(state.filesTotal);
+        files.text =
+            rightAligned(std::to_string(state.filesDone), total.size()) + "/" + total + " files";
+        files.width = files.text.size();
     }
-    std::string share;
-    std::string bytes = formatBytes(done);
+    Field share;
+    Field bytes{formatBytes(done), BYTES_WIDTH};
+    Field left;
     if (sizeKnown) {
-        share = std::to_string(static_cast<int>(fraction * 100)) + "%";
-        bytes += " / " + formatBytes(static_cast<double>(state.bytesTotal));
+        share = {std::to_string(static_cast<int>(fraction * 100)) + "%", SHARE_WIDTH};
+        // What is read never passes the whole: below a gigabyte it is no wider than that.
+        const std::string whole = formatBytes(static_cast<double>(state.bytesTotal));
+        const std::size_t doneWidth = whole.ends_with("MB") ? whole.size() : BYTES_WIDTH;
+        bytes.text = rightAligned(bytes.text, doneWidth) + " / " + whole;
+        bytes.width = doneWidth + 3 + whole.size();
+        left.width = DURATION_WIDTH + 5;
     }
-    std::string speed;
-    std::string left;
+    Field speed{{}, BYTES_WIDTH + 2};
     if (state.speedKnown) {
-        speed = formatBytes(state.bytesPerSecond) + "/s";
+        speed.text = formatBytes(state.bytesPerSecond) + "/s";
         if (sizeKnown && state.bytesPerSecond > 0) {
             const double remaining = state.bytesTotal > state.bytesDone
                                          ? static_cast<double>(state.bytesTotal - state.bytesDone)
                                          : 0.0;
-            left = formatDuration(remaining / state.bytesPerSecond) + " left";
+            left.text = formatDuration(remaining / state.bytesPerSecond) + " left";
         }
     }
 
-    // Least needed first: the speed, the share (the bar shows it too), the time left, the
-    // files.
-    std::vector<std::string*> droppable = {&speed, &share, &left, &files};
-    std::string text = joined({files, share, bytes, speed, left});
-    for (std::string* part : droppable) {
-        if (text.size() + (sizeKnown ? NARROWEST_BAR + 3 : 0) <= room) {
+    // Which fields fit depends on the widths alone, never on the figures, so the line keeps
+    // its layout. Least needed first: the speed, the share (the bar shows it too), the time
+    // left, the files.
+    std::vector<Field> fields = {files, share, bytes, speed, left};
+    const std::size_t barRoom = sizeKnown ? NARROWEST_BAR + 3 : 0;
+    for (std::size_t drop : {3u, 1u, 4u, 0u}) {
+        if (lineWidth(fields) + barRoom <= room) {
             break;
         }
-        part->clear();
-        text = joined({files, share, bytes, speed, left});
+        fields[drop].width = 0;
     }
-    if (sizeKnown && text.size() + NARROWEST_BAR + 3 <= room) {
-        const std::size_t width = std::min(WIDEST_BAR, room - text.size() - 3);
+    std::string text = joined(fields);
+    if (sizeKnown && lineWidth(fields) + barRoom <= room) {
+        const std::size_t width = std::min(WIDEST_BAR, room - lineWidth(fields) - 3);
         std::string bar(static_cast<std::size_t>(fraction * static_cast<double>(width)), '#');
         bar.resize(width, '.');
         text = "[" + bar + "] " + text;

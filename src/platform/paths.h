@@ -18,6 +18,11 @@ namespace trunvex {
 // True for a character that separates the components of a path: '/', and on Windows '\'.
 [[nodiscard]] bool isPathSeparator(char c) noexcept;
 
+// A path as a shell would read it for the user: on POSIX a leading "~" alone or before a "/"
+// stands for the home folder ($HOME, else the user database's entry); unchanged when there is
+// no home folder to be had, and always on Windows, where "~" is an ordinary name.
+[[nodiscard]] std::string expandHomeFolder(const std::string& path);
+
 // Paths are UTF-8 text inside the program. These two are the only crossings to and from
 // std::filesystem::path: on Windows a path built from a narrow string, or read back with
 // string(), would go through the ANSI code page and lose (or throw on) every character

@@ -149,9 +149,4 @@ ConvertReport convertRecording(ConversionContext& ctx, const std::string& source
     return finish(releaseOutput(ctx.writer, loop.result, report));
 }
 
-std::string deriveAviPath(const std::string& sourcePath) {
-    const std::size_t dot = sourcePath.rfind('.');
-    return (dot == std::string::npos ? std::string() : sourcePath.substr(0, dot)) + ".avi";
-}
-
 }  // namespace trunvex

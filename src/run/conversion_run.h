@@ -63,8 +63,4 @@ ConvertReport convertRecording(ConversionContext& ctx, const std::string& source
                                const std::string& aviPath, RunUi& ui, SourceOpener& sources,
                                SinkFactory& sinks);
 
-// The AVI path proposed for a source: the source path up to its last "." followed by ".avi"
-// (".avi" when there is no "." at all).
-[[nodiscard]] std::string deriveAviPath(const std::string& sourcePath);
-
 }  // namespace trunvex

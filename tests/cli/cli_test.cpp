@@ -389,7 +389,7 @@ TEST_F(CliConversion, ProgressBarFitsANarrowTerminal) {
     const std::string batch =
         firstDrawn(onTerminal(shellQuote(CLI) + " -j 1" + sources + " > /dev/null", 40));
     EXPECT_NE(batch.find("/3 files"), std::string::npos) << batch;
-    EXPECT_NE(batch.find('%'), std::string::npos) << batch;
+    EXPECT_NE(batch.find(" MB / "), std::string::npos) << batch;
     EXPECT_NE(batch.find('['), std::string::npos) << batch;
     const std::string piped =
         firstDrawn(onTerminal("cat" + sources + " | " + shellQuote(CLI) + " - " +

@@ -69,6 +69,46 @@ TEST(ProgressLine, FitsEveryWidthAndShowsOnlyWhatIsKnown) {
     EXPECT_NE(narrow.find("left"), std::string::npos) << narrow;
 }
 
+// A run's drawings at one width: the figures change, the line and its bar do not move.
+TEST(ProgressLine, KeepsOneWidthFromFrameToFrame) {
+    const std::uint64_t total = 7'300'000'000;
+    const struct {
+        std::uint64_t done;
+        double speed;  // 0: not measured yet
+    } frames[] = {{0, 0},
+                  {9'000'000, 0},
+                  {95'000'000, 8e6},
+                  {999'960'000, 9.5e7},
+                  {4'000'000'000, 1.2e8},
+                  {total, 3e5}};
+    for (const std::size_t files : {1u, 12u}) {
+        for (const std::uint64_t size : {total, std::uint64_t{0}}) {
+            for (int columns : {40, 52, 80, 120}) {
+                SCOPED_TRACE(std::to_string(columns) + " columns, " + std::to_string(files) +
+                             " files" + (size == 0 ? ", size unknown" : ""));
+                std::size_t length = 0;
+                std::size_t barEnd = 0;
+                for (const auto& f : frames) {
+                    ProgressState state;
+                    state.bytesDone = f.done;
+                    state.bytesTotal = size;
+                    state.filesDone = files > 1 ? f.done * files / total : 0;
+                    state.filesTotal = files;
+                    state.bytesPerSecond = f.speed;
+                    state.speedKnown = f.speed > 0;
+                    const std::string line = formatProgressLine(state, columns);
+                    if (length == 0) {
+                        length = line.size();
+                        barEnd = line.find(']');
+                    }
+                    EXPECT_EQ(line.size(), length) << line;
+                    EXPECT_EQ(line.find(']'), barEnd) << line;
+                }
+            }
+        }
+    }
+}
+
 // Reports of a source read at a steady speed: each chunk counted when it has been read.
 struct Feed {
     double firstChunkSeconds;  // how long the first report takes

@@ -5,11 +5,13 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <random>
 
 #include "support/test_support.h"
@@ -170,6 +172,70 @@ TEST_F(FileSinkTest, RefusesWhatIsNoRegularFile) {
     }
 }
 
+// Whether the check accepts `path`, asked by a user other than root: in a child that gives up
+// root's rights when the test has them. Null when no such user could be had.
+std::optional<bool> acceptedByAUser(const fs::path& path, std::string& failure) {
+    if (::geteuid() != 0) {
+        return fileSinkFactory().checkPath(path.string(), failure);
+    }
+    int answer[2];
+    if (::pipe(answer) != 0) {
+        return std::nullopt;
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(answer[0]);
+        std::string reason = "no user";
+        if (::setgid(65534) == 0 && ::setuid(65534) == 0) {
+            reason = fileSinkFactory().checkPath(path.string(), reason) ? "accepted" : reason;
+        }
+        (void)!::write(answer[1], reason.data(), reason.size());
+        ::_exit(0);
+    }
+    ::close(answer[1]);
+    char text[256];
+    const ssize_t n = child > 0 ? ::read(answer[0], text, sizeof text) : -1;
+    ::close(answer[0]);
+    if (child > 0) {
+        ::waitpid(child, nullptr, 0);
+    }
+    const std::string reason = n > 0 ? std::string(text, static_cast<std::size_t>(n)) : "no user";
+    if (reason == "no user") {
+        return std::nullopt;
+    }
+    failure = reason == "accepted" ? std::string() : reason;
+    return reason == "accepted";
+}
+
+// A file its user may not write is refused before anything is written, as cp refuses it;
+// root may replace it, as with cp, and the file keeps its mode.
+TEST_F(FileSinkTest, FileTheUserMayNotWriteIsRefused) {
+    fs::permissions(dir, fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+    const fs::path readOnly = dir / "read-only.avi";
+    const fs::path writable = dir / "writable.avi";
+    ASSERT_TRUE(test::writeFile(readOnly, Bytes{1}));
+    ASSERT_TRUE(test::writeFile(writable, Bytes{1}));
+    ASSERT_EQ(::chmod(readOnly.c_str(), 0444), 0);
+    ASSERT_EQ(::chmod(writable.c_str(), 0666), 0);
+    (void)!::chown(readOnly.c_str(), 65534, 65534);  // as root: the user's own file
+    std::string failure;
+    const std::optional<bool> writableAccepted = acceptedByAUser(writable, failure);
+    if (!writableAccepted || !*writableAccepted) {
+        GTEST_SKIP() << "no user without root's rights who may reach the folder: " << failure;
+    }
+    EXPECT_EQ(acceptedByAUser(readOnly, failure), std::optional<bool>(false));
+    EXPECT_EQ(failure, std::strerror(EACCES));
+    if (::geteuid() == 0) {
+        EXPECT_TRUE(writeThrough(readOnly, Bytes{2, 2}));
+        struct stat info {};
+        ASSERT_EQ(::stat(readOnly.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, 0444u);
+    } else {
+        EXPECT_EQ(openSink(readOnly), nullptr);
+        EXPECT_EQ(test::readFile(readOnly), Bytes{1});
+    }
+}
+
 // A link is written through: its target, in another folder, gets the new bytes, and the link
 // stays a link. No temporary file is left beside either.
 TEST_F(FileSinkTest, WritesThroughALink) {
@@ -196,7 +262,7 @@ TEST_F(FileSinkTest, WritesThroughALink) {
 // and group; a new file gets what the umask leaves of 0666.
 TEST_F(FileSinkTest, ReplacedFileKeepsItsModeAndOwner) {
     const fs::path path = dir / "kept.avi";
-    for (const mode_t mode : {mode_t{0600}, mode_t{0640}, mode_t{0755}, mode_t{0444}}) {
+    for (const mode_t mode : {mode_t{0600}, mode_t{0640}, mode_t{0755}, mode_t{0604}}) {
         SCOPED_TRACE(mode);
         fs::remove(path);
         ASSERT_TRUE(test::writeFile(path, Bytes{1}));

@@ -236,6 +236,17 @@ TEST_F(PlatformTest, SameFileIsKnownWhateverItIsCalled) {
     }
 }
 
+// A folder named where a file is wanted is called one, in the same words on every system.
+TEST_F(PlatformTest, FolderWhereAFileIsWantedIsADirectory) {
+    fs::create_directories(dir / "folder.264");
+    std::string failure;
+    EXPECT_EQ(fileSourceOpener().open(utf8(dir / "folder.264"), failure), nullptr);
+    EXPECT_EQ(failure, "Is a directory");
+    failure.clear();
+    EXPECT_FALSE(fileSinkFactory().checkPath(utf8(dir / "folder.264"), failure));
+    EXPECT_EQ(failure, "Is a directory");
+}
+
 // The temporary file goes beside the AVI whichever separator the path is written with (on
 // Windows '\' and '/' both separate, and an absolute path starts with a drive).
 TEST_F(PlatformTest, TemporaryFileGoesBesideTheAvi) {

@@ -3,11 +3,13 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 
 #include "platform/file_sink.h"
 #include "platform/win/console.h"
 #include "platform/win/file_sink.h"
+#include "platform/win/text.h"
 
 namespace trunvex {
 namespace {
@@ -39,8 +41,8 @@ TEST(WindowsPaths, TemporaryNameStaysInTheAvisFolder) {
 }
 
 // An AVI that cannot be replaced at the end (held open without shared deletion, by a player
-// say) is refused before the run reads anything, as a folder or a device is; a file that can
-// be replaced, or none, passes. (Read-only files are refused too, but not under Wine run by root.)
+// say, or read-only) is refused before the run reads anything, as a folder or a device is; a
+// file that can be replaced, or none, passes.
 TEST(WindowsPaths, AviThatCannotBeReplacedIsRefusedUpFront) {
     namespace fs = std::filesystem;
     const fs::path dir = fs::absolute("scratch") / "WindowsPaths" / "CannotBeReplaced";
@@ -59,16 +61,15 @@ TEST(WindowsPaths, AviThatCannotBeReplacedIsRefusedUpFront) {
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    const fs::path readOnly = file("read-only.avi");
+    ASSERT_TRUE(SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_READONLY));
 
     const struct {
         fs::path path;
         bool accepted;
     } cases[] = {
-        {locked, false},
-        {dir, false},
-        {"NUL", false},
-        {shared, true},
-        {file("plain.avi"), true},
+        {locked, false},         {readOnly, false}, {dir, false},
+        {"NUL", false},          {shared, true},    {file("plain.avi"), true},
         {dir / "new.avi", true},
     };
     for (const auto& c : cases) {
@@ -77,8 +78,38 @@ TEST(WindowsPaths, AviThatCannotBeReplacedIsRefusedUpFront) {
             << c.path.string();
         EXPECT_EQ(failure.empty(), c.accepted) << c.path.string() << ": " << failure;
     }
+    std::string failure;
+    EXPECT_EQ(fileSinkFactory().open(readOnly.string(), failure), nullptr);
+    EXPECT_EQ(failure, win::errorText(ERROR_ACCESS_DENIED));
     CloseHandle(lock);
     CloseHandle(reader);
+    SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// The unfinished AVI is hidden from Explorer and marked temporary; the finished one is an
+// ordinary file.
+TEST(WindowsPaths, UnfinishedAviIsHiddenAndTheFinishedOneIsNot) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::absolute("scratch") / "WindowsPaths" / "Hidden";
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    std::string failure;
+    std::unique_ptr<ByteSink> sink = fileSinkFactory().open((dir / "new.avi").string(), failure);
+    ASSERT_NE(sink, nullptr) << failure;
+    const std::uint8_t bytes[4] = {1, 2, 3, 4};
+    ASSERT_TRUE(sink->write(bytes));
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = FindFirstFileW((dir / L".new.avi.*.part").c_str(), &found);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    FindClose(search);
+    // Wine keeps the hidden mark but not the temporary one.
+    const bool wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+    const DWORD unfinished = FILE_ATTRIBUTE_HIDDEN | (wine ? 0 : FILE_ATTRIBUTE_TEMPORARY);
+    EXPECT_EQ(found.dwFileAttributes & unfinished, unfinished);
+    ASSERT_TRUE(sink->commit());
+    const DWORD finished = GetFileAttributesW((dir / "new.avi").c_str());
+    ASSERT_NE(finished, INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(finished & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY), 0u);
 }
 
 // "*.264" typed in cmd.exe reaches the program as it is: it stands for the files it matches,

@@ -253,20 +253,6 @@ TEST_F(ConversionRunTest, SecondRunStartsAfresh) {
     EXPECT_EQ(ctx.writer.audioChunkCount, 1);
 }
 
-TEST(DeriveAviPath, ReplacesTheTextAfterTheLastDot) {
-    const std::pair<std::string, std::string> cases[] = {
-        {"C:\\rec\\cam1.264", "C:\\rec\\cam1.avi"},
-        {"C:\\rec.old\\cam1", "C:\\rec.avi"},
-        {"D:\\a.b.mp4", "D:\\a.b.avi"},
-        {"/home/u/rec/cam1.264", "/home/u/rec/cam1.avi"},
-        {"/home/u/rec.old/cam1", "/home/u/rec.avi"},
-        {"noextension", ".avi"},
-    };
-    for (const auto& [source, avi] : cases) {
-        EXPECT_EQ(deriveAviPath(source), avi) << source;
-    }
-}
-
 // The real files: a link or another spelling of the source is still the source.
 TEST(FileSources, SameFileThroughAnotherPathIsRefused) {
     const fs::path dir = fs::absolute("same-file-scratch");

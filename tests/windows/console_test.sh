@@ -14,8 +14,8 @@ export LC_ALL=C.UTF-8
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/录像"
-# Two missing recordings: each is named on standard output with its message and on standard
-# error with the system's reason.
+# Two missing recordings: each is named on standard error with its message and the system's
+# reason.
 command=$(printf '%q ' "$root/tools/wine-run.sh" "$prefix" "$cli" -q -j 1 \
   录像/不存在.264 录像/也不存在.mp4)
 (cd "$work" && script -qec "$command" /dev/null >console.txt) || true

@@ -3,7 +3,7 @@
 # it converts a recording that arrives through a pipe, after it has begun its AVI. It must end
 # with status 130, as the Linux build does, and leave nothing at or beside the AVI path. Then the
 # same for --info, interrupted while it reads a recording that is still arriving: a describing
-# run interrupted is no success either.
+# run interrupted is no success either. Last, --help must tell it in Windows' terms.
 #   tests/windows/interrupt_test.sh CLI_EXE PREFIX SAMPLE
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -66,3 +66,10 @@ wait "$pid" || status=$?
 pid=
 [ "$status" -eq 130 ] || fail "exit status $status after Ctrl-C in --info, not 130"
 echo "interrupt_test: Ctrl-C ended --info with status 130"
+
+# The help tells of the interruptions Windows has, in its terms, and of no POSIX signal.
+help=$("$root/tools/wine-run.sh" "$prefix" "$cli" --help </dev/null | tr -d '\r')
+grep -q "Ctrl-C or Ctrl-Break ends trunvex-cli with" <<<"$help" || fail "--help names no Ctrl-Break"
+grep -q "status 130" <<<"$help" || fail "--help gives no status for Ctrl-C"
+! grep -E "SIG[A-Z]+|signal|pipe" <<<"$help" || fail "--help speaks of POSIX signals or pipes"
+echo "interrupt_test: --help describes Windows"

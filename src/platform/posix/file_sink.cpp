@@ -129,7 +129,8 @@ std::string temporaryName(const std::string& directory) {
            unique.data() + TEMPORARY_TAIL;
 }
 
-// What may stand at an output path: nothing yet, or a regular file, which is replaced. A link
+// What may stand at an output path: nothing yet, or a regular file the user may write, which is
+// replaced. A link
 // is written through, as copying tools do: `target` becomes the file it finally names.
 // Anything else (directory, device, pipe, socket, a dangling link) is refused with the reason.
 bool resolveTarget(const std::string& path, std::string& target, std::string& failure) {
@@ -162,11 +163,18 @@ bool resolveTarget(const std::string& path, std::string& target, std::string& fa
             return false;
         }
     }
-    if (S_ISREG(info.st_mode)) {
-        return true;
+    if (!S_ISREG(info.st_mode)) {
+        failure = S_ISDIR(info.st_mode) ? systemText(EISDIR) : std::string(NOT_REGULAR_FILE_TEXT);
+        return false;
     }
-    failure = S_ISDIR(info.st_mode) ? systemText(EISDIR) : std::string(NOT_REGULAR_FILE_TEXT);
-    return false;
+    // The rename that replaces the file needs only the folder's permission, but a file the
+    // user may not write is not the user's to replace: it is refused as cp refuses it, and
+    // as there, root may.
+    if (faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
+        failure = systemText(errno);
+        return false;
+    }
+    return true;
 }
 
 // The new file takes the place of `earlier`: its owner and group where the process may set

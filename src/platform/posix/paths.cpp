@@ -1,5 +1,9 @@
 #include "platform/paths.h"
 
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
 #include <system_error>
 
 namespace trunvex {
@@ -11,6 +15,26 @@ std::size_t fileNameStart(std::string_view path) noexcept {
 
 bool isPathSeparator(char c) noexcept {
     return c == '/';
+}
+
+namespace {
+
+std::string homeFolder() {
+    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
+        return home;
+    }
+    const passwd* entry = getpwuid(getuid());
+    return entry != nullptr && entry->pw_dir != nullptr ? entry->pw_dir : "";
+}
+
+}  // namespace
+
+std::string expandHomeFolder(const std::string& path) {
+    if (path.empty() || path[0] != '~' || (path.size() > 1 && path[1] != '/')) {
+        return path;
+    }
+    const std::string home = homeFolder();
+    return home.empty() ? path : home + path.substr(1);
 }
 
 // A POSIX path is a string of bytes, UTF-8 or not: it passes unchanged both ways.

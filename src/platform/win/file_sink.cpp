@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 
+#include "common/failure_texts.h"
 #include "platform/buffered_sink.h"
 #include "platform/paths.h"
 #include "platform/win/console.h"
@@ -30,6 +31,16 @@ bool setDeleteOnClose(HANDLE handle, bool remove) noexcept {
     disposition.DeleteFile = remove ? TRUE : FALSE;
     return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
                                       sizeof disposition) != 0;
+}
+
+// The unfinished file is hidden from Explorer (a leading dot hides nothing on Windows) and
+// marked temporary; the finished one is an ordinary file.
+constexpr DWORD UNFINISHED_ATTRIBUTES = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY;
+
+bool setAttributes(HANDLE handle, DWORD attributes) noexcept {
+    FILE_BASIC_INFO basic{};  // times left at 0: unchanged
+    basic.FileAttributes = attributes;
+    return SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic) != 0;
 }
 
 // Writes `bytes` at `offset` (64 bits: AVI files pass 4 GiB); 0 or the error.
@@ -69,7 +80,8 @@ public:
         // The temporary file replaces the path in one step, as rename() does on POSIX: the
         // path holds the old file or the complete new one. The rename works on the open
         // handle, so the file is never without its delete mark and a name at once.
-        if (!setDeleteOnClose(handle, false) || !renameOnto(targetPath)) {
+        if (!setAttributes(handle, FILE_ATTRIBUTE_NORMAL) || !setDeleteOnClose(handle, false) ||
+            !renameOnto(targetPath)) {
             fail(win::errorText(GetLastError()));
             discard();
             return false;
@@ -127,6 +139,11 @@ private:
     std::wstring targetPath;
 };
 
+// The system's words, but a folder's in the words every system uses here.
+std::string reasonFor(DWORD error) {
+    return error == ERROR_DIRECTORY ? IS_A_DIRECTORY_TEXT : win::errorText(error);
+}
+
 bool isFolder(const std::wstring& path) noexcept {
     const DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -166,7 +183,8 @@ std::wstring finalPathOf(const std::wstring& path, bool& device) {
 }
 
 // ERROR_SUCCESS, with the path in UTF-16 in `target` (links resolved); or what makes the path no
-// name of a file to write: no name, a folder's name, no valid UTF-8, a folder or a device there.
+// name of a file to write: no name, a folder's name, no valid UTF-8, a folder, a device or a
+// read-only file there.
 DWORD targetFor(const std::string& path, std::wstring& target) {
     const std::string_view name = std::string_view(path).substr(fileNameStart(path));
     if (name.empty() || name == "." || name == "..") {
@@ -182,15 +200,24 @@ DWORD targetFor(const std::string& path, std::wstring& target) {
     }
     bool device = false;
     target = finalPathOf(target, device);
-    return device ? ERROR_BAD_DEV_TYPE : ERROR_SUCCESS;
+    if (device) {
+        return ERROR_BAD_DEV_TYPE;
+    }
+    // A read-only file is not to be replaced, and the rename onto it would fail only once the
+    // whole recording had been converted.
+    const DWORD attributes = GetFileAttributesW(target.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        return ERROR_ACCESS_DENIED;
+    }
+    return ERROR_SUCCESS;
 }
 
 class FileSinkFactory final : public SinkFactory {
 public:
     // A file at the path is replaced at commit by a rename, which needs to delete it. A file
-    // that another program holds open without sharing that (a player showing it), or that is
-    // read-only, would fail the run only after the whole recording has been converted: it is
-    // refused now. Whatever else fails shows when the output opens.
+    // that another program holds open without sharing that (a player showing it) would fail
+    // the run only after the whole recording has been converted: it is refused now, as a
+    // read-only one is. Whatever else fails shows when the output opens.
     bool checkPath(const std::string& path, std::string& failure) noexcept override {
         std::wstring target;
         DWORD error = targetFor(path, target);
@@ -206,7 +233,7 @@ public:
             }
         }
         if (error != ERROR_SUCCESS) {
-            failure = win::errorText(error);
+            failure = reasonFor(error);
             return false;
         }
         return true;
@@ -229,7 +256,7 @@ public:
             // DELETE access: the file is renamed and marked for deletion through this handle.
             const HANDLE handle =
                 CreateFileW(temporary.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
-                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+                            CREATE_NEW, UNFINISHED_ATTRIBUTES, nullptr);
             if (handle == INVALID_HANDLE_VALUE) {
                 const DWORD error = GetLastError();
                 if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) {
@@ -256,7 +283,7 @@ public:
 
 private:
     static std::unique_ptr<ByteSink> refuse(std::string& failure, DWORD error) {
-        failure = win::errorText(error);
+        failure = reasonFor(error);
         return nullptr;
     }
 

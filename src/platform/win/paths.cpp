@@ -21,6 +21,10 @@ bool isPathSeparator(char c) noexcept {
     return c == '/' || c == '\\';
 }
 
+std::string expandHomeFolder(const std::string& path) {
+    return path;
+}
+
 // Through the system's own conversions rather than path's UTF-8 constructor and u8string(),
 // which throw on a sequence they cannot convert.
 std::filesystem::path pathFromUtf8(std::string_view text) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <new>
 
+#include "common/failure_texts.h"
 #include "platform/win/handle_reader.h"
 #include "platform/win/text.h"
 
@@ -94,8 +95,13 @@ private:
 };
 
 std::unique_ptr<SourceReader> refuse(std::string& failure, DWORD error) {
-    failure = win::errorText(error);
+    failure = error == ERROR_DIRECTORY ? IS_A_DIRECTORY_TEXT : win::errorText(error);
     return nullptr;
+}
+
+bool isFolder(const std::wstring& path) noexcept {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 class FileSourceOpener final : public SourceOpener {
@@ -113,7 +119,10 @@ public:
             wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
             nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
         if (handle == INVALID_HANDLE_VALUE) {
-            return refuse(failure, GetLastError());
+            const DWORD error = GetLastError();
+            // A folder does not open as a file: Windows calls that a denied access.
+            return refuse(failure,
+                          error == ERROR_ACCESS_DENIED && isFolder(wide) ? ERROR_DIRECTORY : error);
         }
         return win::readerFor(handle, failure);
     }

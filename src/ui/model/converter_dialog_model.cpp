@@ -50,11 +50,43 @@ SourceOpener& regularFileOpener() {
     return opener;
 }
 
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+std::string_view trimBlanks(std::string_view text) {
+    while (!text.empty() && isBlank(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && isBlank(text.back())) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+std::string_view withoutSurroundingQuotes(std::string_view text) {
+    const bool quoted = text.size() >= 2 && (text.front() == '"' || text.front() == '\'') &&
+                        text.back() == text.front();
+    return quoted ? trimBlanks(text.substr(1, text.size() - 2)) : text;
+}
+
 int percentOf(std::uint64_t done, std::uint64_t total) {
     return total == 0 ? 0 : static_cast<int>(std::min(done, total) * 100 / total);
 }
 
 }  // namespace
+
+std::string proposedAviPath(const std::string& sourcePath) {
+    const std::size_t nameStart = fileNameStart(sourcePath);
+    const std::size_t dot = sourcePath.rfind('.');
+    // A name's leading dot marks a hidden file, not an extension.
+    const bool hasExtension = dot != std::string::npos && dot > nameStart;
+    return (hasExtension ? sourcePath.substr(0, dot) : sourcePath) + ".avi";
+}
+
+std::string cleanTypedPath(std::string_view typed) {
+    return expandHomeFolder(std::string(withoutSurroundingQuotes(trimBlanks(typed))));
+}
 
 // The run's side of the dialog, on the run's thread. Everything it reports is posted to the
 // user-interface thread; progress only when the percentage changed, and not more often than
@@ -155,20 +187,33 @@ void ConverterDialogModel::browseAvi() {
     showPaths();
 }
 
-bool ConverterDialogModel::takesDrop(const std::string& path) const {
+bool ConverterDialogModel::takesDrop(const std::vector<std::string>& paths) const {
+    if (running || paths.size() != 1 || paths.front().empty()) {
+        return false;
+    }
     std::error_code error;
-    return !running && !path.empty() && !std::filesystem::is_directory(pathFromUtf8(path), error);
+    return !std::filesystem::is_directory(pathFromUtf8(paths.front()), error);
 }
 
-void ConverterDialogModel::dropFile(const std::string& path) {
-    if (takesDrop(path)) {
-        takeSource(path);
+void ConverterDialogModel::dropFiles(const std::vector<std::string>& paths) {
+    if (takesDrop(paths)) {
+        takeSource(paths.front());
+    }
+}
+
+void ConverterDialogModel::openWith(const std::string& path) {
+    dropFiles({path});
+}
+
+void ConverterDialogModel::about() {
+    if (!running) {
+        view.showAbout();
     }
 }
 
 void ConverterDialogModel::takeSource(const std::string& path) {
     source = path;
-    avi = deriveAviPath(source);
+    avi = proposedAviPath(source);
     showPaths();
 }
 
@@ -180,19 +225,24 @@ void ConverterDialogModel::convert() {
     if (running || !ctx.buffersAllocated()) {
         return;
     }
-    PathTexts texts = view.readPaths();
-    source = std::move(texts.source);
-    avi = std::move(texts.avi);
+    readTypedPaths();
     // A name typed without a folder would land in the program's working folder, which the
     // user neither sees nor chose; beside the source is where the proposed path points.
     const std::size_t sourceFolder = fileNameStart(source);
     if (sourceFolder > 0 && !avi.empty() && !pathFromUtf8(avi).has_root_path()) {
         avi.insert(0, source, 0, sourceFolder);
-        showPaths();
     }
+    // The boxes tell which paths the run takes.
+    showPaths();
     running = true;
     view.setBusy(true);
     startRun();
+}
+
+void ConverterDialogModel::readTypedPaths() {
+    const PathTexts texts = view.readPaths();
+    source = cleanTypedPath(texts.source);
+    avi = cleanTypedPath(texts.avi);
 }
 
 void ConverterDialogModel::startRun() {
@@ -249,9 +299,7 @@ bool ConverterDialogModel::exit() {
     if (running) {
         return false;
     }
-    PathTexts texts = view.readPaths();
-    source = std::move(texts.source);
-    avi = std::move(texts.avi);
+    readTypedPaths();
     releaseBuffers();
     return true;
 }

@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include "demux/conversion_context.h"
 #include "ui/model/dialog_view.h"
@@ -18,6 +19,15 @@ inline constexpr std::string_view SOURCE_FILTER =
     "h264 Files (*.264)|*.264|Mpeg4 Files (*.mp4)|*.mp4|All files(*.*)|*.*||";
 inline constexpr std::string_view AVI_DEFAULT_EXTENSION = "*.AVI";
 inline constexpr std::string_view AVI_FILTER = "AVI Files (*.AVI)|*.AVI||";
+
+// The AVI path proposed for a source: the source with its file name's extension replaced by
+// ".avi", or ".avi" appended to a name without one. Dots in folder names are no extension.
+[[nodiscard]] std::string proposedAviPath(const std::string& sourcePath);
+
+// A path as typed or pasted into a box: surrounding blanks and one pair of surrounding quotes
+// (which "Copy as path" adds) removed, "~" expanded where the system's shells expand it. A
+// path of blanks is empty.
+[[nodiscard]] std::string cleanTypedPath(std::string_view typed);
 
 // Where a conversion runs. The program gives it a thread of its own, so the window keeps
 // painting and the progress moves; tests may run it on the calling thread, step by step.
@@ -52,11 +62,18 @@ public:
     void browseAvi();
     // Starts a run with the paths in the boxes; it ends in exactly one message.
     void convert();
-    // A file dropped onto the window is taken as if chosen with the source browse.
-    void dropFile(const std::string& path);
-    // Whether dropFile would take `path`: not while a run is busy, and not a folder, which
-    // the source browse cannot give either. A view refuses the drag when this is false.
-    [[nodiscard]] bool takesDrop(const std::string& path) const;
+    // What a drag carries, one local path per item (an empty string for an item that is no
+    // local file, such as a web address). Taken as if chosen with the source browse.
+    void dropFiles(const std::vector<std::string>& paths);
+    // Whether dropFiles would take `paths`: exactly one local file, not a folder (which the
+    // source browse cannot give either), and not while a run is busy. A view shows the
+    // refusal while the user drags when this is false.
+    [[nodiscard]] bool takesDrop(const std::vector<std::string>& paths) const;
+    // A recording named on the program's command line, once the window has appeared: taken
+    // as if chosen, the AVI path proposed; nothing starts by itself.
+    void openWith(const std::string& path);
+    // The About command: the view shows the box, but not while a run is busy.
+    void about();
     // "Exit" or Enter: controls to strings and the buffers freed. False while a run is busy:
     // the dialog stays.
     [[nodiscard]] bool exit();
@@ -84,6 +101,7 @@ private:
     friend class ModelRunUi;
 
     void takeSource(const std::string& path);
+    void readTypedPaths();
     void showPaths();
     void startRun();
     void runConversion(const std::string& sourcePath, const std::string& aviPath);

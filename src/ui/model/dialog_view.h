@@ -45,6 +45,8 @@ public:
     virtual void setBusy(bool busy) = 0;
     // Modal, one OK button; returns when the user has dismissed it.
     virtual void showMessage(std::string_view text) = 0;
+    // The About box, modal.
+    virtual void showAbout() = 0;
     // Modal; the chosen file's full path, or std::nullopt when the user cancelled.
     [[nodiscard]] virtual std::optional<std::string> chooseFile(const FileRequest& request) = 0;
 };

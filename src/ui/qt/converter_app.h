@@ -1,11 +1,13 @@
 #pragma once
 
 #include <QApplication>
+#include <QLocale>
+#include <QTranslator>
 
 namespace trunvex {
 
-// The program: the main dialog run modally as its only window. Arguments other than Qt's
-// own platform options are ignored.
+// The program: the main dialog run modally as its only window. Beside Qt's own platform
+// options, the command line may name one recording, which the dialog opens with.
 class ConverterApp : public QApplication {
     Q_OBJECT
 
@@ -15,6 +17,13 @@ public:
 
     // Runs the main dialog until it ends, however it ends; the process exit status.
     int InitInstance();
+
+    // Qt's own texts (file choosers, message-box buttons) in the language of `locale`, as far
+    // as the system has them; false when it has none for it, and Qt's English stays.
+    bool loadQtTranslations(const QLocale& locale);
+
+private:
+    QTranslator qtTranslations;
 };
 
 }  // namespace trunvex

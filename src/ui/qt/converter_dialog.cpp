@@ -11,6 +11,7 @@
 #include <QSysInfo>
 #include <QUrl>
 #include <string_view>
+#include <vector>
 
 #include "run/run_messages.h"
 #include "ui/qt/about_dialog.h"
@@ -46,15 +47,11 @@ std::string toLocalBytes(const QString& text) {
     return text.toLocal8Bit().toStdString();
 }
 
-// The single local file a drag carries, or an empty string. File managers that follow the
-// drag-and-drop convention name the machine in the address ("file://localhost/...", or its
-// host name); Qt would keep that name as the first folder of the path. A file on another
-// machine is no local file.
-QString droppedFile(const QMimeData* data) {
-    if (data == nullptr || !data->hasUrls() || data->urls().size() != 1) {
-        return {};
-    }
-    QUrl url = data->urls().constFirst();
+// The local path of a dragged item, or an empty string for one that is no local file. File
+// managers that follow the drag-and-drop convention name the machine in the address
+// ("file://localhost/...", or its host name); Qt would keep that name as the first folder of
+// the path. A file on another machine is no local file.
+QString localPathOf(QUrl url) {
     if (!url.isLocalFile()) {
         return {};
     }
@@ -67,6 +64,30 @@ QString droppedFile(const QMimeData* data) {
         url.setHost(QString());
     }
     return QDir::toNativeSeparators(url.toLocalFile());
+}
+
+// What a drag carries, one path per item, in the byte encoding the model takes. Text or
+// anything else without addresses carries one item that is no file.
+std::vector<std::string> draggedPaths(const QMimeData* data) {
+    if (data == nullptr || !data->hasUrls()) {
+        return {std::string()};
+    }
+    std::vector<std::string> paths;
+    for (const QUrl& url : data->urls()) {
+        paths.push_back(toLocalBytes(localPathOf(url)));
+    }
+    return paths;
+}
+
+// A drop is only ever a copy: the recording stays where it is, whatever the source would
+// rather do with it (a file manager removes the original after a move).
+bool acceptAsCopy(QDropEvent* event) {
+    if (!event->possibleActions().testFlag(Qt::CopyAction)) {
+        return false;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    return true;
 }
 
 bool isUserInput(QEvent::Type type) {
@@ -171,7 +192,10 @@ bool ConverterDialog::OnInitDialog() {
     if (!dialogModel.initialise()) {
         QMetaObject::invokeMethod(
             this, [this] { reject(); }, Qt::QueuedConnection);
+        return true;
     }
+    initialised = true;
+    openWith(openedWith);
     return true;
 }
 
@@ -187,19 +211,23 @@ void ConverterDialog::OnConvert() {
     dialogModel.convert();
 }
 
-void ConverterDialog::takeSource(const QString& path) {
-    dialogModel.dropFile(toLocalBytes(path));
+void ConverterDialog::openWith(const QString& path) {
+    openedWith = QDir::toNativeSeparators(path);
+    if (initialised && !openedWith.isEmpty()) {
+        dialogModel.openWith(toLocalBytes(openedWith));
+    }
 }
 
 void ConverterDialog::OnSysCommand(unsigned id, long long parameter) {
     (void)parameter;
-    if (dialogModel.busy()) {
-        return;
-    }
     if ((id & 0xFFF0U) == ID_SYSMENU_ABOUT) {
-        AboutDialog box(this);
-        (void)box.DoModal();
+        dialogModel.about();
     }
+}
+
+void ConverterDialog::showAbout() {
+    AboutDialog box(this);
+    (void)box.DoModal();
 }
 
 void ConverterDialog::OnOK() {
@@ -271,18 +299,25 @@ void ConverterDialog::post(std::function<void()> task) {
 }
 
 void ConverterDialog::dragEnterEvent(QDragEnterEvent* event) {
-    if (dialogModel.takesDrop(toLocalBytes(droppedFile(event->mimeData())))) {
-        event->acceptProposedAction();
+    if (dialogModel.takesDrop(draggedPaths(event->mimeData()))) {
+        (void)acceptAsCopy(event);
+    }
+}
+
+void ConverterDialog::dragMoveEvent(QDragMoveEvent* event) {
+    // The proposed action changes with the modifier keys; the answer stays a copy.
+    if (dialogModel.takesDrop(draggedPaths(event->mimeData()))) {
+        (void)acceptAsCopy(event);
+    } else {
+        event->ignore();
     }
 }
 
 void ConverterDialog::dropEvent(QDropEvent* event) {
-    const QString path = droppedFile(event->mimeData());
-    if (!dialogModel.takesDrop(toLocalBytes(path))) {
-        return;
+    const std::vector<std::string> paths = draggedPaths(event->mimeData());
+    if (dialogModel.takesDrop(paths) && acceptAsCopy(event)) {
+        dialogModel.dropFiles(paths);
     }
-    event->acceptProposedAction();
-    takeSource(path);
 }
 
 #ifdef Q_OS_WIN

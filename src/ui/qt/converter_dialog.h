@@ -36,8 +36,9 @@ public:
     // (id & 0xFFF0) == ID_SYSMENU_ABOUT opens the About box.
     void OnSysCommand(unsigned id, long long parameter);
 
-    // Takes `path` as the source, as if chosen with the source browse.
-    void takeSource(const QString& path);
+    // A recording named on the program's command line: taken once the window is shown, as
+    // if chosen with the source browse. Nothing starts by itself.
+    void openWith(const QString& path);
 
     [[nodiscard]] QAction* aboutAction() const { return about; }
     [[nodiscard]] const ConverterDialogModel& model() const { return dialogModel; }
@@ -52,6 +53,7 @@ protected:
     void OnDestroy() override;
 
     void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 #ifdef Q_OS_WIN
     bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
@@ -64,6 +66,7 @@ private:
     void showProgress(const RunProgress& progress) override;
     void setBusy(bool busy) override;
     void showMessage(std::string_view text) override;
+    void showAbout() override;
     std::optional<std::string> chooseFile(const FileRequest& request) override;
     void post(std::function<void()> task) override;
 
@@ -74,6 +77,8 @@ private:
     QProgressBar* progressBar = nullptr;
     QAction* about = nullptr;
     QObject* inputBlocker = nullptr;
+    QString openedWith;
+    bool initialised = false;
     ConverterDialogModel dialogModel;
 };
 

@@ -32,9 +32,14 @@ ConverterWindow::~ConverterWindow() {
     if (window != nullptr) {
         DestroyWindow(window);
     }
+    if (oleStarted) {
+        OleUninitialize();
+    }
 }
 
 bool ConverterWindow::create() {
+    // Drag and drop with a say while dragging goes through OLE, on the window's thread.
+    oleStarted = SUCCEEDED(OleInitialize(nullptr));
     const HWND created = CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_TRUNVEX_DIALOG), nullptr,
                                             dialogProc, reinterpret_cast<LPARAM>(this));
     return created != nullptr;
@@ -58,7 +63,7 @@ void ConverterWindow::handleQueuedMessage(MSG& message) {
 }
 
 bool ConverterWindow::isInputDuringRun(const MSG& message) const {
-    return busy && window != nullptr && isUserInput(message.message) &&
+    return dialogModel.busy() && window != nullptr && isUserInput(message.message) &&
            (message.hwnd == window || IsChild(window, message.hwnd));
 }
 
@@ -115,10 +120,17 @@ void ConverterWindow::onInitDialog() {
     setIcons();
     createProgressBar();
     centre();
+    // The drag's cursor shows whether a drop would be taken; where OLE is not to be had, the
+    // shell's plain drop still brings the files.
+    dropRegistered = oleStarted && SUCCEEDED(RegisterDragDrop(window, &dropper));
     DragAcceptFiles(window, TRUE);
     if (!dialogModel.initialise()) {
         // The model has said why; the dialog cannot work without its buffers.
         PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
+        return;
+    }
+    if (!openedWith.empty()) {
+        dialogModel.openWith(toUtf8(openedWith));
     }
 }
 
@@ -209,9 +221,7 @@ bool ConverterWindow::onSysCommand(WPARAM command) {
     if ((command & 0xFFF0) != ID_SYSMENU_ABOUT) {
         return false;  // move, close and the rest: the default handling
     }
-    if (!busy) {
-        showAboutBox(instance, window);
-    }
+    dialogModel.about();
     return true;
 }
 
@@ -233,17 +243,15 @@ bool ConverterWindow::onPaint() {
 }
 
 void ConverterWindow::onDropFiles(HDROP drop) {
-    // One file is a recording to convert; several are not taken.
-    if (DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0) == 1) {
-        const UINT length = DragQueryFileW(drop, 0, nullptr, 0);
-        std::wstring path(length + 1, L'\0');
-        path.resize(DragQueryFileW(drop, 0, path.data(), length + 1));
-        dialogModel.dropFile(toUtf8(path));
-    }
+    dialogModel.dropFiles(droppedFiles(drop));
     DragFinish(drop);
 }
 
 void ConverterWindow::onDestroy() {
+    if (dropRegistered) {
+        RevokeDragDrop(window);
+        dropRegistered = false;
+    }
     dialogModel.windowDestroyed();
     // The run has ended; what it posted is of no use without the window.
     const std::lock_guard<std::mutex> lock(tasksLock);
@@ -299,8 +307,12 @@ void ConverterWindow::showProgress(const RunProgress& progress) {
     ShowWindow(progressBar, progress.shown ? SW_SHOWNA : SW_HIDE);
 }
 
-void ConverterWindow::setBusy(bool isBusy) {
-    busy = isBusy;
+void ConverterWindow::setBusy(bool) {
+    // The message loop asks the model whether a run is busy.
+}
+
+void ConverterWindow::showAbout() {
+    showAboutBox(instance, window);
 }
 
 void ConverterWindow::showMessage(std::string_view text) {

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "ui/model/converter_dialog_model.h"
+#include "ui/win32/drop_target.h"
 #include "ui/win32/file_dialogs.h"
 
 namespace trunvex {
@@ -26,6 +27,9 @@ public:
 
     // Creates the window, visible and without an owner. False when it could not be created.
     [[nodiscard]] bool create();
+    // A recording named on the program's command line, given before create(): taken when the
+    // window appears, as if chosen with the source browse. Nothing starts by itself.
+    void openWith(std::wstring path) { openedWith = std::move(path); }
     // The program's message loop: returns when the window has gone.
     void runUntilClosed();
     // One message of this thread's queue, as the loop handles it: while a run is busy the
@@ -36,6 +40,8 @@ public:
     [[nodiscard]] HWND handle() const { return window; }
     [[nodiscard]] bool closed() const { return gone; }
     [[nodiscard]] const ConverterDialogModel& model() const { return dialogModel; }
+    // What the system's drag and drop talks to while the user drags over the window.
+    [[nodiscard]] IDropTarget& dropTarget() { return dropper; }
 
     // What the model shows.
     void showPaths(std::string_view source, std::string_view avi) override;
@@ -44,6 +50,7 @@ public:
     void showProgress(const RunProgress& progress) override;
     void setBusy(bool isBusy) override;
     void showMessage(std::string_view text) override;
+    void showAbout() override;
     [[nodiscard]] std::optional<std::string> chooseFile(const FileRequest& request) override;
 
     // Runs `task` on this thread; callable from the run's thread.
@@ -74,14 +81,17 @@ private:
     HWND progressBar = nullptr;
     HICON bigIcon = nullptr;
     HICON smallIcon = nullptr;
-    bool busy = false;
     bool gone = false;
+    bool dropRegistered = false;
+    bool oleStarted = false;
+    std::wstring openedWith;
 
     std::mutex tasksLock;
     std::deque<std::function<void()>> tasks;
 
-    // Last, so that it goes first: it waits for a run that still reports to this view.
+    // Last, so that they go first: the model waits for a run that still reports to this view.
     ConverterDialogModel dialogModel;
+    DialogDropTarget dropper{dialogModel};
 };
 
 }  // namespace trunvex

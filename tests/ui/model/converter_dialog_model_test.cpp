@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <memory>
 #include <thread>
 
@@ -69,10 +70,10 @@ TEST_F(DialogModelTest, BrowseAndDropOutcomes) {
         RecordingView v;
         ConverterDialogModel m(v, dispatcher, RunPlacement::CALLING_THREAD, sources, sinks);
         ASSERT_TRUE(m.initialise());
-        m.dropFile("/rec/cam1.264");
+        m.dropFiles({"/rec/cam1.264"});
         v.boxes.avi = "/elsewhere/typed.avi";
         if (c.action == DROP) {
-            m.dropFile(*c.answer);
+            m.dropFiles({*c.answer});
         } else {
             v.answers.push_back(c.answer);
             c.action == BROWSE_SOURCE ? m.browseSource() : m.browseAvi();
@@ -95,11 +96,32 @@ TEST_F(DialogModelTest, BrowseAndDropOutcomes) {
     }
 }
 
+TEST(ProposedAviPath, ReplacesOnlyTheFileNamesExtension) {
+    const std::pair<std::string, std::string> cases[] = {
+#ifdef _WIN32
+        {"C:\\rec\\cam1.264", "C:\\rec\\cam1.avi"},
+        {"C:\\rec.old\\cam1", "C:\\rec.old\\cam1.avi"},
+        {"C:\\rec.old/cam1", "C:\\rec.old/cam1.avi"},
+        {"D:.x\\a.b.mp4", "D:.x\\a.b.avi"},
+#endif
+        {"/home/u/rec/cam1.264", "/home/u/rec/cam1.avi"},
+        {"/home/u/rec.old/cam1", "/home/u/rec.old/cam1.avi"},
+        {"/home/u/plain/cam", "/home/u/plain/cam.avi"},
+        {"/home/u/a.b.mp4", "/home/u/a.b.avi"},
+        {"/home/u/.hidden", "/home/u/.hidden.avi"},
+        {"noextension", "noextension.avi"},
+    };
+    for (const auto& [source, avi] : cases) {
+        EXPECT_EQ(proposedAviPath(source), avi) << source;
+    }
+}
+
 TEST_F(DialogModelTest, RunTakesTheTypedPathsAndEndsInOneMessage) {
     view.boxes = {"rec.264", "typed.avi"};
     model.convert();
-    const Strings expected = {"busy", caption(CAPTION_WAIT), caption(CAPTION_CONVERT),
-                              message(MSG_SUCCEEDED), "idle"};
+    const Strings expected = {
+        "paths", "busy", caption(CAPTION_WAIT), caption(CAPTION_CONVERT), message(MSG_SUCCEEDED),
+        "idle"};
     EXPECT_EQ(view.events, expected);
     EXPECT_NE(sinks.find("typed.avi"), nullptr);
     EXPECT_EQ(model.aviPath(), "typed.avi");
@@ -123,6 +145,10 @@ TEST_F(DialogModelTest, TypedAviNameWithoutFolderLandsBesideTheSource) {
         {{"/rec/cam1.264", "out/clip.avi"}, "/rec/out/clip.avi"},
         {{"/rec/cam1.264", "/elsewhere/clip.avi"}, "/elsewhere/clip.avi"},
         {{"cam1.264", "clip.avi"}, "clip.avi"},
+        // Pasted with the quotes "Copy as path" adds, or with blanks around.
+        {{" \"/rec/cam1.264\" ", "  \"/elsewhere/q.avi\"\t"}, "/elsewhere/q.avi"},
+        {{"/rec/cam1.264", "' clip.avi '"}, "/rec/clip.avi"},
+        {{"/rec/cam1.264", " \"clip.avi"}, "/rec/\"clip.avi"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.written);
@@ -136,20 +162,52 @@ TEST_F(DialogModelTest, TypedAviNameWithoutFolderLandsBesideTheSource) {
     }
 }
 
-TEST_F(DialogModelTest, DroppedFolderIsNotTaken) {
-    const std::filesystem::path folder = test::makeTempDir("dialog_drop_folder");
-    model.dropFile("/rec/cam1.264");
-    EXPECT_TRUE(model.takesDrop("/rec/cam2.264"));
-    EXPECT_FALSE(model.takesDrop(folder.string()));
-    model.dropFile(folder.string());
-    EXPECT_EQ(model.sourcePath(), "/rec/cam1.264");
+#ifndef _WIN32
+TEST_F(DialogModelTest, TypedTildeIsTheHomeFolder) {
+    const char* home = std::getenv("HOME");
+    ASSERT_NE(home, nullptr);
+    view.boxes = {"/rec/cam1.264", "~/x.avi"};
+    model.convert();
+    EXPECT_EQ(view.messages.back(), MSG_SUCCEEDED);
+    EXPECT_NE(sinks.find(std::string(home) + "/x.avi"), nullptr);
+    EXPECT_EQ(view.boxes.avi, std::string(home) + "/x.avi");
+    // Only the user's own "~" is expanded; "~name" and a "~" inside stay as typed.
+    view.boxes = {"/rec/cam1.264", "/rec/~other/x~.avi"};
+    model.convert();
+    EXPECT_EQ(view.boxes.avi, "/rec/~other/x~.avi");
+}
+#endif
+
+TEST_F(DialogModelTest, DropsOtherThanOneFileAreRefused) {
+    const std::string folder = test::makeTempDir("dialog_drop_folder").string();
+    const std::vector<std::string> refused[] = {
+        {folder}, {"/rec/cam2.264", "/rec/cam3.264"}, {""}, {}, {"/rec/cam2.264", ""}};
+    model.dropFiles({"/rec/cam1.264"});
+    EXPECT_TRUE(model.takesDrop({"/rec/cam2.264"}));
+    for (const std::vector<std::string>& paths : refused) {
+        SCOPED_TRACE(paths.size());
+        EXPECT_FALSE(model.takesDrop(paths));
+        model.dropFiles(paths);
+        EXPECT_EQ(model.sourcePath(), "/rec/cam1.264");
+        EXPECT_EQ(view.boxes.source, "/rec/cam1.264");
+        EXPECT_EQ(model.aviPath(), "/rec/cam1.avi");
+    }
+}
+
+TEST_F(DialogModelTest, RecordingOnTheCommandLineIsProposedAndNotRun) {
+    model.openWith("/rec/cam1.264");
     EXPECT_EQ(view.boxes.source, "/rec/cam1.264");
-    EXPECT_EQ(model.aviPath(), "/rec/cam1.avi");
+    EXPECT_EQ(view.boxes.avi, "/rec/cam1.avi");
+    EXPECT_EQ(view.events, Strings{"paths"});
+    EXPECT_EQ(sources.opens(), 0);
 }
 
 TEST_F(DialogModelTest, RefusedRunShowsItsMessageAndLeavesTheCaption) {
     const std::pair<PathTexts, std::string_view> cases[] = {
         {{"rec.264", ""}, MSG_PATH_EMPTY},
+        {{"rec.264", " \t "}, MSG_PATH_EMPTY},
+        {{"  ", "out.avi"}, MSG_PATH_EMPTY},
+        {{"rec.264", "\" \""}, MSG_PATH_EMPTY},
         {{"missing", "out.avi"}, MSG_SOURCE_OPEN_FAILED},
     };
     for (const auto& [boxes, text] : cases) {
@@ -157,7 +215,7 @@ TEST_F(DialogModelTest, RefusedRunShowsItsMessageAndLeavesTheCaption) {
         view.events.clear();
         view.boxes = boxes;
         model.convert();
-        EXPECT_EQ(view.events, (Strings{"busy", message(text), "idle"}));
+        EXPECT_EQ(view.events, (Strings{"paths", "busy", message(text), "idle"}));
     }
 }
 
@@ -236,11 +294,14 @@ TEST_F(DialogModelThreadTest, RunOnItsOwnThreadTakesNoActionUntilItsMessage) {
     view.answers = {"/other.264", "/other.avi"};
     model.browseSource();
     model.browseAvi();
-    model.dropFile("/dropped.264");
+    model.dropFiles({"/dropped.264"});
+    EXPECT_FALSE(model.takesDrop({"/dropped.264"}));
+    model.about();
     model.convert();
     EXPECT_FALSE(model.exit());
     EXPECT_FALSE(model.mayCancel());
     EXPECT_TRUE(view.requests.empty());
+    EXPECT_EQ(std::count(view.events.begin(), view.events.end(), "about"), 0);
     EXPECT_EQ(view.boxes.source, "rec.264");
     EXPECT_EQ(model.aviPath(), "out.avi");
 
@@ -253,6 +314,8 @@ TEST_F(DialogModelThreadTest, RunOnItsOwnThreadTakesNoActionUntilItsMessage) {
     EXPECT_EQ(sources.opens(), 1);
     EXPECT_NE(sinks.find("out.avi"), nullptr);
     EXPECT_TRUE(model.context().buffersAllocated());
+    model.about();
+    EXPECT_EQ(view.events.back(), "about");
     EXPECT_TRUE(model.exit());
 }
 

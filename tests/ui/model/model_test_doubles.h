@@ -28,13 +28,14 @@ public:
     void showProgress(const RunProgress& shown) override { progress.push_back(shown); }
     void setBusy(bool busy) override;
     void showMessage(std::string_view text) override;
+    void showAbout() override { events.emplace_back("about"); }
     [[nodiscard]] std::optional<std::string> chooseFile(const FileRequest& request) override;
 
     // What the two boxes hold; a test types into the AVI box by changing boxes.avi.
     PathTexts boxes;
     std::string caption = "Trunvex";
     bool busyShown = false;
-    // "paths", "caption: ...", "busy", "idle" and "message: ..." in order; progress apart.
+    // "paths", "caption: ...", "busy", "idle", "about" and "message: ..." in order; progress apart.
     std::vector<std::string> events;
     std::vector<std::string> messages;
     std::vector<std::string> captionsAtMessages;

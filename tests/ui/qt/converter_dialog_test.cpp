@@ -20,6 +20,7 @@
 #include <memory>
 
 #include "run/run_messages.h"
+#include "ui/qt/converter_app.h"
 #include "ui/qt/file_chooser.h"
 #include "ui/qt/message_box.h"
 #include "ui_tests.h"
@@ -91,22 +92,11 @@ private slots:
     void sourceBrowseProposesAviPath_data() {
         QTest::addColumn<QString>("source");
         QTest::addColumn<QString>("avi");
-        QTest::newRow("extension") << "C:\\rec\\cam1.264"
-                                   << "C:\\rec\\cam1.avi";
-        QTest::newRow("dot in a folder") << "C:\\rec.old\\cam1"
-                                         << "C:\\rec.avi";
-        QTest::newRow("no dot") << "C:\\rec\\cam1"
-                                << ".avi";
-        QTest::newRow("last dot only") << "D:\\a.b.mp4"
-                                       << "D:\\a.b.avi";
-        QTest::newRow("posix extension") << "/home/u/rec/cam1.264"
-                                         << "/home/u/rec/cam1.avi";
-        QTest::newRow("posix dot in a folder") << "/srv/rec.old/cam1"
-                                               << "/srv/rec.avi";
-        QTest::newRow("posix no dot") << "/srv/rec/cam1"
-                                      << ".avi";
-        QTest::newRow("posix last dot only") << "/tmp/a.b.mp4"
-                                             << "/tmp/a.b.avi";
+        // The rule is the model's; the view shows what it proposes.
+        QTest::newRow("extension") << "/home/u/rec/cam1.264"
+                                   << "/home/u/rec/cam1.avi";
+        QTest::newRow("dot in a folder") << "/srv/rec.old/cam1"
+                                         << "/srv/rec.old/cam1.avi";
     }
     void sourceBrowseProposesAviPath() {
         QFETCH(QString, source);
@@ -158,39 +148,84 @@ private slots:
     void droppedRecordingIsTakenAsSource_data() {
         QTest::addColumn<QList<QUrl>>("urls");
         QTest::addColumn<QString>("source");  // empty: the drag is refused
+        QTest::addColumn<int>("actions");     // what the drag source offers
+        const int anyAction = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
         const QString path = QStringLiteral("/data/录像/cam2.264");
         const auto url = [](const QString& address) { return QUrl(address); };
-        QTest::newRow("local file") << QList<QUrl>{QUrl::fromLocalFile(path)} << path;
+        QTest::newRow("local file") << QList<QUrl>{QUrl::fromLocalFile(path)} << path << anyAction;
         QTest::newRow("named localhost")
             << QList<QUrl>{url(QStringLiteral("file://localhost/data/%E5%BD%95%E5%83%8F/cam2.264"))}
-            << path;
+            << path << anyAction;
         QTest::newRow("named by this machine's name")
             << QList<QUrl>{url(
                    QStringLiteral("file://%1/data/x.264").arg(QSysInfo::machineHostName()))}
-            << QStringLiteral("/data/x.264");
+            << QStringLiteral("/data/x.264") << anyAction;
         QTest::newRow("another machine")
-            << QList<QUrl>{url(QStringLiteral("file://elsewhere.invalid/data/x.264"))} << QString();
+            << QList<QUrl>{url(QStringLiteral("file://elsewhere.invalid/data/x.264"))} << QString()
+            << anyAction;
         QTest::newRow("two files")
             << QList<QUrl>{QUrl::fromLocalFile(path), QUrl::fromLocalFile(QStringLiteral("/a.264"))}
-            << QString();
+            << QString() << anyAction;
         QTest::newRow("web address")
-            << QList<QUrl>{url(QStringLiteral("https://example.org/x.264"))} << QString();
-        QTest::newRow("folder") << QList<QUrl>{QUrl::fromLocalFile(QDir::tempPath())} << QString();
+            << QList<QUrl>{url(QStringLiteral("https://example.org/x.264"))} << QString()
+            << anyAction;
+        QTest::newRow("move only")
+            << QList<QUrl>{QUrl::fromLocalFile(path)} << QString() << int(Qt::MoveAction);
+        QTest::newRow("folder") << QList<QUrl>{QUrl::fromLocalFile(QDir::tempPath())} << QString()
+                                << anyAction;
     }
     void droppedRecordingIsTakenAsSource() {
         QFETCH(QList<QUrl>, urls);
         QFETCH(QString, source);
+        QFETCH(int, actions);
+        const auto offered = Qt::DropActions(actions);
         QMimeData data;
         data.setUrls(urls);
-        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        // Shift proposes a move: the answer is a copy all the same, so the source keeps the file.
+        QDragEnterEvent enter(QPoint(5, 5), offered, &data, Qt::LeftButton, Qt::ShiftModifier);
         enter.ignore();
         QApplication::sendEvent(dialog.get(), &enter);
         QCOMPARE(enter.isAccepted(), !source.isEmpty());
-        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QDragMoveEvent move(QPoint(6, 6), offered, &data, Qt::LeftButton, Qt::ShiftModifier);
+        move.ignore();
+        QApplication::sendEvent(dialog.get(), &move);
+        QCOMPARE(move.isAccepted(), !source.isEmpty());
+        QDropEvent drop(QPointF(6, 6), offered, &data, Qt::LeftButton, Qt::ShiftModifier);
+        drop.ignore();
         QApplication::sendEvent(dialog.get(), &drop);
+        QCOMPARE(drop.isAccepted(), !source.isEmpty());
+        if (!source.isEmpty()) {
+            QCOMPARE(enter.dropAction(), Qt::CopyAction);
+            QCOMPARE(move.dropAction(), Qt::CopyAction);
+            QCOMPARE(drop.dropAction(), Qt::CopyAction);
+        }
         QCOMPARE(sourceBox(), source);
         QCOMPARE(aviBox(),
                  source.isEmpty() ? QString() : source.chopped(4) + QStringLiteral(".avi"));
+    }
+
+    void recordingOnTheCommandLineIsProposed() {
+        // As "Open with" starts the program: the path is given before the window appears.
+        dialog = std::make_unique<ConverterDialog>();
+        dialog->openWith(QStringLiteral("/data/录像/cam2.264"));
+        QVERIFY(sourceBox().isEmpty());
+        dialog->show();
+        QCOMPARE(sourceBox(), QStringLiteral("/data/录像/cam2.264"));
+        QCOMPARE(aviBox(), QStringLiteral("/data/录像/cam2.avi"));
+        QCOMPARE(button("IDC_CONVERT")->text(), text(CAPTION_CONVERT));
+        QVERIFY(messages.isEmpty());
+    }
+
+    void qtTextsFollowTheDesktopLanguage() {
+        auto* app = qobject_cast<ConverterApp*>(QCoreApplication::instance());
+        QVERIFY(app != nullptr);
+        QVERIFY(app->loadQtTranslations(QLocale(QLocale::German, QLocale::Germany)));
+        const QString cancel = QCoreApplication::translate("QPlatformTheme", "Cancel");
+        QVERIFY(app->loadQtTranslations(QLocale(QLocale::Chinese, QLocale::China)));
+        const QString cancelChinese = QCoreApplication::translate("QPlatformTheme", "Cancel");
+        (void)app->loadQtTranslations(QLocale::system());
+        QCOMPARE(cancel, QStringLiteral("Abbrechen"));
+        QCOMPARE(cancelChinese, QStringLiteral("取消"));
     }
 
     void closingFreesBuffersOnce_data() {

@@ -135,7 +135,7 @@ private slots:
         dialog->show();
         dialog->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(dialog.get()));
-        dialog->takeSource(source);
+        dialog->openWith(source);
         QCOMPARE(edit("IDC_AVI_PATH")->text(), avi);
         // Choosers that would be answered at once if a browse got through.
         FileChooser::clearAnswers();

@@ -9,6 +9,7 @@
 #include <deque>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -121,6 +122,54 @@ HGLOBAL makeDrop(const std::vector<std::wstring>& paths) {
     GlobalUnlock(memory);
     return memory;
 }
+
+// What a drag carries, as the shell offers it: the files as an HDROP, or, for a web address,
+// no files at all.
+class DraggedData final : public IDataObject {
+public:
+    explicit DraggedData(std::optional<std::vector<std::wstring>> carried)
+        : files(std::move(carried)) {}
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** object) override {
+        if (IsEqualIID(id, IID_IUnknown) || IsEqualIID(id, IID_IDataObject)) {
+            *object = static_cast<IDataObject*>(this);
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE GetData(FORMATETC* format, STGMEDIUM* medium) override {
+        if (!files || format->cfFormat != CF_HDROP || (format->tymed & TYMED_HGLOBAL) == 0) {
+            return DV_E_FORMATETC;
+        }
+        *medium = STGMEDIUM{};
+        medium->tymed = TYMED_HGLOBAL;
+        medium->hGlobal = makeDrop(*files);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE QueryGetData(FORMATETC* format) override {
+        return files && format->cfFormat == CF_HDROP ? S_OK : DV_E_FORMATETC;
+    }
+    HRESULT STDMETHODCALLTYPE GetCanonicalFormatEtc(FORMATETC*, FORMATETC* out) override {
+        out->ptd = nullptr;
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE SetData(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE EnumFormatEtc(DWORD, IEnumFORMATETC**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override {
+        return OLE_E_ADVISENOTSUPPORTED;
+    }
+    HRESULT STDMETHODCALLTYPE DUnadvise(DWORD) override { return OLE_E_ADVISENOTSUPPORTED; }
+    HRESULT STDMETHODCALLTYPE EnumDAdvise(IEnumSTATDATA**) override {
+        return OLE_E_ADVISENOTSUPPORTED;
+    }
+
+private:
+    std::optional<std::vector<std::wstring>> files;
+};
 
 class ConverterWindowTest : public testing::Test {
 protected:
@@ -387,15 +436,57 @@ TEST_F(ConverterWindowTest, CancelInAChooserEmptiesItsBox) {
     }
 }
 
-TEST_F(ConverterWindowTest, ADroppedFileIsTakenAsTheSourceAndSeveralAreNot) {
-    SendMessageW(dialog, WM_DROPFILES, reinterpret_cast<WPARAM>(makeDrop({L"E:\\拖放\\a.b.mp4"})),
-                 0);
-    EXPECT_EQ(itemText(dialog, IDC_SOURCE_PATH), L"E:\\拖放\\a.b.mp4");
-    EXPECT_EQ(itemText(dialog, IDC_AVI_PATH), L"E:\\拖放\\a.b.avi");
+TEST_F(ConverterWindowTest, DragsShowWhetherTheDropIsTakenAndTakeOnlyACopy) {
+    wchar_t folder[MAX_PATH] = {};
+    ASSERT_NE(GetTempPathW(MAX_PATH, folder), 0u);
+    constexpr DWORD ANY = DROPEFFECT_COPY | DROPEFFECT_MOVE | DROPEFFECT_LINK;
+    struct Case {
+        const char* name;
+        std::optional<std::vector<std::wstring>> files;  // std::nullopt: a web address
+        DWORD offered;
+        const wchar_t* source;  // nullptr: refused
+    };
+    const Case cases[] = {
+        {"one file", std::vector<std::wstring>{L"E:\\拖放\\a.b.mp4"}, ANY, L"E:\\拖放\\a.b.mp4"},
+        {"several files", std::vector<std::wstring>{L"E:\\x.264", L"E:\\y.264"}, ANY, nullptr},
+        {"a folder", std::vector<std::wstring>{folder}, ANY, nullptr},
+        {"a web address", std::nullopt, ANY, nullptr},
+        {"move only", std::vector<std::wstring>{L"E:\\x.264"}, DROPEFFECT_MOVE, nullptr},
+    };
+    IDropTarget& target = window.dropTarget();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetDlgItemTextW(dialog, IDC_SOURCE_PATH, L"");
+        DraggedData data(c.files);
+        const DWORD expected = c.source != nullptr ? DROPEFFECT_COPY : DROPEFFECT_NONE;
+        DWORD effect = c.offered;
+        // Shift asks for a move: the answer stays a copy.
+        EXPECT_EQ(target.DragEnter(&data, MK_LBUTTON | MK_SHIFT, POINTL{5, 5}, &effect), S_OK);
+        EXPECT_EQ(effect, expected);
+        effect = c.offered;
+        EXPECT_EQ(target.DragOver(MK_LBUTTON | MK_SHIFT, POINTL{6, 6}, &effect), S_OK);
+        EXPECT_EQ(effect, expected);
+        effect = c.offered;
+        EXPECT_EQ(target.Drop(&data, MK_SHIFT, POINTL{6, 6}, &effect), S_OK);
+        EXPECT_EQ(effect, expected);
+        EXPECT_EQ(itemText(dialog, IDC_SOURCE_PATH), c.source != nullptr ? c.source : L"");
+        if (c.files && c.offered == ANY) {
+            // The shell's plain drop follows the same rule.
+            SetDlgItemTextW(dialog, IDC_SOURCE_PATH, L"");
+            SendMessageW(dialog, WM_DROPFILES, reinterpret_cast<WPARAM>(makeDrop(*c.files)), 0);
+            EXPECT_EQ(itemText(dialog, IDC_SOURCE_PATH), c.source != nullptr ? c.source : L"");
+        }
+    }
+}
 
-    SendMessageW(dialog, WM_DROPFILES,
-                 reinterpret_cast<WPARAM>(makeDrop({L"E:\\x.264", L"E:\\y.264"})), 0);
-    EXPECT_EQ(itemText(dialog, IDC_SOURCE_PATH), L"E:\\拖放\\a.b.mp4");
+TEST(ConverterWindowCommandLine, ARecordingNamedOnItIsProposedAndNotRun) {
+    ConverterWindow opened(GetModuleHandleW(nullptr));
+    opened.openWith(L"C:\\录像\\rec.old\\cam1");
+    ASSERT_TRUE(opened.create());
+    EXPECT_EQ(itemText(opened.handle(), IDC_SOURCE_PATH), L"C:\\录像\\rec.old\\cam1");
+    EXPECT_EQ(itemText(opened.handle(), IDC_AVI_PATH), L"C:\\录像\\rec.old\\cam1.avi");
+    EXPECT_FALSE(opened.model().busy());
+    EXPECT_EQ(itemText(opened.handle(), IDC_CONVERT), L"Trunvex");
 }
 
 TEST_F(ConverterWindowTest, ConvertsTheSampleOffTheWindowThreadAndEndsInOneMessage) {
