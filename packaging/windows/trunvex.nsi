@@ -123,8 +123,9 @@ FunctionEnd
     "Convert to AVI with Trunvex"
   WriteRegStr HKLM "${FILE_TYPES_KEY}\${extension}\shell\Trunvex.Convert" "Icon" \
     "$INSTDIR\trunvex-cli.exe"
-  ; Player: the whole selection goes to one command, in one console, which stays open until
-  ; a key is pressed so that the results can be read.
+  ; Player: the verb is offered for a selection of any size (Explorer hides verbs of other
+  ; models past 15 files). The console stays open until a key is pressed, so that the
+  ; results can be read.
   WriteRegStr HKLM "${FILE_TYPES_KEY}\${extension}\shell\Trunvex.Convert" "MultiSelectModel" \
     "Player"
   WriteRegStr HKLM "${FILE_TYPES_KEY}\${extension}\shell\Trunvex.Convert\command" "" \

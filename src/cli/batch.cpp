@@ -210,20 +210,19 @@ struct Totals {
     std::uint64_t bytes = 0;
 };
 
-std::string reasonPath(const JobRecord& r) {
+const std::string& reasonPath(const JobRecord& r) {
     const bool sourceFailed = r.exitCode == exitCodeFor(CONVERT_READ_FAILED) ||
                               r.exitCode == exitCodeFor(CONVERT_SOURCE_OPEN_FAILED);
     return sourceFailed ? r.source : r.avi;
 }
 
 // A folder among the sources is converted only with -r; the reason says so, as cp's does.
-std::string reasonShown(const JobRecord& r) {
+std::string_view hintFor(const JobRecord& r) {
     std::error_code ignored;
-    if (r.exitCode == exitCodeFor(CONVERT_SOURCE_OPEN_FAILED) && r.source != STANDARD_INPUT_NAME &&
-        r.message != UNREADABLE_FOLDER_TEXT && fs::is_directory(pathFromUtf8(r.source), ignored)) {
-        return r.reason + " (-r converts the recordings in it)";
-    }
-    return r.reason;
+    const bool folder = r.exitCode == exitCodeFor(CONVERT_SOURCE_OPEN_FAILED) &&
+                        r.source != STANDARD_INPUT_NAME && r.message != UNREADABLE_FOLDER_TEXT &&
+                        fs::is_directory(pathFromUtf8(r.source), ignored);
+    return folder ? " (-r converts the recordings in it)" : "";
 }
 
 // Prints the finished jobs in the order given and writes their report lines; called with
@@ -267,11 +266,14 @@ private:
     void print(const JobRecord& r) {
         const bool named = count > 1 || options.nameSources;
         if (r.exitCode != 0) {
-            complainOfFailure(err, named ? r.source : std::string(), r.message, reasonPath(r),
-                              reasonShown(r));
+            complainOfFailure(err, named ? std::string_view(r.source) : std::string_view(),
+                              r.message, reasonPath(r), r.reason, hintFor(r));
         } else if (!options.quiet) {
-            const std::string lead = named ? shownName(r.source) + ": " : std::string();
-            std::fprintf(out, "%s%s\n", lead.c_str(), r.message.c_str());
+            if (named) {
+                printShownName(out, r.source);
+                std::fputs(": ", out);
+            }
+            std::fprintf(out, "%s\n", r.message.c_str());
             std::fflush(out);
         }
         add(r);

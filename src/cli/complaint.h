@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdio>
-#include <string>
 #include <string_view>
 
 #include "cli/name_text.h"
@@ -23,15 +22,25 @@ inline void complain(std::FILE* err, std::string_view subject, std::string_view 
 
 // A file that did not convert, on standard error beside the other problems: the message the
 // dialog would show (after "SOURCE: " when several files are named), then the system's reason
-// after the path it concerns. The paths are shown as shownName() shows them.
+// after the path it concerns, and a hint where one helps. The paths are shown as shownName()
+// shows them. Allocates nothing: it may have to tell of a want of memory.
 inline void complainOfFailure(std::FILE* err, std::string_view named, std::string_view message,
-                              std::string_view reasonPath, std::string_view reason) {
-    if (!message.empty()) {
-        const std::string name = shownName(named);
-        complain(err, named.empty() ? message : name, named.empty() ? std::string_view() : message);
+                              std::string_view reasonPath, std::string_view reason,
+                              std::string_view hint = "") {
+    if (!message.empty() && named.empty()) {
+        complain(err, message);
+    } else if (!message.empty()) {
+        std::fputs("trunvex-cli: ", err);
+        printShownName(err, named);
+        std::fprintf(err, ": %.*s\n", static_cast<int>(message.size()), message.data());
+        std::fflush(err);
     }
     if (!reason.empty()) {
-        complain(err, shownName(reasonPath), reason);
+        std::fputs("trunvex-cli: ", err);
+        printShownName(err, reasonPath);
+        std::fprintf(err, ": %.*s%.*s\n", static_cast<int>(reason.size()), reason.data(),
+                     static_cast<int>(hint.size()), hint.data());
+        std::fflush(err);
     }
 }
 

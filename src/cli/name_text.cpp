@@ -51,16 +51,18 @@ bool isControl(std::string_view text, std::size_t at, std::size_t length) noexce
     return length == 2 && lead == 0xC2 && static_cast<unsigned char>(text[at + 1]) < 0xA0;
 }
 
-void appendEscape(std::string& out, unsigned char byte) {
+template <typename Put>
+void putEscape(Put& put, unsigned char byte) {
     constexpr std::string_view NAMED = "abtnvfr";  // \a (7) to \r (13)
-    out += '\\';
     if (byte >= 7 && byte <= 13) {
-        out += NAMED[byte - 7u];
+        const char escape[] = {'\\', NAMED[byte - 7u]};
+        put(std::string_view(escape, sizeof escape));
         return;
     }
-    out += static_cast<char>('0' + (byte >> 6));
-    out += static_cast<char>('0' + ((byte >> 3) & 7));
-    out += static_cast<char>('0' + (byte & 7));
+    const char escape[] = {'\\', static_cast<char>('0' + (byte >> 6)),
+                           static_cast<char>('0' + ((byte >> 3) & 7)),
+                           static_cast<char>('0' + (byte & 7))};
+    put(std::string_view(escape, sizeof escape));
 }
 
 bool needsQuoting(std::string_view name) noexcept {
@@ -74,37 +76,54 @@ bool needsQuoting(std::string_view name) noexcept {
     return false;
 }
 
-}  // namespace
-
-std::string shownName(std::string_view name) {
+// Hands the name, quoted where needed, to `put` piece by piece: printable runs inside '...',
+// the rest inside $'...' as escapes.
+template <typename Put>
+void putShownName(std::string_view name, Put& put) {
     if (!needsQuoting(name)) {
-        return std::string(name);
+        put(name);
+        return;
     }
-    // Printable runs go inside '...', the rest inside $'...' as escapes.
     enum class Mode { NONE, QUOTED, ESCAPED } mode = Mode::NONE;
-    std::string out;
     const auto enter = [&](Mode wanted) {
         if (mode != wanted) {
-            out += mode == Mode::NONE ? "" : "'";
-            out += wanted == Mode::QUOTED ? "'" : "$'";
+            put(mode == Mode::NONE ? "" : "'");
+            put(wanted == Mode::QUOTED ? "'" : "$'");
             mode = wanted;
         }
     };
     for (std::size_t at = 0; at < name.size();) {
-        std::size_t length = sequenceLength(name, at);
+        const std::size_t length = sequenceLength(name, at);
         if (length == 0 || isControl(name, at, length)) {
             enter(Mode::ESCAPED);
-            for (std::size_t i = 0; i < (length == 0 ? 1 : length); ++i) {
-                appendEscape(out, static_cast<unsigned char>(name[at + i]));
+            const std::size_t bytes = length == 0 ? 1 : length;
+            for (std::size_t i = 0; i < bytes; ++i) {
+                putEscape(put, static_cast<unsigned char>(name[at + i]));
             }
-            at += length == 0 ? 1 : length;
+            at += bytes;
             continue;
         }
         enter(Mode::QUOTED);
-        out += name[at] == '\'' ? std::string_view("'\\''") : name.substr(at, length);
+        put(name[at] == '\'' ? std::string_view("'\\''") : name.substr(at, length));
         at += length;
     }
-    return out + "'";
+    put("'");
+}
+
+}  // namespace
+
+std::string shownName(std::string_view name) {
+    std::string out;
+    auto append = [&](std::string_view piece) { out += piece; };
+    putShownName(name, append);
+    return out;
+}
+
+void printShownName(std::FILE* stream, std::string_view name) noexcept {
+    auto write = [&](std::string_view piece) {
+        std::fwrite(piece.data(), 1, piece.size(), stream);
+    };
+    putShownName(name, write);
 }
 
 bool isValidUtf8(std::string_view text) noexcept {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -10,6 +11,9 @@ namespace trunvex {
 // way GNU ls quotes it for a shell ('a'$'\n''b'), so that no escape sequence in a name reaches
 // the terminal and a pasted name still names the file.
 [[nodiscard]] std::string shownName(std::string_view name);
+// The same, written to `stream` without taking memory: a failure for want of memory is told
+// this way too.
+void printShownName(std::FILE* stream, std::string_view name) noexcept;
 
 // True when `text` is well-formed UTF-8 (no overlong forms, surrogates or code points past
 // U+10FFFF).

@@ -126,7 +126,7 @@ int describeRecording(const std::string& sourcePath, bool nameEveryLine, SourceO
         convertRecording(*ctx, sourcePath, "(no output)", ui, sources, nowhere);
     if (report.outcome == CONVERT_SOURCE_OPEN_FAILED || report.outcome == CONVERT_READ_FAILED ||
         report.outcome == CONVERT_PATH_EMPTY) {
-        complainOfFailure(err, nameEveryLine ? sourcePath : std::string(),
+        complainOfFailure(err, nameEveryLine ? std::string_view(sourcePath) : std::string_view(),
                           messageFor(report.outcome), sourcePath, report.systemReason);
         return exitCodeFor(report.outcome);
     }

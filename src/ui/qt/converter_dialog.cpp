@@ -299,22 +299,27 @@ void ConverterDialog::post(std::function<void()> task) {
 }
 
 void ConverterDialog::dragEnterEvent(QDragEnterEvent* event) {
-    if (dialogModel.takesDrop(draggedPaths(event->mimeData()))) {
+    dragTaken = dialogModel.takesDrop(draggedPaths(event->mimeData()));
+    if (dragTaken) {
         (void)acceptAsCopy(event);
     }
 }
 
 void ConverterDialog::dragMoveEvent(QDragMoveEvent* event) {
     // The proposed action changes with the modifier keys; the answer stays a copy.
-    if (dialogModel.takesDrop(draggedPaths(event->mimeData()))) {
-        (void)acceptAsCopy(event);
-    } else {
+    if (!dragTaken || !acceptAsCopy(event)) {
         event->ignore();
     }
 }
 
+void ConverterDialog::dragLeaveEvent(QDragLeaveEvent* event) {
+    dragTaken = false;
+    DialogBase::dragLeaveEvent(event);
+}
+
 void ConverterDialog::dropEvent(QDropEvent* event) {
     const std::vector<std::string> paths = draggedPaths(event->mimeData());
+    dragTaken = false;
     if (dialogModel.takesDrop(paths) && acceptAsCopy(event)) {
         dialogModel.dropFiles(paths);
     }

@@ -54,6 +54,7 @@ protected:
 
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
+    void dragLeaveEvent(QDragLeaveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 #ifdef Q_OS_WIN
     bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
@@ -79,6 +80,9 @@ private:
     QObject* inputBlocker = nullptr;
     QString openedWith;
     bool initialised = false;
+    // Whether the model takes what the drag in progress carries, asked once when it enters:
+    // the mouse moves often, and a path on another machine is slow to look at.
+    bool dragTaken = false;
     ConverterDialogModel dialogModel;
 };
 

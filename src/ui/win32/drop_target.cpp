@@ -25,6 +25,12 @@ std::vector<std::string> draggedFiles(IDataObject* data) {
     return paths;
 }
 
+// A copy where the model takes the drop and the source allows one; otherwise nothing, which
+// the system shows as the "no" cursor.
+DWORD copyIf(bool takes, DWORD offered) {
+    return takes && (offered & DROPEFFECT_COPY) != 0 ? DROPEFFECT_COPY : DROPEFFECT_NONE;
+}
+
 }  // namespace
 
 std::vector<std::string> droppedFiles(HDROP drop) {
@@ -51,36 +57,29 @@ HRESULT DialogDropTarget::QueryInterface(REFIID id, void** object) {
     return E_NOINTERFACE;
 }
 
-// A copy where the model takes the drop and the source allows one; otherwise nothing, which
-// the system shows as the "no" cursor.
-DWORD DialogDropTarget::answer(DWORD offered) const {
-    return (offered & DROPEFFECT_COPY) != 0 && dialogModel.takesDrop(dragged) ? DROPEFFECT_COPY
-                                                                              : DROPEFFECT_NONE;
-}
-
 HRESULT DialogDropTarget::DragEnter(IDataObject* data, DWORD, POINTL, DWORD* effect) {
-    dragged = draggedFiles(data);
-    *effect = answer(*effect);
+    taken = dialogModel.takesDrop(draggedFiles(data));
+    *effect = copyIf(taken, *effect);
     return S_OK;
 }
 
 HRESULT DialogDropTarget::DragOver(DWORD, POINTL, DWORD* effect) {
-    *effect = answer(*effect);
+    *effect = copyIf(taken, *effect);
     return S_OK;
 }
 
 HRESULT DialogDropTarget::DragLeave() {
-    dragged.clear();
+    taken = false;
     return S_OK;
 }
 
 HRESULT DialogDropTarget::Drop(IDataObject* data, DWORD, POINTL, DWORD* effect) {
-    dragged = draggedFiles(data);
-    *effect = answer(*effect);
+    const std::vector<std::string> paths = draggedFiles(data);
+    taken = false;
+    *effect = copyIf(dialogModel.takesDrop(paths), *effect);
     if (*effect == DROPEFFECT_COPY) {
-        dialogModel.dropFiles(dragged);
+        dialogModel.dropFiles(paths);
     }
-    dragged.clear();
     return S_OK;
 }
 

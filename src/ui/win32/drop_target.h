@@ -30,11 +30,10 @@ public:
                                    DWORD* effect) override;
 
 private:
-    [[nodiscard]] DWORD answer(DWORD offered) const;
-
     ConverterDialogModel& dialogModel;
-    // What the drag in progress carries, read once when it enters.
-    std::vector<std::string> dragged;
+    // Whether the model takes what the drag in progress carries, asked once when it enters:
+    // the mouse moves often, and a path on another machine is slow to look at.
+    bool taken = false;
 };
 
 // The files a shell drop (an HDROP) names, as UTF-8 paths.
