@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
+#include "avi/avi_reader.h"
 #include "avi/avi_writer.h"
 #include "cli/name_text.h"
 #include "cli/recording_info.h"
@@ -37,6 +38,20 @@ double milliseconds(double seconds) {
     return std::round(seconds * 1000.0) / 1000.0;
 }
 
+Json millisecondsOrNull(const std::optional<double>& seconds) {
+    return seconds ? Json(milliseconds(*seconds)) : Json(nullptr);
+}
+
+const char* outcomeOf(const JobRecord& r) {
+    if (r.skipped) {
+        return "skipped";
+    }
+    if (!r.verdict.empty()) {
+        return r.verdict.c_str();
+    }
+    return r.exitCode == 0 ? "converted" : "failed";
+}
+
 Json textOrNull(const std::string& text) {
     return text.empty() ? Json(nullptr) : Json(text);
 }
@@ -51,6 +66,18 @@ void addName(Json& line, const char* key, const std::string& name) {
 }
 
 }  // namespace
+
+void describeStoredAvi(JobRecord& record, const AviDescription& avi) {
+    for (const AviDescription::Video& v : avi.video) {
+        record.video.push_back({v.codec, v.width, v.height, v.frameRate, v.frames, v.emptySamples});
+    }
+    if (avi.audio) {
+        record.audio = JobRecord::AudioStream{std::string(), avi.audio->sampleRate,
+                                              avi.audio->bitsPerSample, avi.audio->samples};
+    }
+    record.videoSeconds = avi.videoSeconds;
+    record.audioSeconds = avi.audioSeconds;
+}
 
 void describeOutput(JobRecord& record, const AviWriter& writer, const DemuxStats& stats,
                     std::uint64_t bytesRead, bool kept) {
@@ -80,7 +107,7 @@ std::string reportLine(const JobRecord& r) {
     Json line;
     addName(line, "source", r.source);
     line["source_bytes"] = valueOrNull(r.sourceBytes);
-    line["outcome"] = r.skipped ? "skipped" : r.exitCode == 0 ? "converted" : "failed";
+    line["outcome"] = outcomeOf(r);
     line["message"] = textOrNull(r.message);
     line["exit_status"] = r.exitCode;
     line["reason"] = textOrNull(r.reason);
@@ -92,18 +119,27 @@ std::string reportLine(const JobRecord& r) {
                          {"width", v.width},
                          {"height", v.height},
                          {"frame_rate", v.frameRate},
-                         {"frames", v.frames},
-                         {"empty_samples", v.emptySamples}});
+                         {"frames", valueOrNull(v.frames)},
+                         {"empty_samples", valueOrNull(v.emptySamples)}});
     }
     line["video"] = std::move(video);
-    line["audio"] = r.audio ? Json{{"source_encoding", r.audio->sourceEncoding},
+    line["audio"] = r.audio ? Json{{"source_encoding", textOrNull(r.audio->sourceEncoding)},
                                    {"sample_rate", r.audio->sampleRate},
                                    {"bits_per_sample", r.audio->bitsPerSample},
                                    {"samples", r.audio->samples}}
                             : Json(nullptr);
-    line["junk_bytes"] = r.junkBytes;
-    line["duration_seconds"] = {{"video", milliseconds(r.videoSeconds)},
-                                {"audio", milliseconds(r.audioSeconds)}};
+    line["junk_bytes"] = valueOrNull(r.junkBytes);
+    line["duration_seconds"] = {{"video", millisecondsOrNull(r.videoSeconds)},
+                                {"audio", millisecondsOrNull(r.audioSeconds)}};
+    if (r.aviPartial) {
+        line["avi_partial"] = true;
+    }
+    if (!r.redoneBecause.empty()) {
+        line["redone_because"] = r.redoneBecause;
+    }
+    if (!r.verdict.empty()) {
+        line["differs_at"] = valueOrNull(r.differsAt);
+    }
     line["wall_seconds"] = milliseconds(r.wallSeconds);
     if (!r.sourceSha256.empty() || !r.aviSha256.empty()) {
         line["sha256"] = {{"source", textOrNull(r.sourceSha256)}, {"avi", textOrNull(r.aviSha256)}};

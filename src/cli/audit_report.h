@@ -9,6 +9,7 @@
 namespace trunvex {
 
 class AviWriter;
+struct AviDescription;
 struct DemuxStats;
 
 // Everything known about one source of a batch once it is done: what was read, how it
@@ -19,11 +20,12 @@ struct JobRecord {
         std::uint32_t width = 0;
         std::uint32_t height = 0;
         std::uint32_t frameRate = 0;
-        std::uint64_t frames = 0;
-        std::uint64_t emptySamples = 0;
+        std::optional<std::uint64_t> frames;  // unknown for some AVIs only read back
+        std::optional<std::uint64_t> emptySamples;
     };
     struct AudioStream {
-        std::string sourceEncoding;  // the recording's (most blocks); the AVI holds PCM
+        // The recording's (most blocks); the AVI holds PCM. Empty when unknown.
+        std::string sourceEncoding;
         std::uint32_t sampleRate = 0;
         std::uint32_t bitsPerSample = 0;
         std::uint64_t samples = 0;
@@ -39,9 +41,13 @@ struct JobRecord {
     std::optional<std::uint64_t> aviBytes;
     std::vector<VideoStream> video;
     std::optional<AudioStream> audio;
-    std::uint64_t junkBytes = 0;
-    double videoSeconds = 0;
-    double audioSeconds = 0;
+    std::optional<std::uint64_t> junkBytes;  // unknown when the source was not read
+    std::optional<double> videoSeconds;
+    std::optional<double> audioSeconds;
+    bool aviPartial = false;    // the AVI kept holds what was read before a failed read
+    std::string redoneBecause;  // why an AVI that was there was not trusted to be whole
+    std::string verdict;        // "verified" or "differs" when checking AVIs
+    std::optional<std::uint64_t> differsAt;
     double wallSeconds = 0;
     std::uint64_t bytesRead = 0;  // of the source, by the run (the summary's count)
     std::string sourceSha256;
@@ -52,6 +58,10 @@ struct JobRecord {
 // demultiplexer's counters. `kept` says whether the AVI was left at its path.
 void describeOutput(JobRecord& record, const AviWriter& writer, const DemuxStats& stats,
                     std::uint64_t bytesRead, bool kept);
+
+// The streams and durations of an AVI left from an earlier run, as its headers state them;
+// what they cannot tell stays unknown.
+void describeStoredAvi(JobRecord& record, const AviDescription& avi);
 
 // One record as one line of JSON (no line break).
 [[nodiscard]] std::string reportLine(const JobRecord& record);

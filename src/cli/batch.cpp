@@ -12,6 +12,9 @@
 #include <thread>
 #include <vector>
 
+#include "avi/avi_file.h"
+#include "avi/avi_reader.h"
+#include "avi/comparing_sink.h"
 #include "cli/audit_report.h"
 #include "cli/complaint.h"
 #include "cli/name_text.h"
@@ -22,6 +25,7 @@
 #include "platform/file_sink.h"
 #include "platform/paths.h"
 #include "platform/source_reader.h"
+#include "platform/stored_file.h"
 
 namespace trunvex {
 namespace {
@@ -129,18 +133,37 @@ void hashOutputs(JobRecord& record, bool rereadable, SourceHash* sourceHash) {
     }
 }
 
-void recordSkipped(JobRecord& record, const BatchOptions& options) {
+// An AVI not older than its source is trusted only when it is whole; one that is not is
+// converted again, and the report says why.
+bool skipWholeAvi(JobRecord& record, const BatchJob& job, const BatchOptions& options) {
+    if (!aviIsUpToDate(job)) {
+        return false;
+    }
+    std::string failure;
+    const std::unique_ptr<StoredBytes> avi = openStoredFile(job.avi, failure);
+    const AviStructure structure =
+        avi ? readAviStructure(*avi) : AviStructure{"it cannot be read: " + failure, {}};
+    if (!structure.whole()) {
+        record.redoneBecause = structure.fault;
+        return false;
+    }
     record.skipped = true;
     record.message = "skipped, the AVI is up to date";
     record.sourceBytes = fileBytes(record.source);
-    record.aviBytes = fileBytes(record.avi);
+    record.aviBytes = avi->size();
+    describeStoredAvi(record, structure.description);
     if (options.hash) {
         hashOutputs(record, true, nullptr);
     }
+    return true;
+}
+
+SinkFactory& outputFiles(const BatchOptions& options) {
+    return options.durable ? durableFileSinkFactory() : fileSinkFactory();
 }
 
 void recordConversion(JobRecord& record, ConversionContext& ctx, const BatchJob& job,
-                      const BatchOptions& options, ProgressBar* bar) {
+                      const BatchOptions& options, ProgressBar* bar, SinkFactory& sinks) {
     // A folder that cannot be made shows as the AVI's open failure, with the reason the folder
     // failed rather than the AVI's own "No such file or directory".
     std::error_code folderError;
@@ -153,10 +176,14 @@ void recordConversion(JobRecord& record, ConversionContext& ctx, const BatchJob&
     if (options.hash) {
         sourceHash.emplace();
     }
-    HashingOpener sources(commandLineSourceOpener(), sourceHash ? &*sourceHash : nullptr);
+    HashingOpener sources(options.sources != nullptr ? *options.sources : commandLineSourceOpener(),
+                          sourceHash ? &*sourceHash : nullptr);
     BatchRunUi ui(bar);
+    const OnReadFailure onReadFailure = options.keepPartial && !options.verify
+                                            ? OnReadFailure::KEEP_WHAT_WAS_READ
+                                            : OnReadFailure::KEEP_EARLIER_FILE;
     const ConvertReport report =
-        convertRecording(ctx, job.source, job.avi, ui, sources, fileSinkFactory());
+        convertRecording(ctx, job.source, job.avi, ui, sources, sinks, onReadFailure);
     ctx.stats = nullptr;
 
     record.exitCode = exitCodeFor(report.outcome);
@@ -170,8 +197,11 @@ void recordConversion(JobRecord& record, ConversionContext& ctx, const BatchJob&
     if (job.source == STANDARD_INPUT_NAME || (!record.sourceBytes && opened)) {
         record.sourceBytes = ui.reported;
     }
+    const bool partial =
+        report.outcome == CONVERT_READ_FAILED && onReadFailure == OnReadFailure::KEEP_WHAT_WAS_READ;
     record.bytesRead = ui.reported;
     describeOutput(record, ctx.writer, stats, ui.reported, report.aviKept);
+    record.aviPartial = report.aviKept && partial;
     if (report.aviKept) {
         record.aviBytes = fileBytes(job.avi);
     }
@@ -179,6 +209,48 @@ void recordConversion(JobRecord& record, ConversionContext& ctx, const BatchJob&
         hashOutputs(record, opened && report.outcome != CONVERT_READ_FAILED,
                     sourceHash ? &*sourceHash : nullptr);
     }
+}
+
+void recordDifference(JobRecord& record, std::optional<std::uint64_t> at) {
+    record.verdict = "differs";
+    record.differsAt = at;
+    record.exitCode = EXIT_DIFFERS;
+    record.message = at ? "the AVI differs from this conversion at byte " + std::to_string(*at)
+                        : "the AVI differs from this conversion: there is none";
+}
+
+// In place of an AVI that cannot be opened: a source that gives no AVI then agrees with it.
+class NoStoredBytes final : public StoredBytes {
+public:
+    std::uint64_t size() const noexcept override { return 0; }
+    bool readAt(std::uint64_t, std::span<std::uint8_t>) noexcept override { return false; }
+    std::string errorText() const override { return {}; }
+};
+
+// Converts without writing anything, comparing each byte with the AVI at its path.
+void verifyAvi(JobRecord& record, ConversionContext& ctx, const BatchJob& job,
+               const BatchOptions& options, ProgressBar* bar) {
+    std::string failure;
+    std::unique_ptr<StoredBytes> avi = openStoredFile(job.avi, failure);
+    NoStoredBytes none;
+    ComparingSinkFactory comparison(avi ? *avi : none, HEADER_RESERVE_BYTES);
+    recordConversion(record, ctx, job, options, bar, comparison);
+    record.aviPartial = false;
+    if (record.exitCode != 0 || !comparison.comparison().done) {
+        return;  // the conversion itself failed: said so as for a conversion
+    }
+    if (!avi) {
+        recordDifference(record, std::nullopt);
+        record.reason = failure;
+        return;
+    }
+    record.aviBytes = avi->size();
+    if (comparison.comparison().firstDifference) {
+        recordDifference(record, comparison.comparison().firstDifference);
+        return;
+    }
+    record.verdict = "verified";
+    record.message = "verified, the AVI is this conversion byte for byte";
 }
 
 JobRecord runJob(ConversionContext& ctx, const BatchJob& job, const BatchOptions& options,
@@ -191,13 +263,14 @@ JobRecord runJob(ConversionContext& ctx, const BatchJob& job, const BatchOptions
         record.exitCode = exitCodeFor(CONVERT_SOURCE_OPEN_FAILED);
         record.message = UNREADABLE_FOLDER_TEXT;
         record.reason = job.unreadableFolder;
-    } else if (options.skipExisting && aviIsUpToDate(job)) {
-        recordSkipped(record, options);
+    } else if (options.verify) {
+        verifyAvi(record, ctx, job, options, bar);
+    } else if (options.skipExisting && skipWholeAvi(record, job, options)) {
         if (bar != nullptr) {
             bar->advance(job.sourceBytes);
         }
     } else {
-        recordConversion(record, ctx, job, options, bar);
+        recordConversion(record, ctx, job, options, bar, outputFiles(options));
     }
     record.wallSeconds = std::chrono::duration<double>(Clock::now() - start).count();
     return record;
@@ -207,6 +280,8 @@ struct Totals {
     std::size_t converted = 0;
     std::size_t skipped = 0;
     std::size_t failed = 0;
+    std::size_t verified = 0;
+    std::size_t differ = 0;
     std::uint64_t bytes = 0;
 };
 
@@ -292,7 +367,13 @@ private:
             ++sums.skipped;
             return;
         }
-        ++(r.exitCode == 0 ? sums.converted : sums.failed);
+        if (r.verdict == "verified") {
+            ++sums.verified;
+        } else if (r.verdict == "differs") {
+            ++sums.differ;
+        } else {
+            ++(r.exitCode == 0 ? sums.converted : sums.failed);
+        }
         sums.bytes += r.bytesRead;
     }
 
@@ -335,7 +416,15 @@ void writeWaitingLinesOnInterruption(void* context) noexcept {
     }
 }
 
-void printSummary(const Totals& t, double seconds, std::FILE* err) {
+void printSummary(const Totals& t, bool verify, double seconds, std::FILE* err) {
+    if (verify) {
+        std::fprintf(err,
+                     "trunvex-cli: %zu verified, %zu differ, %zu failed, %llu bytes read in "
+                     "%.1f s\n",
+                     t.verified, t.differ, t.failed, static_cast<unsigned long long>(t.bytes),
+                     seconds);
+        return;
+    }
     std::fprintf(err,
                  "trunvex-cli: %zu converted, %zu skipped, %zu failed, %llu bytes read in "
                  "%.1f s\n",
@@ -424,8 +513,8 @@ int runBatch(const std::vector<BatchJob>& jobs, const BatchOptions& options, std
         bar->finish();
     }
     if (options.summary) {
-        printSummary(printer.totals(), std::chrono::duration<double>(Clock::now() - start).count(),
-                     err);
+        printSummary(printer.totals(), options.verify,
+                     std::chrono::duration<double>(Clock::now() - start).count(), err);
     }
     return printer.exitStatus();
 }

@@ -11,6 +11,7 @@
 namespace trunvex {
 
 class AuditReport;
+class SourceOpener;
 
 struct BatchJob {
     std::string source;
@@ -23,15 +24,19 @@ struct BatchJob {
 };
 
 struct BatchOptions {
-    unsigned jobs = 1;              // conversions running at once
-    bool progress = false;          // a progress line on the error stream
-    bool skipExisting = false;      // an AVI not older than its source is kept, not redone
-    bool makeFolders = false;       // the folder of each AVI is created when missing
-    bool hash = false;              // the report carries SHA-256 digests of source and AVI
-    bool summary = false;           // a closing line: converted, skipped, failed, bytes, time
-    bool nameSources = false;       // "SOURCE: " before each message, even for one job
-    bool quiet = false;             // successes print nothing: only failures are told
-    AuditReport* report = nullptr;  // one line per source, when set
+    unsigned jobs = 1;                // conversions running at once
+    bool progress = false;            // a progress line on the error stream
+    bool skipExisting = false;        // a whole AVI not older than its source is kept, not redone
+    bool keepPartial = false;         // a failed read leaves the AVI of what was read
+    bool durable = false;             // each AVI reaches stable storage before its line is written
+    bool verify = false;              // compare each conversion with the AVI there, write nothing
+    bool makeFolders = false;         // the folder of each AVI is created when missing
+    bool hash = false;                // the report carries SHA-256 digests of source and AVI
+    bool summary = false;             // a closing line: converted, skipped, failed, bytes, time
+    bool nameSources = false;         // "SOURCE: " before each message, even for one job
+    bool quiet = false;               // successes print nothing: only failures are told
+    AuditReport* report = nullptr;    // one line per source, when set
+    SourceOpener* sources = nullptr;  // the command line's own when null
 };
 
 // The command line's AVI for a source: its file name with the extension replaced by ".avi"
@@ -45,6 +50,9 @@ inline constexpr int EXIT_OUT_OF_MEMORY = 70;
 inline constexpr std::string_view OUT_OF_MEMORY_TEXT = "out of memory";
 // Exit status when the report could not be written (every conversion having succeeded).
 inline constexpr int EXIT_REPORT_FAILED = 74;
+// Exit status when an AVI checked with --verify is not what this version makes of its source
+// (or is missing).
+inline constexpr int EXIT_DIFFERS = 7;
 
 // Converts every job, `options.jobs` at a time. For each job the run's message is printed
 // exactly as the dialog shows it, after "SOURCE: " when there are several jobs, in the order

@@ -36,7 +36,9 @@ struct OutcomeHelp {
 };
 constexpr OutcomeHelp OUTCOME_HELP[] = {
     {trunvex::CONVERT_OK, "every file converted (", ") or skipped"},
-    {trunvex::CONVERT_READ_FAILED, "", ""},
+    {trunvex::CONVERT_READ_FAILED, "",
+     " (the AVI path keeps what it held before;\n"
+     "     with --keep-partial it holds the AVI of what was read)"},
     {trunvex::CONVERT_OUTPUT_FAILED, "",
      " (the AVI file could not be created or written, or its\n"
      "     path holds something other than a regular file; or an eleventh frame size:\n"
@@ -52,22 +54,26 @@ constexpr const char* EXIT_STATUS_NOTES =
     "With several files, the status is that of the first file (in the order given) that\n"
     "did not convert. Two sources that would be converted to the same AVI are a usage\n"
     "error.\n\n"
-    "The AVI path ends up holding what it held before or a complete new AVI. A device\n"
-    "(NUL, COM1), a folder, a read-only file or a file another program holds open there is\n"
-    "refused before the recording is read. Ctrl-C or Ctrl-Break ends trunvex-cli with\n"
-    "status 130, a closed console window with 129: AVIs converted before stay, the one in\n"
-    "progress keeps what it held before.";
+    "The AVI path ends up holding what it held before or the complete conversion of its\n"
+    "whole source; with --fsync, even after a power cut. With --skip-existing, an AVI\n"
+    "that is not whole is converted again. --verify writes nothing; its status is 0 when\n"
+    "every AVI was verified. A device (NUL, COM1), a folder, a read-only file or a file\n"
+    "another program holds open there is refused before the recording is read.\n"
+    "Ctrl-C or Ctrl-Break ends trunvex-cli with status 130, a closed console window with\n"
+    "129: AVIs converted before stay, the one in progress keeps what it held before.";
 #else
 constexpr const char* EXIT_STATUS_NOTES =
     "With several files, the status is that of the first file (in the order given) that\n"
     "did not convert. Two sources that would be converted to the same AVI are a usage\n"
     "error.\n\n"
-    "The AVI path ends up holding what it held before or a complete new AVI. An AVI path\n"
-    "that is a link is written through; a device, pipe or directory there, or a file the\n"
-    "user may not write, is refused. Interrupted (Ctrl-C, SIGTERM, SIGHUP), trunvex-cli\n"
-    "removes its unfinished output and ends by that signal (status 128 + its number in the\n"
-    "shell): AVIs converted before stay, the one in progress keeps what it held before. A\n"
-    "closed standard output does not stop a batch.";
+    "The AVI path ends up holding what it held before or the complete conversion of its\n"
+    "whole source; with --fsync, even after a power cut. With --skip-existing, an AVI\n"
+    "that is not whole is converted again. --verify writes nothing; its status is 0 when\n"
+    "every AVI was verified. An AVI path that is a link is written through; a device,\n"
+    "pipe or directory there, or a file the user may not write, is refused. Interrupted\n"
+    "(Ctrl-C, SIGTERM, SIGHUP), trunvex-cli removes its unfinished output and ends by that\n"
+    "signal (status 128 + its number in the shell): AVIs converted before stay, the one in\n"
+    "progress keeps what it held before. A closed standard output does not stop a batch.";
 #endif
 
 constexpr const char* USAGE =
@@ -102,6 +108,9 @@ std::string exitStatusHelp() {
                                std::string(h.before) + '"' +
                                    std::string(trunvex::messageFor(h.outcome)) + '"' + h.after);
     }
+    text += exitStatusLine(trunvex::EXIT_DIFFERS,
+                           "--verify: an AVI is not byte for byte the conversion of its source,\n"
+                           "     or there is none");
     text += exitStatusLine(EXIT_USAGE, "usage error");
     text += exitStatusLine(EXIT_NOTHING_FOUND, "no recording found in the folders given");
     text += exitStatusLine(trunvex::EXIT_OUT_OF_MEMORY, trunvex::OUT_OF_MEMORY_TEXT);
@@ -124,6 +133,9 @@ struct CommandLine {
     std::string extensions;
     bool extensionsGiven = false;
     bool skipExisting = false;
+    bool keepPartial = false;
+    bool durable = false;
+    bool verify = false;
     std::string report;
     bool hash = false;
     std::string shard;
@@ -282,7 +294,13 @@ int main(int argc, char** argv) {
                    "write the AVIs here, mirroring the folders walked")
         ->type_name("DIR");
     app.add_flag("--skip-existing", cl.skipExisting,
-                 "skip a source whose AVI is not older than it (resume)");
+                 "skip a source whose AVI is whole and not older than it (resume)");
+    app.add_flag("--keep-partial", cl.keepPartial,
+                 "when a read fails, keep the AVI of what was read (salvage)");
+    app.add_flag("--fsync", cl.durable,
+                 "each AVI on the disk before it takes its name (power cuts)");
+    app.add_flag("--verify", cl.verify,
+                 "compare each AVI with its source's conversion, write nothing");
     app.add_option("--report", cl.report, "write one JSON line per source to this file")
         ->type_name("FILE");
     app.add_flag("--hash", cl.hash, "put the SHA-256 of each source and AVI in the report");
@@ -326,6 +344,11 @@ int main(int argc, char** argv) {
     if (cl.info && !cl.report.empty()) {
         return usageError("--info writes nothing, no report either: leave out --report");
     }
+    if (cl.verify && (cl.skipExisting || cl.keepPartial || cl.durable || cl.info)) {
+        return usageError(
+            "--verify writes nothing: it does not go with --skip-existing, --keep-partial, "
+            "--fsync or --info");
+    }
 
     std::optional<std::vector<trunvex::BatchJob>> jobs = plannedJobs(cl);
     if (!jobs || !reportPathIsFree(cl, *jobs)) {
@@ -351,14 +374,17 @@ int main(int argc, char** argv) {
     options.jobs = cl.jobs;
     options.progress = !cl.quiet && trunvex::isTerminal(stderr);
     options.skipExisting = cl.skipExisting;
-    options.makeFolders = !cl.selection.outputDir.empty();
+    options.keepPartial = cl.keepPartial;
+    options.durable = cl.durable;
+    options.verify = cl.verify;
+    options.makeFolders = !cl.selection.outputDir.empty() && !cl.verify;
     options.hash = cl.hash;
     options.nameSources = nameSources;
     options.quiet = cl.quiet;
     // Archive work ends with a summary; a plain batch says nothing on standard error unless
     // something failed.
     options.summary = !cl.quiet && (cl.selection.recursive || !cl.report.empty() ||
-                                    cl.skipExisting || !cl.shard.empty());
+                                    cl.skipExisting || !cl.shard.empty() || cl.verify);
     if (!cl.report.empty()) {
         std::string failure;
         if (!report.open(cl.report, failure)) {

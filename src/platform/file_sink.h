@@ -17,6 +17,11 @@ namespace trunvex {
 // through.
 SinkFactory& fileSinkFactory() noexcept;
 
+// The same, but each file reaches stable storage before its name appears, and its folder
+// after the rename, so that a power cut leaves the old file or the whole new one, never a
+// new name over missing data. commit() returns only then.
+SinkFactory& durableFileSinkFactory() noexcept;
+
 // For command-line programs; call once, before any other thread starts. From then on an
 // interruption (Ctrl-C, a termination request, a closed terminal) removes the temporary files
 // of every unfinished sink, no sink commits anymore, and the process ends as the interruption

@@ -71,8 +71,11 @@ ReadLoopResult feedSource(ConversionContext& ctx, SourceReader& source, RunUi& u
 
 // Every outcome releases the output. A run that wrote samples leaves a complete AVI, unless
 // the output itself failed to write; a run that wrote nothing leaves the path as it was.
-ConvertOutcome releaseOutput(AviWriter& writer, RunResult result, ConvertReport& report) {
-    if (writer.framesWritten() == 0 || writer.outputBroken()) {
+ConvertOutcome releaseOutput(AviWriter& writer, RunResult result, OnReadFailure onReadFailure,
+                             ConvertReport& report) {
+    const bool dropped =
+        result == RUN_READ_FAILED && onReadFailure == OnReadFailure::KEEP_EARLIER_FILE;
+    if (writer.framesWritten() == 0 || writer.outputBroken() || dropped) {
         writer.abandonOutput();
         return static_cast<ConvertOutcome>(result);
     }
@@ -113,7 +116,7 @@ ConvertReport convertRecording(ConversionContext& ctx, const std::string& source
 
 ConvertReport convertRecording(ConversionContext& ctx, const std::string& sourcePath,
                                const std::string& aviPath, RunUi& ui, SourceOpener& sources,
-                               SinkFactory& sinks) {
+                               SinkFactory& sinks, OnReadFailure onReadFailure) {
     ConvertReport report;
     auto finish = [&](ConvertOutcome outcome) {
         report.outcome = outcome;
@@ -146,7 +149,7 @@ ConvertReport convertRecording(ConversionContext& ctx, const std::string& source
         loop.result = RUN_NO_FRAMES;
     }
     report.systemReason = std::move(loop.reason);
-    return finish(releaseOutput(ctx.writer, loop.result, report));
+    return finish(releaseOutput(ctx.writer, loop.result, onReadFailure, report));
 }
 
 }  // namespace trunvex

@@ -50,17 +50,24 @@ struct ConvertReport {
     bool aviKept = false;
 };
 
+// What a run leaves at the AVI path when reading the source failed after some of it was
+// converted: the AVI of what was read (the dialog, salvaging failing media), or what was
+// there before (a batch, which must never pass a part off as the whole).
+enum class OnReadFailure { KEEP_WHAT_WAS_READ, KEEP_EARLIER_FILE };
+
 // One conversion run, from the two paths to the one message: path checks, the source opened
 // and read in blocks handed to processChunk in READ_CHUNK_BYTES chunks, the outcome and its
 // message.
 // The context's buffers must be allocated. An AVI path that the sinks refuse outright (a
 // device or a folder there) fails the run before the source is read. The output is released
-// on every outcome: a complete AVI stays at aviPath after success and after a failed read;
-// after "no frames" or a failed write, aviPath is left as it was.
+// on every outcome: a complete AVI stays at aviPath after success, and after a failed read
+// unless `onReadFailure` says otherwise; after "no frames" or a failed write, aviPath is left
+// as it was.
 ConvertReport convertRecording(ConversionContext& ctx, const std::string& sourcePath,
                                const std::string& aviPath, RunUi& ui);
 ConvertReport convertRecording(ConversionContext& ctx, const std::string& sourcePath,
                                const std::string& aviPath, RunUi& ui, SourceOpener& sources,
-                               SinkFactory& sinks);
+                               SinkFactory& sinks,
+                               OnReadFailure onReadFailure = OnReadFailure::KEEP_WHAT_WAS_READ);
 
 }  // namespace trunvex

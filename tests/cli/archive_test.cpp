@@ -415,6 +415,107 @@ TEST_F(ArchiveTree, ShardsConvertEachFileOnceAndTheirReportsJoinToOne) {
               single[1]["source"].get<std::string>() + ": " + std::string(MSG_SUCCEEDED) + "\n");
 }
 
+// A resume trusts only whole AVIs: one cut short or left empty (as a power cut leaves it) is
+// converted again, and says why. The AVIs it keeps are described as they are, with nothing
+// made up for what they cannot tell.
+TEST_F(ArchiveTree, AResumeRedoesBrokenAvisAndDescribesTheOnesItKeeps) {
+    const fs::path tree = makeTree(dir / "tree");
+    const fs::path out = dir / "out";
+    const std::string common = "-r --hash " + quoted(tree) + " --output-dir " + quoted(out);
+    runCli("-q " + common + " --report " + quoted(dir / "first.jsonl"));
+    const std::vector<Json> first = readReport(dir / "first.jsonl");
+    fs::resize_file(out / "day 1" / "ch1.avi", fs::file_size(out / "day 1" / "ch1.avi") / 2);
+    fs::resize_file(out / "日本 通道" / "deep" / "er" / "ch3.avi", 0);
+
+    const test::CommandResult r =
+        runCli(common + " --skip-existing --report " + quoted(dir / "second.jsonl"));
+    EXPECT_EQ(r.exitCode, 3) << r.err;
+    EXPECT_NE(r.err.find("2 converted, 2 skipped, 1 failed"), std::string::npos) << r.err;
+    const std::vector<Json> second = readReport(dir / "second.jsonl");
+    ASSERT_EQ(second.size(), first.size());
+    for (std::size_t i = 0; i < second.size(); ++i) {
+        Json line = second[i];
+        Json earlier = first[i];
+        SCOPED_TRACE(line["source"].get<std::string>());
+        if (line["outcome"] == "converted") {
+            EXPECT_TRUE(line["redone_because"].is_string());
+            line.erase("redone_because");
+            EXPECT_EQ(withoutTimes({line}), withoutTimes({earlier}));
+            continue;
+        }
+        if (line["outcome"] == "failed") {
+            continue;  // broken.264, no recording: no AVI either time
+        }
+        ASSERT_EQ(line["outcome"], "skipped");
+        EXPECT_TRUE(line["junk_bytes"].is_null());
+        for (const char* key : {"avi_bytes", "sha256", "source_bytes", "video"}) {
+            EXPECT_EQ(line[key], earlier[key]) << key;
+        }
+        if (earlier["audio"].is_object()) {
+            earlier["audio"]["source_encoding"] = nullptr;  // the AVI holds PCM only
+        }
+        EXPECT_EQ(line["audio"], earlier["audio"]);
+        for (const char* kind : {"video", "audio"}) {
+            const Json& kept = line["duration_seconds"][kind];
+            const Json& made = earlier["duration_seconds"][kind];
+            ASSERT_TRUE(kept.is_number()) << kind;
+            EXPECT_NEAR(kept.get<double>(), made.get<double>(), 0.2) << kind;
+        }
+    }
+}
+
+// --verify writes nothing and says, per source, whether the AVI at its path is byte for byte
+// what this version makes of it.
+TEST_F(ArchiveTree, VerifyFindsTheAvisTheRecordingsMakeAndTheFirstChangedByte) {
+    const fs::path tree = makeTree(dir / "tree");
+    const fs::path out = dir / "out";
+    const std::string sources = quoted(tree) + " --output-dir " + quoted(out);
+    runCli("-q -r " + sources);
+    const auto converted = treeOf(out);
+
+    const test::CommandResult all =
+        runCli("-r -j 2 --hash --verify " + sources + " --report " + quoted(dir / "v.jsonl"));
+    EXPECT_EQ(all.exitCode, 3) << all.err;  // the non-recording gives no AVI, as converting
+    EXPECT_NE(all.err.find("4 verified, 0 differ, 1 failed"), std::string::npos) << all.err;
+    for (const Json& line : readReport(dir / "v.jsonl")) {
+        if (line["outcome"] == "failed") {
+            continue;
+        }
+        EXPECT_EQ(line["outcome"], "verified");
+        EXPECT_TRUE(line["differs_at"].is_null());
+        EXPECT_EQ(line["sha256"]["avi"], sha256sum(line["avi"].get<std::string>()));
+    }
+    EXPECT_TRUE(treeOf(out) == converted);
+
+    const fs::path avi = out / "day 1" / "ch1.avi";
+    std::vector<std::uint8_t> bytes = test::readFile(avi);
+    const std::size_t changed = bytes.size() * 2 / 3;
+    bytes[changed] ^= 0x20;
+    ASSERT_TRUE(test::writeFile(avi, bytes));
+    const fs::path source = tree / "day 1" / "ch1.264";
+    const struct {
+        const char* name;
+        std::string args;
+        std::string differsAt;
+    } cases[] = {
+        {"one byte changed", quoted(source) + " " + quoted(avi), std::to_string(changed)},
+        {"no AVI there", quoted(source) + " " + quoted(dir / "none.avi"), "null"},
+        {"no output folder",
+         "-r " + quoted(tree / "day 1") + " --output-dir " + quoted(dir / "nowhere"), "null"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const test::CommandResult r =
+            runCli("--verify " + c.args + " --report " + quoted(dir / "d.jsonl"));
+        EXPECT_EQ(r.exitCode, 7) << r.err;
+        const Json line = readReport(dir / "d.jsonl").at(0);
+        EXPECT_EQ(line["outcome"], "differs");
+        EXPECT_EQ(line["differs_at"].dump(), c.differsAt);
+    }
+    EXPECT_FALSE(fs::exists(dir / "none.avi"));
+    EXPECT_FALSE(fs::exists(dir / "nowhere"));
+}
+
 // Peak memory of a batch over many small recordings does not grow with their number.
 TEST_F(ArchiveTree, MemoryStaysFlatOverTenThousandFiles) {
     if (test::findProgram("time").empty() || !fs::exists("/usr/bin/time")) {

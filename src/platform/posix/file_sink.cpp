@@ -217,8 +217,9 @@ public:
     // `named`: the file already has the temporary name `temporary` (registered). Otherwise
     // it is unnamed and gets a name in `directory` only for the rename onto `target`.
     FileSink(int fileDescriptor, std::string temporary, std::string target, std::string directory,
-             AlignedBytes bufferBytes) noexcept
+             AlignedBytes bufferBytes, bool toStableStorage) noexcept
         : BufferedSink(std::move(bufferBytes)),
+          durable(toStableStorage),
           fd(fileDescriptor),
           temporaryPath(std::move(temporary)),
           targetPath(std::move(target)),
@@ -228,11 +229,11 @@ public:
     FileSink& operator=(const FileSink&) = delete;
 
     // The rename is what makes a killed or failed run harmless: the path holds the old file
-    // or the complete new one. No fsync: flushing every conversion to the disk would cost
-    // more than the conversion itself, and copying tools do not do it either; ext4 flushes a
-    // file replaced by rename before the rename commits anyway.
+    // or the complete new one. Only a durable sink syncs: the file's data before its name
+    // appears, the folder after the rename. Otherwise a power cut may leave the new name on
+    // a file whose data never reached the disk, a cost copying tools do not pay either.
     bool commit() noexcept override {
-        if (!flush() || !takePlaceOfTarget()) {
+        if (!flush() || !takePlaceOfTarget() || (durable && !syncFile())) {
             discard();
             return false;
         }
@@ -240,7 +241,7 @@ public:
         if (!done) {
             discard();
         }
-        return done;
+        return done && (!durable || syncFolder());
     }
 
     void discard() noexcept override {
@@ -279,6 +280,27 @@ private:
     std::string notOpenText() const override { return systemText(EBADF); }
 
     void fail(int error) noexcept { BufferedSink::fail(systemText(error)); }
+
+    bool syncFile() noexcept {
+        if (fsync(fd) != 0) {
+            fail(errno);
+            return false;
+        }
+        return true;
+    }
+
+    // The rename is an entry of the folder: it is on the disk once the folder is.
+    bool syncFolder() noexcept {
+        const int folder = ::open(targetDirectory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const bool synced = folder >= 0 && fsync(folder) == 0;
+        if (!synced) {
+            fail(errno);
+        }
+        if (folder >= 0) {
+            close(folder);
+        }
+        return synced;
+    }
 
     // What stands at the target now must still be a regular file, or nothing; the new file
     // takes over an earlier one's owner and mode.
@@ -350,6 +372,7 @@ private:
         return renamed;
     }
 
+    bool durable;
     int fd;
     std::string temporaryPath;
     std::string targetPath;
@@ -363,6 +386,8 @@ bool unnamedFilesUnsupported(int error) noexcept {
 
 class FileSinkFactory final : public SinkFactory {
 public:
+    explicit FileSinkFactory(bool toStableStorage) noexcept : durable(toStableStorage) {}
+
     bool checkPath(const std::string& path, std::string& failure) noexcept override {
         std::string target;
         return resolveTarget(path, target, failure);
@@ -395,7 +420,7 @@ public:
             }
         }
         auto sink = std::unique_ptr<FileSink>(new (std::nothrow) FileSink(
-            fd, temporary, std::move(target), std::move(directory), std::move(buffer)));
+            fd, temporary, std::move(target), std::move(directory), std::move(buffer), durable));
         if (!sink) {
             close(fd);
             if (!temporary.empty()) {
@@ -431,6 +456,8 @@ private:
         }
         return EEXIST;
     }
+
+    bool durable;
 };
 
 // Waits for an interruption, then removes every named temporary file, keeps any sink from
@@ -456,7 +483,12 @@ void* awaitInterruption(void* signals) {
 }  // namespace
 
 SinkFactory& fileSinkFactory() noexcept {
-    static FileSinkFactory factory;
+    static FileSinkFactory factory(false);
+    return factory;
+}
+
+SinkFactory& durableFileSinkFactory() noexcept {
+    static FileSinkFactory factory(true);
     return factory;
 }
 

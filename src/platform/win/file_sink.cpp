@@ -66,29 +66,43 @@ DWORD writeFullyAt(HANDLE handle, std::span<const std::uint8_t> bytes,
 
 class FileSink final : public BufferedSink {
 public:
-    FileSink(HANDLE openHandle, std::wstring target, AlignedBytes bufferBytes) noexcept
-        : BufferedSink(std::move(bufferBytes)), handle(openHandle), targetPath(std::move(target)) {}
+    FileSink(HANDLE openHandle, std::wstring target, AlignedBytes bufferBytes,
+             bool toStableStorage) noexcept
+        : BufferedSink(std::move(bufferBytes)),
+          handle(openHandle),
+          targetPath(std::move(target)),
+          durable(toStableStorage) {}
     ~FileSink() override { discard(); }
     FileSink(const FileSink&) = delete;
     FileSink& operator=(const FileSink&) = delete;
 
     bool commit() noexcept override {
-        if (!flush()) {
+        if (!flush() || (durable && !FlushFileBuffers(handle))) {
+            if (durable) {
+                fail(win::errorText(GetLastError()));
+            }
             discard();
             return false;
         }
         // The temporary file replaces the path in one step, as rename() does on POSIX: the
         // path holds the old file or the complete new one. The rename works on the open
-        // handle, so the file is never without its delete mark and a name at once.
+        // handle, so the file is never without its delete mark and a name at once. A durable
+        // sink flushed the data before the rename and flushes again after it, which writes
+        // the file's new name through to the disk (as MOVEFILE_WRITE_THROUGH would).
         if (!setAttributes(handle, FILE_ATTRIBUTE_NORMAL) || !setDeleteOnClose(handle, false) ||
             !renameOnto(targetPath)) {
             fail(win::errorText(GetLastError()));
             discard();
             return false;
         }
+        // Renamed: from here on the file is the target's and must not be deleted.
+        const bool flushed = !durable || FlushFileBuffers(handle);
+        if (!flushed) {
+            fail(win::errorText(GetLastError()));
+        }
         CloseHandle(handle);
         handle = INVALID_HANDLE_VALUE;
-        return true;
+        return flushed;
     }
 
     void discard() noexcept override {
@@ -137,6 +151,7 @@ private:
 
     HANDLE handle;
     std::wstring targetPath;
+    bool durable;
 };
 
 // The system's words, but a folder's in the words every system uses here.
@@ -214,6 +229,8 @@ DWORD targetFor(const std::string& path, std::wstring& target) {
 
 class FileSinkFactory final : public SinkFactory {
 public:
+    explicit FileSinkFactory(bool toStableStorage) noexcept : durable(toStableStorage) {}
+
     // A file at the path is replaced at commit by a rename, which needs to delete it. A file
     // that another program holds open without sharing that (a player showing it) would fail
     // the run only after the whole recording has been converted: it is refused now, as a
@@ -271,7 +288,7 @@ public:
                 return refuse(failure, error);
             }
             auto sink = std::unique_ptr<FileSink>(
-                new (std::nothrow) FileSink(handle, std::move(target), std::move(buffer)));
+                new (std::nothrow) FileSink(handle, std::move(target), std::move(buffer), durable));
             if (!sink) {
                 CloseHandle(handle);  // deleted on close
                 return refuse(failure, ERROR_NOT_ENOUGH_MEMORY);
@@ -299,6 +316,7 @@ private:
     }
 
     std::atomic<unsigned long> serial{0};
+    bool durable;
 };
 
 }  // namespace
@@ -325,7 +343,12 @@ bool cleanUpOnInterruption() noexcept {
 }
 
 SinkFactory& fileSinkFactory() noexcept {
-    static FileSinkFactory factory;
+    static FileSinkFactory factory(false);
+    return factory;
+}
+
+SinkFactory& durableFileSinkFactory() noexcept {
+    static FileSinkFactory factory(true);
     return factory;
 }
 
