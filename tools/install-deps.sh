@@ -21,6 +21,7 @@ else
     qt6-base-dev qt6-translations-l10n fonts-wqy-microhei
     libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libssl-dev
     ffmpeg mediainfo time parallel
+    slurm-wlm munge jq python3-yaml
     clang clang-format libclang-rt-14-dev
     dpkg-dev fakeroot file help2man lintian desktop-file-utils appstream bash-completion man-db
     "${windows_packages[@]}"

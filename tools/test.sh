@@ -2,7 +2,8 @@
 # The whole test suite on a fresh machine: install what is missing; build with warnings as
 # errors and run every test; run the tests again under AddressSanitizer and
 # UndefinedBehaviorSanitizer, and the batch and run tests under ThreadSanitizer; check the
-# formatting; run each fuzzer for a short while.
+# formatting; run each fuzzer for a short while; run docs/scale.md's recipes on a one-node Slurm
+# cluster and with GNU parallel; build, install and purge the Debian package.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -111,6 +112,15 @@ if [ -f fuzz/CMakeLists.txt ]; then
     fi
   done
 fi
+
+step "scale-out recipes of docs/scale.md: a Slurm array on a one-node cluster, GNU parallel"
+for stage in slurm parallel; do
+  tests/scale/${stage}_stage.sh build-ci 2>&1 | tee "$log" || status=1
+  results="s/^$stage: \([0-9]*\) passed, \([0-9]*\) failed$/\1 \2/p"
+  read -r stage_passed stage_failed <<<"$(sed -n "$results" "$log")"
+  passed=$((passed + ${stage_passed:-0}))
+  failed=$((failed + ${stage_failed:-1}))
+done
 
 step "Debian package: build, lint, install, use, purge"
 tools/test-package.sh 2>&1 | tee "$log" || status=1
