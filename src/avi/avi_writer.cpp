@@ -137,6 +137,7 @@ bool AviWriter::selectVideoStream(VideoKind kind, std::uint32_t width, std::uint
             aviFile->redescribeStream(videoStreams[slot], videoStreamInfos[slot]);
             aviFile->setFormat(videoStreams[slot], videoFrameCount, formatBytes(videoFormat));
             videoKind = kind;
+            stats.video[slot].kind = kind;
             return true;
         }
         createVideoStream(currentVideoStream, kind, width, height, frameRate);
@@ -188,6 +189,7 @@ void AviWriter::createVideoStream(std::int32_t index, VideoKind kind, std::uint3
         aviFile->setFormat(videoStreams[slot], videoFrameCount, formatBytes(videoFormat));
     }
     videoKind = kind;
+    stats.video[slot].kind = kind;
     ++videoStreamCount;
 }
 

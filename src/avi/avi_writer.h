@@ -21,9 +21,10 @@ inline constexpr std::int32_t MAX_VIDEO_STREAMS = 10;
 // What a run put into its AVI, counted as it is written; read after the run (a report).
 struct AviOutputStats {
     struct VideoCounts {
-        std::uint64_t frames = 0;        // samples with a frame
-        std::uint64_t emptySamples = 0;  // empty samples: slots of other streams, lost frames
-        std::int32_t nextPosition = 0;   // the slot this stream's next sample takes
+        std::uint64_t frames = 0;          // samples with a frame
+        std::uint64_t emptySamples = 0;    // empty samples: slots of other streams, lost frames
+        std::int32_t nextPosition = 0;     // the slot this stream's next sample takes
+        VideoKind kind = VIDEO_KIND_NONE;  // the codec its format names
     };
     std::array<VideoCounts, MAX_VIDEO_STREAMS> video{};
     std::uint64_t audioBytes = 0;

@@ -3,10 +3,12 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 
 #include "avi/avi_reader.h"
 #include "avi/avi_writer.h"
+#include "cli/name_text.h"
 #include "cli/recording_info.h"
 #include "demux/conversion_context.h"
 #include "platform/paths.h"
@@ -54,6 +56,15 @@ Json textOrNull(const std::string& text) {
     return text.empty() ? Json(nullptr) : Json(text);
 }
 
+// JSON text is Unicode: a name whose bytes are not UTF-8 is written with U+FFFD in their place,
+// and its bytes beside it in base64, so that the report can still name the file.
+void addName(Json& line, const char* key, const std::string& name) {
+    line[key] = textOrNull(name);
+    if (!isValidUtf8(name)) {
+        line[std::string(key) + "_base64"] = base64Of(name);
+    }
+}
+
 }  // namespace
 
 void describeStoredAvi(JobRecord& record, const AviDescription& avi) {
@@ -77,10 +88,10 @@ void describeOutput(JobRecord& record, const AviWriter& writer, const DemuxStats
         return;
     }
     const AviOutputStats& counts = writer.outputStats();
-    const char* codec = writer.videoKind == VIDEO_KIND_H264 ? "h264" : "mpeg4";
     for (std::int32_t i = 0; i < writer.videoStreamCount && i < MAX_VIDEO_STREAMS; ++i) {
         const auto slot = static_cast<std::size_t>(i);
         const AVISTREAMINFO& info = writer.videoStreamInfos[slot];
+        const char* codec = counts.video[slot].kind == VIDEO_KIND_H264 ? "h264" : "mpeg4";
         record.video.push_back({codec, static_cast<std::uint32_t>(info.rcFrame.right),
                                 static_cast<std::uint32_t>(info.rcFrame.bottom), info.dwRate,
                                 counts.video[slot].frames, counts.video[slot].emptySamples});
@@ -94,13 +105,13 @@ void describeOutput(JobRecord& record, const AviWriter& writer, const DemuxStats
 
 std::string reportLine(const JobRecord& r) {
     Json line;
-    line["source"] = r.source;
+    addName(line, "source", r.source);
     line["source_bytes"] = valueOrNull(r.sourceBytes);
     line["outcome"] = outcomeOf(r);
     line["message"] = textOrNull(r.message);
     line["exit_status"] = r.exitCode;
     line["reason"] = textOrNull(r.reason);
-    line["avi"] = r.avi;
+    addName(line, "avi", r.avi);
     line["avi_bytes"] = valueOrNull(r.aviBytes);
     Json video = Json::array();
     for (const JobRecord::VideoStream& v : r.video) {
@@ -133,7 +144,6 @@ std::string reportLine(const JobRecord& r) {
     if (!r.sourceSha256.empty() || !r.aviSha256.empty()) {
         line["sha256"] = {{"source", textOrNull(r.sourceSha256)}, {"avi", textOrNull(r.aviSha256)}};
     }
-    // Names that are not valid UTF-8 are written with U+FFFD in their place, never refused.
     return line.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
@@ -145,6 +155,16 @@ AuditReport::~AuditReport() {
 
 bool AuditReport::open(const std::string& path, std::string& failure) {
     filePath = path;
+    // Its folder is made as the AVIs' folders are: reports/report-3.jsonl works on a first run.
+    const std::filesystem::path folder = pathFromUtf8(path).parent_path();
+    std::error_code folderError;
+    if (!folder.empty()) {
+        std::filesystem::create_directories(folder, folderError);
+    }
+    if (folderError) {
+        failure = folderError.message();
+        return false;
+    }
     file = openFileForWriting(path);
     if (file == nullptr) {
         failure = std::strerror(errno);

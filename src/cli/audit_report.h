@@ -49,6 +49,7 @@ struct JobRecord {
     std::string verdict;        // "verified" or "differs" when checking AVIs
     std::optional<std::uint64_t> differsAt;
     double wallSeconds = 0;
+    std::uint64_t bytesRead = 0;  // of the source, by the run (the summary's count)
     std::string sourceSha256;
     std::string aviSha256;
 };
@@ -74,7 +75,8 @@ public:
     AuditReport(const AuditReport&) = delete;
     AuditReport& operator=(const AuditReport&) = delete;
 
-    // Creates (or empties) the report file; false with the system's reason otherwise.
+    // Creates (or empties) the report file, and the folders it needs; false with the system's
+    // reason otherwise.
     [[nodiscard]] bool open(const std::string& path, std::string& failure);
     // False once a write has failed; `failure` then says why (reported once by the caller).
     [[nodiscard]] bool write(const JobRecord& record);

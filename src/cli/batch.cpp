@@ -17,6 +17,7 @@
 #include "avi/comparing_sink.h"
 #include "cli/audit_report.h"
 #include "cli/complaint.h"
+#include "cli/name_text.h"
 #include "cli/progress_bar.h"
 #include "cli/sha256.h"
 #include "cli/source_tree.h"
@@ -31,6 +32,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+
+// The message of a folder of a walked tree that could not be read, in place of a run's.
+constexpr const char* UNREADABLE_FOLDER_TEXT = "the folder could not be read";
 
 // The run's user interface in a batch: the message is kept for printing in order with the
 // other jobs, progress goes to the shared bar.
@@ -53,16 +57,22 @@ private:
     ProgressBar* progress;
 };
 
+// The digest of the bytes read from a source, and whether they were all of it.
+struct SourceHash : Sha256 {
+    bool wholeSource = false;
+};
+
 // Passes every byte read from the source through a hash on its way to the run.
 class HashingReader final : public SourceReader {
 public:
-    HashingReader(std::unique_ptr<SourceReader> source, Sha256& sha) noexcept
+    HashingReader(std::unique_ptr<SourceReader> source, SourceHash& sha) noexcept
         : inner(std::move(source)), hash(sha) {}
     std::int64_t read(std::span<std::uint8_t> into) noexcept override {
         const std::int64_t n = inner->read(into);
         if (n > 0) {
             hash.update(into.first(static_cast<std::size_t>(n)));
         }
+        hash.wholeSource = hash.wholeSource || n == 0;
         return n;
     }
     std::uint64_t size() const noexcept override { return inner->size(); }
@@ -73,12 +83,12 @@ public:
 
 private:
     std::unique_ptr<SourceReader> inner;
-    Sha256& hash;
+    SourceHash& hash;
 };
 
 class HashingOpener final : public SourceOpener {
 public:
-    HashingOpener(SourceOpener& sources, Sha256* sha) noexcept : inner(sources), hash(sha) {}
+    HashingOpener(SourceOpener& sources, SourceHash* sha) noexcept : inner(sources), hash(sha) {}
     std::unique_ptr<SourceReader> open(const std::string& path,
                                        std::string& failure) noexcept override {
         std::unique_ptr<SourceReader> source = inner.open(path, failure);
@@ -95,7 +105,7 @@ public:
 
 private:
     SourceOpener& inner;
-    Sha256* hash;
+    SourceHash* hash;
 };
 
 std::optional<std::uint64_t> fileBytes(const std::string& path) {
@@ -104,12 +114,16 @@ std::optional<std::uint64_t> fileBytes(const std::string& path) {
     return ec ? std::nullopt : std::optional<std::uint64_t>(bytes);
 }
 
-// A digest that could not be made is left out of the report, and the reason says why.
-void hashOutputs(JobRecord& record, bool sourceWhole, Sha256* sourceHash) {
+// The source's digest is always of the whole file: taken while it is read when the run read
+// it all, from the file when the run stopped early (an eleventh frame size); none when the file
+// could not be read (`rereadable` false) or not again (standard input). A digest that could
+// not be made is left out of the report, and the reason says why.
+void hashOutputs(JobRecord& record, bool rereadable, SourceHash* sourceHash) {
     std::string failure;
-    if (sourceWhole) {
-        record.sourceSha256 =
-            sourceHash != nullptr ? sourceHash->hexDigest() : sha256OfFile(record.source, failure);
+    if (sourceHash != nullptr && sourceHash->wholeSource) {
+        record.sourceSha256 = sourceHash->hexDigest();
+    } else if (rereadable && record.source != STANDARD_INPUT_NAME) {
+        record.sourceSha256 = sha256OfFile(record.source, failure);
     }
     if (record.aviBytes) {
         record.aviSha256 = sha256OfFile(record.avi, failure);
@@ -162,7 +176,7 @@ void recordConversion(JobRecord& record, ConversionContext& ctx, const BatchJob&
     }
     DemuxStats stats;
     ctx.stats = &stats;
-    std::optional<Sha256> sourceHash;
+    std::optional<SourceHash> sourceHash;
     if (options.hash) {
         sourceHash.emplace();
     }
@@ -189,10 +203,10 @@ void recordConversion(JobRecord& record, ConversionContext& ctx, const BatchJob&
     }
     const bool partial =
         report.outcome == CONVERT_READ_FAILED && onReadFailure == OnReadFailure::KEEP_WHAT_WAS_READ;
-    const bool kept = (report.outcome == CONVERT_OK || partial) && ctx.writer.framesWritten() > 0;
-    describeOutput(record, ctx.writer, stats, ui.reported, kept);
-    record.aviPartial = kept && partial;
-    if (kept) {
+    record.bytesRead = ui.reported;
+    describeOutput(record, ctx.writer, stats, ui.reported, report.aviKept);
+    record.aviPartial = report.aviKept && partial;
+    if (report.aviKept) {
         record.aviBytes = fileBytes(job.avi);
     }
     if (options.hash) {
@@ -249,7 +263,11 @@ JobRecord runJob(ConversionContext& ctx, const BatchJob& job, const BatchOptions
     JobRecord record;
     record.source = job.source;
     record.avi = job.avi;
-    if (options.verify) {
+    if (!job.unreadableFolder.empty()) {
+        record.exitCode = exitCodeFor(CONVERT_SOURCE_OPEN_FAILED);
+        record.message = UNREADABLE_FOLDER_TEXT;
+        record.reason = job.unreadableFolder;
+    } else if (options.verify) {
         verifyAvi(record, ctx, job, options, bar);
     } else if (options.skipExisting && skipWholeAvi(record, job, options)) {
         if (bar != nullptr) {
@@ -281,14 +299,14 @@ const std::string& reasonPath(const JobRecord& r) {
 std::string_view hintFor(const JobRecord& r) {
     std::error_code ignored;
     const bool folder = r.exitCode == exitCodeFor(CONVERT_SOURCE_OPEN_FAILED) &&
-                        r.source != STANDARD_INPUT_NAME &&
+                        r.source != STANDARD_INPUT_NAME && r.message != UNREADABLE_FOLDER_TEXT &&
                         fs::is_directory(pathFromUtf8(r.source), ignored);
     return folder ? " (-r converts the recordings in it)" : "";
 }
 
 // Prints the finished jobs in the order given and writes their report lines; called with
 // the batch's lock held, after each job. Only jobs done ahead of an unfinished one wait here,
-// so a long batch stays small.
+// so a long batch stays small; an interruption writes their lines too (writeWaitingLines).
 class InOrderPrinter {
 public:
     InOrderPrinter(std::size_t jobCount, const BatchOptions& batchOptions, std::FILE* outStream,
@@ -306,6 +324,15 @@ public:
         }
     }
 
+    // The report lines of the jobs done ahead of an unfinished one, in list order after the
+    // lines already written: an interrupted batch loses no finished job's line.
+    void writeWaitingLines() {
+        for (const auto& [index, record] : waiting) {
+            writeLine(record);
+        }
+        waiting.clear();
+    }
+
     [[nodiscard]] int exitStatus() const {
         if (firstFailure != 0) {
             return firstFailure;
@@ -321,14 +348,21 @@ private:
             complainOfFailure(err, named ? std::string_view(r.source) : std::string_view(),
                               r.message, reasonPath(r), r.reason, hintFor(r));
         } else if (!options.quiet) {
-            std::fprintf(out, "%s%s%s\n", named ? r.source.c_str() : "", named ? ": " : "",
-                         r.message.c_str());
+            if (named) {
+                printShownName(out, r.source);
+                std::fputs(": ", out);
+            }
+            std::fprintf(out, "%s\n", r.message.c_str());
             std::fflush(out);
         }
         add(r);
+        writeLine(r);
+    }
+
+    void writeLine(const JobRecord& r) {
         if (options.report != nullptr && !options.report->write(r) && !reportFailed) {
             reportFailed = true;
-            complain(err, options.report->path(), options.report->failure());
+            complain(err, shownName(options.report->path()), options.report->failure());
         }
     }
 
@@ -344,7 +378,7 @@ private:
         } else {
             ++(r.exitCode == 0 ? sums.converted : sums.failed);
         }
-        sums.bytes += r.sourceBytes.value_or(0);
+        sums.bytes += r.bytesRead;
     }
 
     std::size_t count;
@@ -364,6 +398,26 @@ std::uint64_t totalSourceBytes(const std::vector<BatchJob>& jobs) {
         total += job.sourceBytes;
     }
     return total;
+}
+
+// What an interruption needs to write the report lines that wait behind an unfinished job.
+struct WaitingLines {
+    InOrderPrinter& printer;
+    std::timed_mutex& lock;
+};
+
+void writeWaitingLinesOnInterruption(void* context) noexcept {
+    auto* waiting = static_cast<WaitingLines*>(context);
+    // A worker stuck on a standard output nobody reads must not keep the process from ending;
+    // the lock is kept, as the process ends next.
+    if (!waiting->lock.try_lock_for(std::chrono::seconds(1))) {
+        return;
+    }
+    try {
+        waiting->printer.writeWaitingLines();
+    } catch (const std::exception&) {
+        // out of memory for a line: the lines written so far stay as they are
+    }
 }
 
 void printSummary(const Totals& t, bool verify, double seconds, std::FILE* err) {
@@ -401,7 +455,11 @@ int runBatch(const std::vector<BatchJob>& jobs, const BatchOptions& options, std
     }
     InOrderPrinter printer(jobs.size(), options, out, err);
     std::atomic<std::size_t> next{0};
-    std::mutex printLock;
+    std::timed_mutex printLock;
+    WaitingLines waiting{printer, printLock};
+    if (options.report != nullptr) {
+        setLastWordsOnInterruption(&writeWaitingLinesOnInterruption, &waiting);
+    }
 
     // Each worker's context is allocated before any starts: a worker without buffers would
     // only fail jobs that one with buffers can convert. Short of memory, fewer run at once;
@@ -429,7 +487,7 @@ int runBatch(const std::vector<BatchJob>& jobs, const BatchOptions& options, std
                 record.exitCode = EXIT_OUT_OF_MEMORY;
                 record.reason = OUT_OF_MEMORY_TEXT;
             }
-            const std::lock_guard<std::mutex> guard(printLock);
+            const std::lock_guard<std::timed_mutex> guard(printLock);
             if (bar) {
                 bar->clear();
                 bar->fileDone();
@@ -451,6 +509,7 @@ int runBatch(const std::vector<BatchJob>& jobs, const BatchOptions& options, std
     for (std::thread& t : pool) {
         t.join();
     }
+    setLastWordsOnInterruption(nullptr, nullptr);
     for (const std::unique_ptr<ConversionContext>& ctx : contexts) {
         ctx->releaseBuffers();
     }

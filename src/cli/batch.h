@@ -17,6 +17,10 @@ struct BatchJob {
     std::string source;
     std::string avi;
     std::uint64_t sourceBytes = 0;  // for the progress bar; 0 when unknown
+    // Set for a folder of a walked tree that could not be read: the system's reason. The job
+    // stands for the recordings that folder may hold (`source` is the folder, no AVI), so that
+    // the failure takes its place in the sorted list, in one shard, and in the report.
+    std::string unreadableFolder;
     // The AVI path was made from the source's name, not typed: a link there is refused.
     bool aviDerived = false;
 };

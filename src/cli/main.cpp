@@ -11,6 +11,7 @@
 #include "cli/audit_report.h"
 #include "cli/batch.h"
 #include "cli/complaint.h"
+#include "cli/name_text.h"
 #include "cli/path_roles.h"
 #include "cli/recording_info.h"
 #include "cli/shard.h"
@@ -23,6 +24,9 @@
 namespace {
 
 constexpr int EXIT_USAGE = 64;
+// The folders given hold no recording at all: a mistyped path or extension, or an archive
+// that is not mounted, is not a batch with nothing to do.
+constexpr int EXIT_NOTHING_FOUND = 66;
 
 // What each conversion outcome's exit status means, around the message it prints.
 struct OutcomeHelp {
@@ -41,7 +45,7 @@ constexpr OutcomeHelp OUTCOME_HELP[] = {
      "     then the AVI holds the ten streams converted before it)"},
     {trunvex::CONVERT_NO_FRAMES, "", ""},
     {trunvex::CONVERT_PATH_EMPTY, "", ""},
-    {trunvex::CONVERT_SOURCE_OPEN_FAILED, "", " (or a folder could not be read)"},
+    {trunvex::CONVERT_SOURCE_OPEN_FAILED, "", " (or a folder of a tree could not be read)"},
     {trunvex::CONVERT_SAME_FILE, "", ""},
 };
 
@@ -108,6 +112,7 @@ std::string exitStatusHelp() {
                            "--verify: an AVI is not byte for byte the conversion of its source,\n"
                            "     or there is none");
     text += exitStatusLine(EXIT_USAGE, "usage error");
+    text += exitStatusLine(EXIT_NOTHING_FOUND, "no recording found in the folders given");
     text += exitStatusLine(trunvex::EXIT_OUT_OF_MEMORY, trunvex::OUT_OF_MEMORY_TEXT);
     text += exitStatusLine(trunvex::EXIT_REPORT_FAILED, "the report could not be written");
     return text + EXIT_STATUS_NOTES;
@@ -153,20 +158,19 @@ trunvex::PathRoles rolesOf(const CommandLine& cl) {
 // SOURCE AVI (or -o) converts one file; otherwise every source (a folder with -r stands for
 // the recordings in it) gets its AVI beside it, under --output-dir or in the folder named
 // last. Null, after a usage message, when the sources cannot be converted as given.
-std::optional<std::vector<trunvex::BatchJob>> plannedJobs(const CommandLine& cl,
-                                                          bool& walkComplete) {
+std::optional<std::vector<trunvex::BatchJob>> plannedJobs(const CommandLine& cl) {
     const trunvex::PathRoles roles = rolesOf(cl);
     if (roles.avi) {
         const std::string& source = roles.sources.front();
         return std::vector<trunvex::BatchJob>{
-            {source, *roles.avi, trunvex::sourceFileBytes(source)}};
+            {source, *roles.avi, trunvex::sourceFileBytes(source), {}}};
     }
     trunvex::SourceSelection selection = cl.selection;
     if (!roles.destinationFolder.empty()) {
         selection.outputDir = roles.destinationFolder;
     }
     std::vector<trunvex::BatchJob> jobs;
-    walkComplete = trunvex::collectJobs(roles.sources, selection, jobs, stderr);
+    (void)trunvex::collectJobs(roles.sources, selection, jobs, stderr);
     if (cl.info) {
         return jobs;  // described, not converted: no AVI path is needed or written
     }
@@ -219,8 +223,9 @@ void hintAtFilesNamedLikeOptions(const std::vector<std::string>& given) {
         std::error_code ignored;
         if (arg.size() > 1 && arg[0] == '-' &&
             std::filesystem::exists(trunvex::pathFromUtf8(arg), ignored)) {
+            const std::string name = trunvex::shownName(arg);
             trunvex::complain(
-                stderr, "to name the file " + arg + ", write ./" + arg + " or put it after '--'");
+                stderr, "to name the file " + name + ", write ./" + name + " or put it after '--'");
             return;
         }
     }
@@ -248,8 +253,14 @@ int parseFailure(const CLI::App& app, const CLI::ParseError& e,
 int describeAll(const std::vector<trunvex::BatchJob>& jobs, bool nameSources) {
     int status = 0;
     for (const trunvex::BatchJob& job : jobs) {
-        const int s = trunvex::describeRecording(
-            job.source, nameSources, trunvex::commandLineSourceOpener(), stdout, stderr);
+        if (!job.unreadableFolder.empty()) {
+            trunvex::complain(stderr, trunvex::shownName(job.source), job.unreadableFolder);
+        }
+        const int s =
+            !job.unreadableFolder.empty()
+                ? trunvex::exitCodeFor(trunvex::CONVERT_SOURCE_OPEN_FAILED)
+                : trunvex::describeRecording(job.source, nameSources,
+                                             trunvex::commandLineSourceOpener(), stdout, stderr);
         if (status == 0) {
             status = s;
         }
@@ -277,7 +288,7 @@ int main(int argc, char** argv) {
                  "take the recordings in folders and their sub-folders");
     CLI::Option* ext =
         app.add_option("--ext", cl.extensions,
-                       "recordings in folders by extension (default 264,mp4; '': every file)")
+                       "with -r: recordings by extension (default 264,mp4; '': every file)")
             ->type_name("LIST");
     app.add_option("--output-dir", cl.selection.outputDir,
                    "write the AVIs here, mirroring the folders walked")
@@ -317,6 +328,10 @@ int main(int argc, char** argv) {
         }
     }
     if (ext->count() > 0) {
+        // Without -r it only tells whether the second of two paths is a recording.
+        if (!cl.selection.recursive && cl.paths.size() != 2) {
+            return usageError("--ext chooses the recordings in folders: it needs -r");
+        }
         cl.selection.extensions = trunvex::parseExtensionList(cl.extensions);
     }
     std::optional<trunvex::Shard> shard = trunvex::Shard{};
@@ -326,16 +341,21 @@ int main(int argc, char** argv) {
     if (cl.hash && cl.report.empty()) {
         return usageError("--hash needs --report");
     }
+    if (cl.info && !cl.report.empty()) {
+        return usageError("--info writes nothing, no report either: leave out --report");
+    }
     if (cl.verify && (cl.skipExisting || cl.keepPartial || cl.durable || cl.info)) {
         return usageError(
             "--verify writes nothing: it does not go with --skip-existing, --keep-partial, "
             "--fsync or --info");
     }
 
-    bool walkComplete = true;
-    std::optional<std::vector<trunvex::BatchJob>> jobs = plannedJobs(cl, walkComplete);
+    std::optional<std::vector<trunvex::BatchJob>> jobs = plannedJobs(cl);
     if (!jobs || !reportPathIsFree(cl, *jobs)) {
         return EXIT_USAGE;
+    }
+    if (jobs->empty()) {
+        return EXIT_NOTHING_FOUND;  // each folder was named on standard error
     }
     // A share of a tree names its sources as the whole would, however few fall to it.
     const bool nameSources = jobs->size() > 1 || cl.selection.recursive;
@@ -368,7 +388,7 @@ int main(int argc, char** argv) {
     if (!cl.report.empty()) {
         std::string failure;
         if (!report.open(cl.report, failure)) {
-            trunvex::complain(stderr, cl.report, failure);
+            trunvex::complain(stderr, trunvex::shownName(cl.report), failure);
             return trunvex::EXIT_REPORT_FAILED;
         }
         options.report = &report;
@@ -376,9 +396,6 @@ int main(int argc, char** argv) {
     int status = trunvex::runBatch(*jobs, options, stdout, stderr);
     if (!report.close() && status == 0) {
         status = trunvex::EXIT_REPORT_FAILED;
-    }
-    if (status == 0 && !walkComplete) {
-        status = trunvex::exitCodeFor(trunvex::CONVERT_SOURCE_OPEN_FAILED);
     }
     return status;
 }

@@ -6,6 +6,7 @@
 #include "avi/null_sink.h"
 #include "cli/batch.h"
 #include "cli/complaint.h"
+#include "cli/name_text.h"
 #include "common/record_rules.h"
 #include "run/conversion_run.h"
 
@@ -115,7 +116,7 @@ void printAudio(const DemuxStats& s, const InfoPrinter& out) {
 
 int describeRecording(const std::string& sourcePath, bool nameEveryLine, SourceOpener& sources,
                       std::FILE* out, std::FILE* err) {
-    const std::string lead = nameEveryLine ? sourcePath + ": " : std::string();
+    const std::string lead = nameEveryLine ? shownName(sourcePath) + ": " : std::string();
     auto ctx = std::make_unique<ConversionContext>();
     if (!ctx->allocateBuffers()) {
         complain(err, OUT_OF_MEMORY_TEXT);
@@ -140,7 +141,7 @@ int describeRecording(const std::string& sourcePath, bool nameEveryLine, SourceO
     const std::uint64_t passedOver =
         described > stats.recordBytes ? described - stats.recordBytes : 0;
     if (!nameEveryLine) {
-        std::fprintf(out, "%s\n", sourcePath.c_str());
+        std::fprintf(out, "%s\n", shownName(sourcePath).c_str());
     }
     const InfoPrinter print(out, lead);
     print.line("size: %llu bytes", static_cast<unsigned long long>(ui.bytes));

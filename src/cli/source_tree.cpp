@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "cli/complaint.h"
+#include "cli/name_text.h"
 #include "platform/paths.h"
 #include "platform/source_file.h"
 #include "platform/standard_input.h"
@@ -49,12 +50,14 @@ bool comesBefore(const std::string& a, const std::string& b) {
 struct FoundFile {
     std::string path;
     std::uint64_t bytes = 0;
+    std::string failure;  // a folder that could not be read: why
 };
 
-// Every wanted regular file under `root`. A link to a file counts as the file; a link to a
-// folder is passed over, so no loop can form. Folders that cannot be read are reported.
+// Every wanted regular file under `root`, and every folder that could not be read, sorted by
+// path. A link to a file counts as the file; a link to a folder is passed over, so no loop can
+// form.
 bool walkFolder(const fs::path& root, const std::vector<std::string>& extensions,
-                std::vector<FoundFile>& found, std::FILE* err) {
+                std::vector<FoundFile>& found) {
     bool complete = true;
     std::vector<fs::path> pending = {root};
     std::vector<FolderEntry> entries;
@@ -64,14 +67,14 @@ bool walkFolder(const fs::path& root, const std::vector<std::string>& extensions
         entries.clear();
         std::string failure;
         if (!listFolder(folder, entries, failure)) {
-            complain(err, utf8FromPath(folder), failure);
+            found.push_back({utf8FromPath(folder), 0, failure});
             complete = false;
         }
         for (FolderEntry& entry : entries) {
             if (entry.kind == FolderEntry::Kind::FOLDER) {
                 pending.push_back(std::move(entry.path));
             } else if (entry.kind == FolderEntry::Kind::FILE && isWanted(entry.path, extensions)) {
-                found.push_back({utf8FromPath(entry.path), entry.bytes});
+                found.push_back({utf8FromPath(entry.path), entry.bytes, {}});
             }
         }
     }
@@ -82,6 +85,21 @@ bool walkFolder(const fs::path& root, const std::vector<std::string>& extensions
 
 std::string aviUnder(const std::string& outputDir, const fs::path& relative) {
     return cliAviPath(utf8FromPath(pathFromUtf8(outputDir) / relative));
+}
+
+// Said of a walked folder in which nothing was found: a mistyped folder or extension, or an
+// archive that is not mounted, must not pass for a batch with nothing to do.
+void noteNothingFound(const std::string& folder, const std::vector<std::string>& extensions,
+                      std::FILE* err) {
+    if (extensions.empty()) {
+        complain(err, shownName(folder), "no file found");
+        return;
+    }
+    std::string list;
+    for (const std::string& ext : extensions) {
+        list += (list.empty() ? "" : ",") + ext;
+    }
+    complain(err, shownName(folder), "no recording found (--ext " + list + ")");
 }
 
 // One spelling for every path that names the same place: absolute, with ".", ".." and the
@@ -170,14 +188,21 @@ bool collectJobs(const std::vector<std::string>& sources, const SourceSelection&
         if (selection.recursive && source != STANDARD_INPUT_NAME &&
             fs::is_directory(sourcePath, ec)) {
             std::vector<FoundFile> found;
-            complete = walkFolder(sourcePath, selection.extensions, found, err) && complete;
+            complete = walkFolder(sourcePath, selection.extensions, found) && complete;
+            if (found.empty()) {
+                noteNothingFound(source, selection.extensions, err);
+            }
             for (FoundFile& f : found) {
+                if (!f.failure.empty()) {
+                    jobs.push_back({std::move(f.path), std::string(), 0, std::move(f.failure)});
+                    continue;
+                }
                 std::string avi =
                     selection.outputDir.empty()
                         ? cliAviPath(f.path)
                         : aviUnder(selection.outputDir,
                                    pathFromUtf8(f.path).lexically_relative(sourcePath));
-                jobs.push_back({std::move(f.path), std::move(avi), f.bytes, true});
+                jobs.push_back({std::move(f.path), std::move(avi), f.bytes, {}, true});
             }
             continue;
         }
@@ -185,7 +210,9 @@ bool collectJobs(const std::vector<std::string>& sources, const SourceSelection&
                         selection.outputDir.empty()
                             ? cliAviPath(source)
                             : aviUnder(selection.outputDir, sourcePath.filename()),
-                        sourceFileBytes(source), true});
+                        sourceFileBytes(source),
+                        {},
+                        true});
     }
     return complete;
 }
@@ -201,7 +228,8 @@ bool refuseSharedAvis(std::vector<BatchJob>& jobs, std::string& failure) {
     std::size_t second = jobs.size();
     for (std::size_t i = 1; i < order.size(); ++i) {
         // Of all such pairs, the one whose second job comes first in the list.
-        if (places[order[i]] == places[order[i - 1]] && order[i] < second) {
+        if (places[order[i]] == places[order[i - 1]] && order[i] < second &&
+            jobs[order[i]].unreadableFolder.empty()) {
             first = order[i - 1];
             second = order[i];
         }
@@ -209,8 +237,8 @@ bool refuseSharedAvis(std::vector<BatchJob>& jobs, std::string& failure) {
     if (second == jobs.size()) {
         return true;
     }
-    failure = jobs[first].source + " and " + jobs[second].source + " would both be converted to " +
-              jobs[second].avi;
+    failure = shownName(jobs[first].source) + " and " + shownName(jobs[second].source) +
+              " would both be converted to " + shownName(jobs[second].avi);
     return false;
 }
 
@@ -226,12 +254,17 @@ bool refuseReportOverJobs(const std::string& reportPath, const std::vector<Batch
                (reportExists && fs::equivalent(reportFile, pathFromUtf8(path), ignored));
     };
     for (const BatchJob& job : jobs) {
+        if (!job.unreadableFolder.empty()) {
+            continue;
+        }
         if (job.source != STANDARD_INPUT_NAME && sameFile(job.source)) {
-            failure = "the report " + reportPath + " would overwrite the source " + job.source;
+            failure = "the report " + shownName(reportPath) + " would overwrite the source " +
+                      shownName(job.source);
             return false;
         }
         if (sameFile(job.avi)) {
-            failure = "the report " + reportPath + " would be replaced by the AVI of " + job.source;
+            failure = "the report " + shownName(reportPath) + " would be replaced by the AVI of " +
+                      shownName(job.source);
             return false;
         }
     }

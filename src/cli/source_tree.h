@@ -27,8 +27,8 @@ struct SourceSelection {
 [[nodiscard]] std::vector<std::string> parseExtensionList(const std::string& text);
 
 // The jobs for `sources` in the order given, each walked folder's files sorted byte-wise by
-// path. False, with the reason on `err`, when a folder could not be read; the jobs found are
-// kept.
+// path. A folder that could not be read is a job of its own in that order (see BatchJob), and
+// the result is false; a walked folder in which nothing was found is noted on `err`.
 bool collectJobs(const std::vector<std::string>& sources, const SourceSelection& selection,
                  std::vector<BatchJob>& jobs, std::FILE* err);
 

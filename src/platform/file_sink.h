@@ -42,4 +42,12 @@ SinkFactory& namedFileSinkFactory() noexcept;
 // process; writes to it fail instead. False when the handling could not be set up.
 bool cleanUpOnInterruption() noexcept;
 
+// Work that must not be lost when an interruption ends the process (report lines of finished
+// jobs): `last` is called with `context` once no sink commits anymore, before the process
+// ends; nullptr clears it. Setting or clearing waits while it runs. The function must not wait
+// for long: the interruption ends the process whatever it does.
+void setLastWordsOnInterruption(void (*last)(void*) noexcept, void* context) noexcept;
+// For the interruption handlers: runs what was set, at most once.
+void sayLastWordsOnInterruption() noexcept;
+
 }  // namespace trunvex

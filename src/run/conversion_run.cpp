@@ -72,7 +72,7 @@ ReadLoopResult feedSource(ConversionContext& ctx, SourceReader& source, RunUi& u
 // Every outcome releases the output. A run that wrote samples leaves a complete AVI, unless
 // the output itself failed to write; a run that wrote nothing leaves the path as it was.
 ConvertOutcome releaseOutput(AviWriter& writer, RunResult result, OnReadFailure onReadFailure,
-                             std::string& reason) {
+                             ConvertReport& report) {
     const bool dropped =
         result == RUN_READ_FAILED && onReadFailure == OnReadFailure::KEEP_EARLIER_FILE;
     if (writer.framesWritten() == 0 || writer.outputBroken() || dropped) {
@@ -80,9 +80,10 @@ ConvertOutcome releaseOutput(AviWriter& writer, RunResult result, OnReadFailure 
         return static_cast<ConvertOutcome>(result);
     }
     if (!writer.closeOutput()) {
-        reason = writer.failureText();
+        report.systemReason = writer.failureText();
         return CONVERT_OUTPUT_FAILED;
     }
+    report.aviKept = true;
     return static_cast<ConvertOutcome>(result);
 }
 
@@ -148,7 +149,7 @@ ConvertReport convertRecording(ConversionContext& ctx, const std::string& source
         loop.result = RUN_NO_FRAMES;
     }
     report.systemReason = std::move(loop.reason);
-    return finish(releaseOutput(ctx.writer, loop.result, onReadFailure, report.systemReason));
+    return finish(releaseOutput(ctx.writer, loop.result, onReadFailure, report));
 }
 
 }  // namespace trunvex

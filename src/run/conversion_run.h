@@ -45,6 +45,9 @@ struct ConvertReport {
     // The system's reason behind a source that could not be opened, a failed read or output;
     // empty otherwise.
     std::string systemReason;
+    // A complete AVI of what was converted was left at the AVI path: after success, and after a
+    // failed read or an eleventh frame size that stopped the run early.
+    bool aviKept = false;
 };
 
 // What a run leaves at the AVI path when reading the source failed after some of it was

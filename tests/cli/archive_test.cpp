@@ -212,6 +212,65 @@ TEST_F(ArchiveTree, ConvertsTheRecordingsOfATreeAndReportsWhatTheAvisHold) {
     EXPECT_GT(lines[1]["junk_bytes"].get<int>(), 0);
 }
 
+// What a run leaves on disk is what its line describes, also when the run stops early: each
+// video stream with its own codec, the AVI's bytes and digest, the digest of the whole source.
+TEST_F(ArchiveTree, ReportDescribesWhatStaysOnDisk) {
+    // Two codecs, one after the other.
+    test::makeRecording("--video mpeg4 --size 160x120 --seconds 1 --audio off", dir / "m.264",
+                        true);
+    ASSERT_EQ(runCommand("cat " + quoted(recordings / "tiny.264") + " " + quoted(dir / "m.264") +
+                         " > " + quoted(dir / "mixed.264"))
+                  .exitCode,
+              0);
+    // An eleventh frame size stops the run in the first of several blocks: the ten streams
+    // before it stay, complete.
+    std::string sizes;
+    for (int i = 1; i <= 10; ++i) {
+        sizes += " --size-change " + std::to_string(64 + 8 * i) + "x64@" + std::to_string(i / 10.0);
+    }
+    test::makeRecording("--video h264 --size 64x64 --fps 10 --seconds 1.1 --audio off" + sizes,
+                        dir / "eleven.264", true);
+    ASSERT_EQ(runCommand("head -c 3000000 /dev/zero >> " + quoted(dir / "eleven.264")).exitCode, 0);
+    const struct {
+        const char* source;
+        int status;
+        std::vector<std::string> codecs;
+    } cases[] = {
+        {"mixed.264", 0, {"h264", "mpeg4"}},
+        {"eleven.264", 2, std::vector<std::string>(10, "h264")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.source);
+        const fs::path source = dir / c.source;
+        const fs::path report = dir / (std::string(c.source) + ".jsonl");
+        const test::CommandResult r =
+            runCli("-q --hash " + quoted(source) + " --report " + quoted(report));
+        EXPECT_EQ(r.exitCode, c.status) << r.err;
+        const std::vector<Json> lines = readReport(report);
+        ASSERT_EQ(lines.size(), 1u);
+        const Json& line = lines[0];
+        const fs::path avi = line["avi"].get<std::string>();
+        ASSERT_TRUE(fs::exists(avi));
+        EXPECT_EQ(line["avi_bytes"], fs::file_size(avi));
+        EXPECT_EQ(line["sha256"]["avi"], sha256sum(avi));
+        EXPECT_EQ(line["sha256"]["source"], sha256sum(source));
+        std::vector<std::string> reported;
+        for (const Json& v : line["video"]) {
+            reported.push_back(v["codec"]);
+        }
+        EXPECT_EQ(reported, c.codecs);
+        const auto streams = test::probe(avi);
+        std::vector<std::string> probed;
+        for (int s = 0; streams.count("streams.stream." + std::to_string(s) + ".codec_name"); ++s) {
+            const std::string key = "streams.stream." + std::to_string(s) + ".";
+            if (streams.at(key + "codec_type") == "video") {
+                probed.push_back(streams.at(key + "codec_name"));
+            }
+        }
+        EXPECT_EQ(probed, c.codecs);
+    }
+}
+
 TEST_F(ArchiveTree, ExtensionsChooseTheFilesAndAvisGoBesideByDefault) {
     const struct {
         std::string option;

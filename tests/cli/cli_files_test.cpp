@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -424,6 +425,196 @@ TEST_F(CliFiles, ShortOfMemoryABatchEndsByItself) {
         EXPECT_EQ(r.err.find("terminate"), std::string::npos) << r.err;
     }
     EXPECT_GT(limitsTried, 0);
+}
+
+// What runs trunvex-cli so that permission bits stop it: root's power to pass them by is
+// dropped. Empty when they stop it anyway; nullopt when that cannot be had here.
+std::optional<std::string> heldByPermissions(const fs::path& locked) {
+    const std::string drop = ::geteuid() == 0 && !test::findProgram("setpriv").empty()
+                                 ? "setpriv --bounding-set=-dac_override,-dac_read_search -- "
+                                 : "";
+    if (runCommand(drop + "ls " + shellQuote(locked.string())).exitCode == 0) {
+        return std::nullopt;
+    }
+    return drop;
+}
+
+std::vector<std::string> reportLines(const fs::path& report) {
+    std::istringstream in(readText(report));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// A line without its timing, which differs from run to run.
+std::string untimed(const std::string& line) {
+    const std::size_t at = line.find(",\"wall_seconds\":");
+    return at == std::string::npos
+               ? line
+               : line.substr(0, at) + line.substr(line.find_first_of(",}", at + 1));
+}
+
+// A folder of the tree that cannot be read is a failed line of its own, in the one shard whose
+// share holds its place in the sorted list: the shards' reports joined are the single run's,
+// with the failure counted once, and only that shard fails.
+TEST_F(CliFiles, UnreadableFolderIsAFailedLineInOneShard) {
+    for (const char* name : {"tree/a.264", "tree/b/c.264", "tree/locked/x.264", "tree/z.264"}) {
+        copySample(name);
+    }
+    ::chmod((dir / "tree" / "locked").c_str(), 0);
+    const std::optional<std::string> as = heldByPermissions(dir / "tree" / "locked");
+    if (!as) {
+        ::chmod((dir / "tree" / "locked").c_str(), 0755);
+        GTEST_SKIP() << "permission bits do not stop this user";
+    }
+    const std::string run = "cd " + shellQuote(dir.string()) + " && " + *as + shellQuote(CLI) +
+                            " -r tree --output-dir out ";
+    const test::CommandResult single = runCommand(run + "--report single.jsonl");
+    std::vector<std::string> joined;
+    int failedShards = 0;
+    for (int k = 0; k < 2; ++k) {
+        const std::string report = "shard-" + std::to_string(k) + ".jsonl";
+        const test::CommandResult shard =
+            runCommand(run + "--shard " + std::to_string(k) + "/2 --report " + report);
+        for (const std::string& line : reportLines(dir / report)) {
+            joined.push_back(untimed(line));
+        }
+        if (shard.exitCode != 0) {
+            ++failedShards;
+            EXPECT_EQ(shard.exitCode, 5);
+            EXPECT_NE(shard.err.find("trunvex-cli: tree/locked: " + std::string(strerror(EACCES))),
+                      std::string::npos)
+                << shard.err;
+            EXPECT_NE(shard.err.find(", 1 failed, "), std::string::npos) << shard.err;
+        }
+    }
+    ::chmod((dir / "tree" / "locked").c_str(), 0755);
+    EXPECT_EQ(failedShards, 1);
+    EXPECT_EQ(single.exitCode, 5);
+    EXPECT_NE(single.err.find("3 converted, 0 skipped, 1 failed, " +
+                              std::to_string(3 * sample.size()) + " bytes read"),
+              std::string::npos)
+        << single.err;
+    std::vector<std::string> whole;
+    for (const std::string& line : reportLines(dir / "single.jsonl")) {
+        whole.push_back(untimed(line));
+    }
+    EXPECT_EQ(joined, whole);
+    ASSERT_EQ(whole.size(), 4u);
+    EXPECT_TRUE(whole[2].starts_with(
+        R"({"source":"tree/locked","source_bytes":null,"outcome":"failed","message":)"
+        R"("the folder could not be read","exit_status":5,"reason":"Permission denied","avi":null)"))
+        << whole[2];
+}
+
+// The summary counts the bytes the runs read, not the size of files they never read.
+TEST_F(CliFiles, SummaryCountsTheBytesRead) {
+    copySample("a.264");
+    copySample("locked.264");
+    ::chmod((dir / "locked.264").c_str(), 0);
+    const std::optional<std::string> as = heldByPermissions(dir / "locked.264");
+    const struct {
+        std::string args;
+        std::size_t samplesRead;
+    } cases[] = {
+        {"-o a.264 a.264", 0},         // refused as the same file
+        {"--skip-existing a.264", 0},  // skipped (its AVI is made by the row before)
+        {"a.264 missing.264", 1},
+        {"locked.264 a.264", 1},  // opened by nobody, when permission bits hold
+    };
+    ASSERT_EQ(cli("a.264").exitCode, 0);
+    for (const auto& c : cases) {
+        if (c.args.starts_with("locked") && !as) {
+            continue;
+        }
+        SCOPED_TRACE(c.args);
+        const test::CommandResult r =
+            runCommand("cd " + shellQuote(dir.string()) + " && " + as.value_or("") +
+                       shellQuote(CLI) + " --report r.jsonl " + c.args);
+        EXPECT_NE(r.err.find(" failed, " + std::to_string(c.samplesRead * sample.size()) +
+                             " bytes read in "),
+                  std::string::npos)
+            << r.err;
+    }
+    ::chmod((dir / "locked.264").c_str(), 0644);
+}
+
+// Small mistakes on the command line are said, never passed over in silence.
+TEST_F(CliFiles, SmallMistakesAreSaid) {
+    copySample("a.264");
+    fs::create_directories(dir / "empty" / "sub");
+    copySample("other/notes.txt");
+    const struct {
+        std::string args;
+        int status;
+        std::string said;
+        std::string made;  // a file the run leaves
+    } cases[] = {
+        {"--ext 264 a.264", 64, "--ext chooses the recordings in folders: it needs -r", ""},
+        {"-r empty", 66, "trunvex-cli: empty: no recording found (--ext 264,mp4)\n", ""},
+        {"-r other --ext ''", 0, "", "other/notes.avi"},
+        {"-r --ext h264 other", 66, "trunvex-cli: other: no recording found (--ext h264)\n", ""},
+        {"--info --report r.jsonl a.264", 64, "--info writes nothing", ""},
+        {"--report sub/dir/r.jsonl a.264", 0, "", "sub/dir/r.jsonl"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        const test::CommandResult r = cli(c.args);
+        EXPECT_EQ(r.exitCode, c.status) << r.err;
+        EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
+        if (!c.made.empty()) {
+            EXPECT_TRUE(fs::exists(dir / c.made));
+        }
+    }
+    EXPECT_FALSE(fs::exists(dir / "r.jsonl"));
+}
+
+// A name holding control characters reaches the terminal quoted, so no escape sequence in it
+// acts there; a name that is not UTF-8 is kept in the report, byte for byte.
+TEST_F(CliFiles, NamesSurviveTheTerminalAndTheReport) {
+    copySample("tree/a\nb.264");
+    copySample("tree/\x1b]0;title\a.264");
+    copySample("tree/bad\xff.264");
+    const test::CommandResult r =
+        runCommand("cd " + shellQuote(dir.string()) + " && " + shellQuote(CLI) +
+                   " -r tree missing\x1b[2J.264 --report r.jsonl");
+    EXPECT_EQ(r.out,
+              "'tree/'$'\\033'']0;title'$'\\a''.264': Trunvex succeeded!\n"
+              "'tree/a'$'\\n''b.264': Trunvex succeeded!\n"
+              "'tree/bad'$'\\377''.264': Trunvex succeeded!\n");
+    EXPECT_TRUE(r.err.starts_with(
+        "trunvex-cli: 'missing'$'\\033''[2J.264': " + std::string(MSG_SOURCE_OPEN_FAILED) +
+        "\ntrunvex-cli: 'missing'$'\\033''[2J.264': " + std::strerror(ENOENT) + "\n"))
+        << r.err;
+    const std::vector<std::string> lines = reportLines(dir / "r.jsonl");
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_TRUE(lines[1].starts_with(R"({"source":"tree/a\nb.264","source_bytes")")) << lines[1];
+    // "tree/bad\xff.264" and "tree/bad\xff.avi" in base64
+    EXPECT_TRUE(
+        lines[2].starts_with("{\"source\":\"tree/bad\xef\xbf\xbd.264\",\"source_base64\":"
+                             "\"dHJlZS9iYWT/LjI2NA==\","))
+        << lines[2];
+    EXPECT_NE(lines[2].find("\"avi_base64\":\"dHJlZS9iYWT/LmF2aQ==\""), std::string::npos);
+    EXPECT_EQ(lines[0].find("source_base64"), std::string::npos);
+}
+
+// Interrupted, a batch loses no finished job's line, even one done while an earlier job still
+// runs: here a source that never ends (a pipe whose writer stays) before one that converts.
+TEST_F(CliFiles, InterruptionKeepsTheLinesOfFinishedJobs) {
+    copySample("short.264");
+    ASSERT_EQ(::mkfifo((dir / "long.264").c_str(), 0644), 0);
+    const test::CommandResult r = runCommand(
+        "cd " + shellQuote(dir.string()) + " && exec 3<>long.264 && { " + shellQuote(CLI) +
+        " -q -j 2 long.264 short.264 --report r.jsonl & pid=$!; for i in $(seq 1000); do "
+        "[ -e short.avi ] && break; sleep 0.01; done; sleep 0.3; kill -TERM $pid; wait $pid; }");
+    EXPECT_EQ(r.exitCode, 128 + SIGTERM) << r.err;
+    ASSERT_TRUE(fs::exists(dir / "short.avi"));
+    const std::vector<std::string> lines = reportLines(dir / "r.jsonl");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_TRUE(lines[0].starts_with(R"({"source":"short.264","source_bytes":)")) << lines[0];
+    EXPECT_NE(lines[0].find(R"("outcome":"converted")"), std::string::npos) << lines[0];
 }
 
 // The size of the file that `child` writes in `dir` (not `source`), or 0 while there is none.

@@ -1,5 +1,6 @@
 // The command line's own pieces: the status line, the speed behind the time left, shards,
-// extension lists, what each named path is, the walk of a folder tree, file digests.
+// extension lists, what each named path is, the walk of a folder tree, file digests, names as
+// shown and reported.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,6 +8,7 @@
 #include <fstream>
 #include <set>
 
+#include "cli/name_text.h"
 #include "cli/path_roles.h"
 #include "cli/progress_bar.h"
 #include "cli/sha256.h"
@@ -362,14 +364,60 @@ TEST(SourceTree, SpellingsOfOnePlaceAreOnePlace) {
     const bool ignoresCase = fs::exists(dir / "CASE.264");
     const std::string d = utf8(dir) + "/";
 
-    std::vector<BatchJob> jobs = {{d + "a.264", d + "sub/../A.avi", 1},
-                                  {d + "b.264", d + "a.avi", 1}};
+    std::vector<BatchJob> jobs = {{d + "a.264", d + "sub/../A.avi", 1, {}},
+                                  {d + "b.264", d + "a.avi", 1, {}}};
     std::string failure;
     EXPECT_EQ(refuseSharedAvis(jobs, failure), !ignoresCase) << failure;
 
-    jobs = {{d + "case.264", d + "1.avi", 1}, {d + "./CASE.264", d + "2.avi", 1}};
+    jobs = {{d + "case.264", d + "1.avi", 1, {}}, {d + "./CASE.264", d + "2.avi", 1, {}}};
     EXPECT_TRUE(refuseSharedAvis(jobs, failure)) << failure;
     EXPECT_EQ(jobs.size(), ignoresCase ? 1u : 2u);
+}
+
+// Names reach a terminal quoted as GNU ls quotes them for a shell once they hold anything a
+// terminal could act on; any other name is shown as it is.
+TEST(ShownName, QuotesOnlyWhatATerminalWouldActOn) {
+    const struct {
+        std::string name;
+        std::string shown;
+        bool utf8;
+    } cases[] = {
+        {"cam 1/rec.264", "cam 1/rec.264", true},
+        {"录像 Ωμέγα.264", "录像 Ωμέγα.264", true},
+        {"it's.264", "it's.264", true},
+        {"a\nb.264", "'a'$'\\n''b.264'", true},
+        {"\x1b[31mred\a", "$'\\033''[31mred'$'\\a'", true},
+        {"it's\t.264", "'it'\\''s'$'\\t''.264'", true},
+        {"del\x7f", "'del'$'\\177'", true},
+        {"c1 \xc2\x9b"
+         "2J",
+         "'c1 '$'\\302\\233''2J'", true},                        // U+009B, a CSI
+        {"bad\xff\xfe.264", "'bad'$'\\377\\376''.264'", false},  // not UTF-8
+        {"over\xc0\xaf", "'over'$'\\300\\257'", false},          // an overlong '/'
+        {"half\xe5\xbd", "'half'$'\\345\\275'", false},          // a cut sequence
+        {"sur\xed\xa0\x80", "'sur'$'\\355\\240\\200'", false},   // a surrogate
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.shown);
+        EXPECT_EQ(shownName(c.name), c.shown);
+        EXPECT_EQ(isValidUtf8(c.name), c.utf8);
+    }
+}
+
+TEST(Base64, EncodesTheStandardVectors) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"", ""},
+        {"f", "Zg=="},
+        {"fo", "Zm8="},
+        {"foo", "Zm9v"},
+        {"foob", "Zm9vYg=="},
+        {"fooba", "Zm9vYmE="},
+        {"foobar", "Zm9vYmFy"},
+        {std::string("\xff\xfe\x00", 3), "//4A"},
+    };
+    for (const auto& [bytes, text] : cases) {
+        EXPECT_EQ(base64Of(bytes), text) << text;
+    }
 }
 
 TEST(Sha256, OfAWholeFileAtAnyPath) {

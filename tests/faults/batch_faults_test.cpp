@@ -41,7 +41,7 @@ protected:
         EXPECT_TRUE(report.open((dir / "report.jsonl").string(), failure)) << failure;
         options.report = &report;
         std::FILE* sink = std::fopen("/dev/null", "w");
-        const int status = runBatch({{source.string(), avi.string(), 0}}, options, sink, sink);
+        const int status = runBatch({{source.string(), avi.string(), 0, {}}}, options, sink, sink);
         std::fclose(sink);
         EXPECT_TRUE(report.close());
         lastReport = readText(dir / "report.jsonl");

@@ -548,6 +548,7 @@ void* awaitInterruption(void* signals) {
     while (sigwait(set, &signal) != 0) {
     }
     temporaryNames().removeAllForGood();
+    sayLastWordsOnInterruption();
     struct sigaction fallback {};
     fallback.sa_handler = SIG_DFL;
     sigaction(signal, &fallback, nullptr);

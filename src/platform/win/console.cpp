@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "platform/file_sink.h"
 #include "platform/paths.h"
 #include "platform/win/console.h"
 #include "platform/win/file_sink.h"
@@ -135,6 +136,7 @@ BOOL WINAPI endOnInterruption(DWORD event) noexcept {
     const bool interrupted = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
     // A commit in progress finishes first; none starts afterwards.
     win::commitLock().lock();
+    sayLastWordsOnInterruption();
     win::restoreConsoleCodePage();
     TerminateProcess(GetCurrentProcess(), interrupted ? 128 + 2 : 128 + 1);
     return TRUE;
