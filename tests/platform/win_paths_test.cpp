@@ -114,50 +114,6 @@ TEST(WindowsPaths, UnfinishedAviIsHiddenAndTheFinishedOneIsNot) {
     EXPECT_EQ(finished & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY), 0u);
 }
 
-// A named source is a file on a disk: devices are refused as on Linux, a file named like a
-// device is read as the file it is, and a path past MAX_PATH opens without LongPathsEnabled.
-TEST(WindowsPaths, SourcesAreFilesOnADisk) {
-    namespace fs = std::filesystem;
-    const fs::path dir = fs::absolute("scratch") / "WindowsPaths" / "Sources";
-    fs::remove_all(dir);
-    std::wstring deep = L"\\\\?\\" + dir.wstring();
-    for (int i = 0; i < 12; ++i) {
-        deep += L"\\" + std::wstring(30, static_cast<wchar_t>(L'a' + i));
-        CreateDirectoryW(deep.c_str(), nullptr);
-    }
-    fs::create_directories(dir);
-    const auto write = [](const std::wstring& path) {
-        const HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr);
-        DWORD done = 0;
-        const bool ok = h != INVALID_HANDLE_VALUE && WriteFile(h, "abc", 3, &done, nullptr);
-        CloseHandle(h);
-        return ok;
-    };
-    ASSERT_TRUE(write(L"\\\\?\\" + (dir / "con.264").wstring()));
-    ASSERT_TRUE(write(deep + L"\\rec.264"));
-    const std::string deepTyped = win::utf8(deep.substr(4) + L"\\rec.264");
-    ASSERT_GT(deepTyped.size(), 260U);
-    const struct {
-        std::string path;
-        bool opens;
-    } cases[] = {
-        {"NUL", false},    {"COM1", false},
-        {"CONIN$", false}, {"\\\\?\\" + (dir / "con.264").string(), true},
-        {deepTyped, true},
-    };
-    for (const auto& c : cases) {
-        std::string failure;
-        const std::unique_ptr<SourceReader> reader = fileSourceOpener().open(c.path, failure);
-        EXPECT_EQ(reader != nullptr, c.opens) << c.path << ": " << failure;
-        if (reader) {
-            EXPECT_EQ(reader->size(), 3U) << c.path;
-        } else if (c.path != "COM1") {  // Wine may lack the port altogether
-            EXPECT_EQ(failure, NOT_REGULAR_FILE_TEXT) << c.path;
-        }
-    }
-}
-
 // "*.264" typed in cmd.exe reaches the program as it is: it stands for the files it matches,
 // as a POSIX shell would have put them.
 TEST(WindowsPaths, WildcardsInFileNamesAreExpanded) {
