@@ -1,6 +1,7 @@
 #include "avi/avi_file.h"
 
 #include <algorithm>
+#include <memory>
 #include <new>
 
 #include "avi/avi_layout.h"
@@ -372,8 +373,15 @@ bool AviFile::finish() noexcept {
         return false;
     }
     fileBytes = sink->position();
-    std::vector<std::uint8_t> headers;
-    headers.resize(HEADER_RESERVE_BYTES);
+    // Short of memory the file fails like a failed write; this function may not throw.
+    const std::unique_ptr<std::uint8_t[]> room(new (std::nothrow)
+                                                   std::uint8_t[HEADER_RESERVE_BYTES]());
+    if (!room) {
+        static_cast<void>(fail(NO_MEMORY_TEXT));
+        discard();
+        return false;
+    }
+    const std::span<std::uint8_t> headers(room.get(), HEADER_RESERVE_BYTES);
     if (buildHeaders(headers) == 0) {
         static_cast<void>(fail("AVI headers do not fit their reserved space"));
         discard();
