@@ -125,9 +125,10 @@ public:
             return refuse(failure,
                           error == ERROR_ACCESS_DENIED && isFolder(wide) ? ERROR_DIRECTORY : error);
         }
-        // A named source is a file on a disk: a device (NUL, COM1, the console) or a named
-        // pipe would give nothing, or wait for ever.
-        if (GetFileType(handle) != FILE_TYPE_DISK) {
+        // A named source is a file on a disk or a pipe, as on Linux: a device (NUL, COM1, the
+        // console) would give nothing, or wait for ever.
+        const DWORD type = GetFileType(handle);
+        if (type != FILE_TYPE_DISK && type != FILE_TYPE_PIPE) {
             CloseHandle(handle);
             failure = NOT_REGULAR_FILE_TEXT;
             return nullptr;
