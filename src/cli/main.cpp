@@ -49,26 +49,23 @@ constexpr OutcomeHelp OUTCOME_HELP[] = {
     {trunvex::CONVERT_SAME_FILE, "", ""},
 };
 
-#ifdef _WIN32
-constexpr const char* EXIT_STATUS_NOTES =
-    "With several files, the status is that of the first file (in the order given) that\n"
-    "did not convert. Two sources that would be converted to the same AVI are a usage\n"
-    "error.\n\n"
-    "The AVI path ends up holding what it held before or the complete conversion of its\n"
-    "whole source; with --fsync, even after a power cut. With --skip-existing, an AVI\n"
+// What holds on both systems, then what each system's own interruptions and paths add.
+#define TRUNVEX_COMMON_STATUS_NOTES                                                        \
+    "With several files, the status is that of the first file (in the order given) that\n" \
+    "did not convert. Two sources that would be converted to the same AVI are a usage\n"   \
+    "error.\n\n"                                                                           \
+    "The AVI path ends up holding what it held before or the complete conversion of its\n" \
+    "whole source; with --fsync, even after a power cut. With --skip-existing, an AVI\n"   \
     "that is not whole is converted again. --verify writes nothing; its status is 0 when\n"
+
+#ifdef _WIN32
+constexpr const char* EXIT_STATUS_NOTES = TRUNVEX_COMMON_STATUS_NOTES
     "every AVI was verified. A device (NUL, COM1), a folder, a read-only file or a file\n"
     "another program holds open there is refused before the recording is read.\n"
     "Ctrl-C or Ctrl-Break ends trunvex-cli with status 130, a closed console window with\n"
     "129: AVIs converted before stay, the one in progress keeps what it held before.";
 #else
-constexpr const char* EXIT_STATUS_NOTES =
-    "With several files, the status is that of the first file (in the order given) that\n"
-    "did not convert. Two sources that would be converted to the same AVI are a usage\n"
-    "error.\n\n"
-    "The AVI path ends up holding what it held before or the complete conversion of its\n"
-    "whole source; with --fsync, even after a power cut. With --skip-existing, an AVI\n"
-    "that is not whole is converted again. --verify writes nothing; its status is 0 when\n"
+constexpr const char* EXIT_STATUS_NOTES = TRUNVEX_COMMON_STATUS_NOTES
     "every AVI was verified. An AVI path that is a link is written through; a device,\n"
     "pipe or directory there, or a file the user may not write, is refused. Interrupted\n"
     "(Ctrl-C, SIGTERM, SIGHUP), trunvex-cli removes its unfinished output and ends by that\n"
