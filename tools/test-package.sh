@@ -101,7 +101,7 @@ dependencies_computed() {
 converts_sample() {
   local out
   [ "$(command -v trunvex-cli)" = /usr/bin/trunvex-cli ] || fail "trunvex-cli is not /usr/bin's"
-  out=$(trunvex-cli -q samples/sample.264 "$work/sample.avi")
+  out=$(trunvex-cli samples/sample.264 "$work/sample.avi" 2>&1) || fail "trunvex-cli failed: $out"
   [ "$out" = "Trunvex succeeded!" ] || fail "trunvex-cli said: $out"
   ffprobe -v error -show_entries stream=codec_type -of csv=p=0 "$work/sample.avi" |
     sort | tr '\n' ' ' | grep -qx 'audio video ' || fail "the AVI lacks its audio or video"

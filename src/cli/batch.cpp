@@ -403,14 +403,27 @@ std::uint64_t totalSourceBytes(const std::vector<BatchJob>& jobs) {
 // What an interruption needs to write the report lines that wait behind an unfinished job.
 struct WaitingLines {
     InOrderPrinter& printer;
-    std::timed_mutex& lock;
+    std::mutex& lock;
 };
+
+// Polled rather than a timed lock: the thread checker cannot see a timed lock taken, and would
+// report every line written here as a race.
+bool lockWithin(std::mutex& lock, std::chrono::milliseconds limit) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (!lock.try_lock()) {
+        if (std::chrono::steady_clock::now() >= until) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
 
 void writeWaitingLinesOnInterruption(void* context) noexcept {
     auto* waiting = static_cast<WaitingLines*>(context);
     // A worker stuck on a standard output nobody reads must not keep the process from ending;
     // the lock is kept, as the process ends next.
-    if (!waiting->lock.try_lock_for(std::chrono::seconds(1))) {
+    if (!lockWithin(waiting->lock, std::chrono::seconds(1))) {
         return;
     }
     try {
@@ -455,7 +468,7 @@ int runBatch(const std::vector<BatchJob>& jobs, const BatchOptions& options, std
     }
     InOrderPrinter printer(jobs.size(), options, out, err);
     std::atomic<std::size_t> next{0};
-    std::timed_mutex printLock;
+    std::mutex printLock;
     WaitingLines waiting{printer, printLock};
     if (options.report != nullptr) {
         setLastWordsOnInterruption(&writeWaitingLinesOnInterruption, &waiting);
@@ -487,7 +500,7 @@ int runBatch(const std::vector<BatchJob>& jobs, const BatchOptions& options, std
                 record.exitCode = EXIT_OUT_OF_MEMORY;
                 record.reason = OUT_OF_MEMORY_TEXT;
             }
-            const std::lock_guard<std::timed_mutex> guard(printLock);
+            const std::lock_guard<std::mutex> guard(printLock);
             if (bar) {
                 bar->clear();
                 bar->fileDone();
