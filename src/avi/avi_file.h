@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "avi/avi_structs.h"
-#include "avi/byte_sink.h"
+#include "common/byte_sink.h"
 
 namespace trunvex {
 

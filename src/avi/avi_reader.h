@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "avi/stored_bytes.h"
+#include "common/stored_bytes.h"
 
 namespace trunvex {
 

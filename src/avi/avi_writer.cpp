@@ -1,7 +1,7 @@
 #include "avi/avi_writer.h"
 
 #include "avi/avi_layout.h"
-#include "avi/byte_sink.h"
+#include "common/byte_sink.h"
 #include "common/bytes.h"
 #include "common/record_rules.h"
 

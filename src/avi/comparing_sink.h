@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "avi/byte_sink.h"
-#include "avi/stored_bytes.h"
+#include "common/byte_sink.h"
+#include "common/stored_bytes.h"
 
 namespace trunvex {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "avi/byte_sink.h"
+#include "common/byte_sink.h"
 
 namespace trunvex {
 

@@ -6,7 +6,7 @@
 #include <span>
 #include <string>
 
-#include "avi/byte_sink.h"
+#include "common/byte_sink.h"
 #include "common/fixed_buffer.h"
 
 namespace trunvex {

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "avi/byte_sink.h"
+#include "common/byte_sink.h"
 
 namespace trunvex {
 

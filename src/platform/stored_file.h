@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "avi/stored_bytes.h"
+#include "common/stored_bytes.h"
 
 namespace trunvex {
 
