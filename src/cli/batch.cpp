@@ -260,6 +260,52 @@ void writeWaitingLinesOnInterruption(void* context) noexcept {
     }
 }
 
+// Each worker's context is allocated before any starts: a worker without buffers would only
+// fail jobs that one with buffers can convert. Short of memory, fewer run at once; with no
+// buffers at all, none.
+std::vector<std::unique_ptr<ConversionContext>> allocateContexts(std::size_t wanted) {
+    std::vector<std::unique_ptr<ConversionContext>> contexts;
+    contexts.reserve(wanted);
+    while (contexts.size() < wanted) {
+        std::unique_ptr<ConversionContext> ctx(new (std::nothrow) ConversionContext);
+        if (!ctx || !ctx->allocateBuffers()) {
+            break;
+        }
+        contexts.push_back(std::move(ctx));
+    }
+    return contexts;
+}
+
+// Without buffers every job fails for want of them.
+JobRecord outOfMemoryRecord(const BatchJob& job) {
+    JobRecord record;
+    record.source = job.source;
+    record.avi = job.avi;
+    record.exitCode = EXIT_OUT_OF_MEMORY;
+    record.reason = OUT_OF_MEMORY_TEXT;
+    return record;
+}
+
+// Runs `worker` once per context, the first on this thread, and returns when all are done; with
+// no context, once on this thread with none.
+template <typename Worker>
+void runOnEveryContext(const std::vector<std::unique_ptr<ConversionContext>>& contexts,
+                       Worker& worker) {
+    std::vector<std::thread> pool;
+    pool.reserve(contexts.size());
+    for (std::size_t t = 1; t < contexts.size(); ++t) {
+        try {
+            pool.emplace_back(worker, contexts[t].get());
+        } catch (const std::exception&) {
+            break;  // no thread to be had (memory, process limit): the others share the work
+        }
+    }
+    worker(contexts.empty() ? nullptr : contexts.front().get());
+    for (std::thread& t : pool) {
+        t.join();
+    }
+}
+
 }  // namespace
 
 std::string cliAviPath(const std::string& sourcePath) {
@@ -285,32 +331,13 @@ int runBatch(const std::vector<BatchJob>& jobs, const BatchOptions& options, std
         setLastWordsOnInterruption(&writeWaitingLinesOnInterruption, &waiting);
     }
 
-    // Each worker's context is allocated before any starts: a worker without buffers would
-    // only fail jobs that one with buffers can convert. Short of memory, fewer run at once;
-    // with no buffers at all, every job fails for want of them.
-    const std::size_t wanted =
-        std::max<std::size_t>(1, std::min<std::size_t>(options.jobs, jobs.size()));
-    std::vector<std::unique_ptr<ConversionContext>> contexts;
-    contexts.reserve(wanted);
-    while (contexts.size() < wanted) {
-        std::unique_ptr<ConversionContext> ctx(new (std::nothrow) ConversionContext);
-        if (!ctx || !ctx->allocateBuffers()) {
-            break;
-        }
-        contexts.push_back(std::move(ctx));
-    }
-
+    const std::vector<std::unique_ptr<ConversionContext>> contexts = allocateContexts(
+        std::max<std::size_t>(1, std::min<std::size_t>(options.jobs, jobs.size())));
     auto worker = [&](ConversionContext* ctx) {
         for (std::size_t i = next++; i < jobs.size(); i = next++) {
-            JobRecord record;
-            if (ctx != nullptr) {
-                record = runJob(*ctx, jobs[i], options, bar ? &*bar : nullptr);
-            } else {
-                record.source = jobs[i].source;
-                record.avi = jobs[i].avi;
-                record.exitCode = EXIT_OUT_OF_MEMORY;
-                record.reason = OUT_OF_MEMORY_TEXT;
-            }
+            JobRecord record = ctx != nullptr
+                                   ? runJob(*ctx, jobs[i], options, bar ? &*bar : nullptr)
+                                   : outOfMemoryRecord(jobs[i]);
             const std::lock_guard<std::mutex> guard(printLock);
             if (bar) {
                 bar->clear();
@@ -319,20 +346,7 @@ int runBatch(const std::vector<BatchJob>& jobs, const BatchOptions& options, std
             printer.finish(i, std::move(record));
         }
     };
-
-    std::vector<std::thread> pool;
-    pool.reserve(contexts.size());
-    for (std::size_t t = 1; t < contexts.size(); ++t) {
-        try {
-            pool.emplace_back(worker, contexts[t].get());
-        } catch (const std::exception&) {
-            break;  // no thread to be had (memory, process limit): the others share the work
-        }
-    }
-    worker(contexts.empty() ? nullptr : contexts.front().get());
-    for (std::thread& t : pool) {
-        t.join();
-    }
+    runOnEveryContext(contexts, worker);
     setLastWordsOnInterruption(nullptr, nullptr);
     for (const std::unique_ptr<ConversionContext>& ctx : contexts) {
         ctx->releaseBuffers();
