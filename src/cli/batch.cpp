@@ -108,6 +108,30 @@ SinkFactory& outputFiles(const BatchOptions& options, const BatchJob& job) {
     return options.durable ? durableFileSinkFactory() : fileSinkFactory();
 }
 
+// The run got as far as opening the source: what it read can be told.
+bool sourceOpened(ConvertOutcome outcome) {
+    return outcome != CONVERT_PATH_EMPTY && outcome != CONVERT_SOURCE_OPEN_FAILED &&
+           outcome != CONVERT_SAME_FILE;
+}
+
+// The run's outcome, the source's size and what the AVI holds, as the run reports them.
+// `keepsPartial`: a failed read leaves the AVI of what was read.
+void recordRun(JobRecord& record, const BatchJob& job, const ConvertReport& report,
+               bool keepsPartial) {
+    record.exitCode = exitCodeFor(report.outcome);
+    record.sourceBytes = fileBytes(job.source);
+    if (job.source == STANDARD_INPUT_NAME ||
+        (!record.sourceBytes && sourceOpened(report.outcome))) {
+        record.sourceBytes = report.summary.bytesRead;
+    }
+    record.bytesRead = report.summary.bytesRead;
+    describeOutput(record, report.summary, report.aviKept);
+    record.aviPartial = report.aviKept && keepsPartial && report.outcome == CONVERT_READ_FAILED;
+    if (report.aviKept) {
+        record.aviBytes = fileBytes(job.avi);
+    }
+}
+
 void recordConversion(JobRecord& record, ConversionContext& ctx, const BatchJob& job,
                       const BatchOptions& options, ProgressBar* bar, SinkFactory& sinks) {
     // A folder that cannot be made shows as the AVI's open failure, with the reason the folder
@@ -129,27 +153,12 @@ void recordConversion(JobRecord& record, ConversionContext& ctx, const BatchJob&
     const ConvertReport report =
         convertRecording(ctx, job.source, job.avi, ui, sources, sinks, onReadFailure);
 
-    record.exitCode = exitCodeFor(report.outcome);
     record.message = ui.message;
     record.reason = folderError && report.outcome == CONVERT_OUTPUT_FAILED ? folderError.message()
                                                                            : report.systemReason;
-    const bool opened = report.outcome != CONVERT_PATH_EMPTY &&
-                        report.outcome != CONVERT_SOURCE_OPEN_FAILED &&
-                        report.outcome != CONVERT_SAME_FILE;
-    record.sourceBytes = fileBytes(job.source);
-    if (job.source == STANDARD_INPUT_NAME || (!record.sourceBytes && opened)) {
-        record.sourceBytes = report.summary.bytesRead;
-    }
-    const bool partial =
-        report.outcome == CONVERT_READ_FAILED && onReadFailure == OnReadFailure::KEEP_WHAT_WAS_READ;
-    record.bytesRead = report.summary.bytesRead;
-    describeOutput(record, report.summary, report.aviKept);
-    record.aviPartial = report.aviKept && partial;
-    if (report.aviKept) {
-        record.aviBytes = fileBytes(job.avi);
-    }
+    recordRun(record, job, report, onReadFailure == OnReadFailure::KEEP_WHAT_WAS_READ);
     if (options.hash) {
-        hashOutputs(record, opened && report.outcome != CONVERT_READ_FAILED,
+        hashOutputs(record, sourceOpened(report.outcome) && report.outcome != CONVERT_READ_FAILED,
                     sourceHash ? &*sourceHash : nullptr);
     }
 }
