@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "avi/byte_sink.h"
+#include "common/byte_sink.h"
 
 namespace trunvex {
 

@@ -14,7 +14,7 @@
 #include <sstream>
 #include <thread>
 
-#include "avi/byte_sink.h"
+#include "common/byte_sink.h"
 #include "platform/source_file.h"
 #include "run/conversion_run.h"
 #include "support/riff_walker.h"
