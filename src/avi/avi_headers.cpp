@@ -51,10 +51,15 @@ struct HeaderBuilder {
             pos += n;
         }
     }
+    void chunkHead(std::uint32_t id, std::uint32_t size) noexcept {
+        if (room(CHUNK_HEAD_BYTES)) {
+            storeChunkHead(out.subspan(pos).first<CHUNK_HEAD_BYTES>(), id, size);
+            pos += CHUNK_HEAD_BYTES;
+        }
+    }
     std::size_t beginChunk(std::uint32_t id) noexcept {
         const std::size_t at = pos;
-        u32(id);
-        u32(0);
+        chunkHead(id, 0);
         return at;
     }
     std::size_t beginList(std::uint32_t type) noexcept {
@@ -117,8 +122,7 @@ std::uint32_t AviFile::buildHeaders(std::span<std::uint8_t> out) const noexcept 
         }
     }
     HeaderBuilder b{out};
-    b.u32(FOURCC_RIFF);
-    b.u32(firstRiffBytes);
+    b.chunkHead(FOURCC_RIFF, firstRiffBytes);
     b.u32(FOURCC_AVI);
     const std::size_t hdrl = b.beginList(FOURCC_HDRL);
     const std::size_t avih = b.beginChunk(FOURCC_AVIH);
@@ -201,8 +205,7 @@ std::uint32_t AviFile::buildHeaders(std::span<std::uint8_t> out) const noexcept 
         return 0;
     }
     const std::size_t used = b.pos;
-    b.u32(FOURCC_JUNK);
-    b.u32(static_cast<std::uint32_t>(out.size() - used - 8));
+    b.chunkHead(FOURCC_JUNK, static_cast<std::uint32_t>(out.size() - used - CHUNK_HEAD_BYTES));
     return b.fits ? static_cast<std::uint32_t>(used) : 0;
 }
 

@@ -174,8 +174,8 @@ void recordConversion(JobRecord& record, ConversionContext& ctx, const BatchJob&
     if (options.makeFolders) {
         fs::create_directories(pathFromUtf8(job.avi).parent_path(), folderError);
     }
-    DemuxStats stats;
-    ctx.stats = &stats;
+    // A job that fails before reading anything reports nothing found.
+    ctx.stats = DemuxStats{};
     std::optional<SourceHash> sourceHash;
     if (options.hash) {
         sourceHash.emplace();
@@ -188,7 +188,7 @@ void recordConversion(JobRecord& record, ConversionContext& ctx, const BatchJob&
                                             : OnReadFailure::KEEP_EARLIER_FILE;
     const ConvertReport report =
         convertRecording(ctx, job.source, job.avi, ui, sources, sinks, onReadFailure);
-    ctx.stats = nullptr;
+    const DemuxStats& stats = ctx.stats;
 
     record.exitCode = exitCodeFor(report.outcome);
     record.message = ui.message;
