@@ -303,13 +303,10 @@ bool AviFile::writeStandardIndexes() noexcept {
 // standard index: a RIFF needs one super index entry per stream, however many chunks it holds.
 bool AviFile::writeStandardIndex(AviStream& stream) noexcept {
     const std::span<const std::uint8_t> entries(legacyIndex);
-    const auto ofStream = [&](std::size_t at) {
-        return loadLe32(entries.subspan(at).first<4>()) == stream.chunkId;
-    };
     std::uint32_t count = 0;
     std::uint64_t bytes = 0;
     for (std::size_t at = 0; at < entries.size(); at += LEGACY_ENTRY_BYTES) {
-        if (ofStream(at)) {
+        if (loadLe32(entries.subspan(at).first<4>()) == stream.chunkId) {
             ++count;
             bytes += loadLe32(entries.subspan(at + 12).first<4>());
         }
@@ -328,15 +325,25 @@ bool AviFile::writeStandardIndex(AviStream& stream) noexcept {
     storeLe32(h.subspan<12, 4>(), count);           // nEntriesInUse
     storeLe32(h.subspan<16, 4>(), stream.chunkId);  // dwChunkId
     storeLe64(h.subspan<20, 8>(), moviStart + 8);   // qwBaseOffset
-    if (!put(std::array{std::span<const std::uint8_t>(head)})) {
+    if (!put(std::array{std::span<const std::uint8_t>(head)}) || !putStandardEntries(stream)) {
         return false;
     }
+    AviStream::SuperEntry& super = stream.superIndex[stream.superCount++];
+    super.offset = start;
+    super.size = 8 + bodyBytes;
+    super.duration = static_cast<std::uint32_t>(stream.video ? count : bytes / blockAlign(stream));
+    return true;
+}
+
+// The stream's entries, staged a block at a time.
+bool AviFile::putStandardEntries(const AviStream& stream) noexcept {
+    const std::span<const std::uint8_t> entries(legacyIndex);
     std::size_t staged = 0;
     for (std::size_t at = 0; at < entries.size(); at += LEGACY_ENTRY_BYTES) {
-        if (!ofStream(at)) {
+        const auto entry = entries.subspan(at).first<LEGACY_ENTRY_BYTES>();
+        if (loadLe32(entry.first<4>()) != stream.chunkId) {
             continue;
         }
-        const auto entry = entries.subspan(at).first<LEGACY_ENTRY_BYTES>();
         const bool key = (loadLe32(entry.subspan<4, 4>()) & AVIIF_KEYFRAME) != 0;
         const std::uint32_t size = loadLe32(entry.subspan<12, 4>());
         const auto out = std::span(standardEntries).subspan(staged).first<8>();
@@ -351,14 +358,7 @@ bool AviFile::writeStandardIndex(AviStream& stream) noexcept {
             staged = 0;
         }
     }
-    if (!put(std::array{std::span<const std::uint8_t>(standardEntries).first(staged)})) {
-        return false;
-    }
-    AviStream::SuperEntry& super = stream.superIndex[stream.superCount++];
-    super.offset = start;
-    super.size = 8 + bodyBytes;
-    super.duration = static_cast<std::uint32_t>(stream.video ? count : bytes / blockAlign(stream));
-    return true;
+    return put(std::array{std::span<const std::uint8_t>(standardEntries).first(staged)});
 }
 
 bool AviFile::finish() noexcept {

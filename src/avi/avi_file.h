@@ -39,11 +39,13 @@ struct AviFileLimits {
 };
 
 class AviFile;
+struct HeaderBuilder;
 
 // One stream of an AviFile; a handle owned by the file, valid until the file is released.
 class AviStream {
 private:
     friend class AviFile;
+    struct HeaderBuilder;
 
     struct SuperEntry {
         std::uint64_t offset = 0;
@@ -138,10 +140,14 @@ private:
     [[nodiscard]] bool closeRiff(bool last) noexcept;
     [[nodiscard]] bool writeStandardIndexes() noexcept;
     [[nodiscard]] bool writeStandardIndex(AviStream& stream) noexcept;
+    [[nodiscard]] bool putStandardEntries(const AviStream& stream) noexcept;
     [[nodiscard]] bool patch32(std::uint64_t position, std::uint32_t value) noexcept;
     [[nodiscard]] bool put(std::span<const std::span<const std::uint8_t>> parts) noexcept;
     [[nodiscard]] bool fail(const std::string& reason) noexcept;
     [[nodiscard]] std::uint32_t buildHeaders(std::span<std::uint8_t> out) const noexcept;
+    void putMainHeader(HeaderBuilder& b) const noexcept;
+    void putStreamHeader(HeaderBuilder& b, const AviStream& stream) const noexcept;
+    void putStreamList(HeaderBuilder& b, const AviStream& stream, bool openDml) const noexcept;
     [[nodiscard]] std::uint64_t streamLength(const AviStream& stream) const noexcept;
     [[nodiscard]] std::uint32_t blockAlign(const AviStream& stream) const noexcept;
 
