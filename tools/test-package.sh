@@ -9,8 +9,8 @@ cd "$(dirname "$0")/.."
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 work=$(mktemp -d)
-passed=0
-failed=0
+# shellcheck source=tools/checks.sh
+. tools/checks.sh
 
 purge() { $sudo env DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq trunvex >/dev/null; }
 installed() { dpkg-query -W -f='${Status}' trunvex 2>/dev/null | grep -q "install ok installed"; }
@@ -20,38 +20,6 @@ finish() {
   echo "package: $passed passed, $failed failed"
 }
 trap finish EXIT
-
-# check NAME FUNCTION: runs the function with errexit in force (so it must not be called
-# from a condition, where bash ignores errexit); shows its output only if it fails.
-check() {
-  local name=$1 out status
-  shift
-  set +e
-  out=$(
-    set -e
-    "$@" 2>&1
-  )
-  status=$?
-  set -e
-  if [ "$status" -eq 0 ]; then
-    echo "ok   $name"
-    passed=$((passed + 1))
-  else
-    echo "FAIL $name"
-    printf '%s\n' "$out" | tail -n 30 | sed 's/^/     /'
-    failed=$((failed + 1))
-  fi
-  last_status=$status
-}
-# must NAME FUNCTION: a check the later ones rely on; stops here when it fails.
-must() {
-  check "$@"
-  [ "$last_status" -eq 0 ]
-}
-fail() {
-  echo "$*" >&2
-  return 1
-}
 
 build_package() {
   tools/package-linux.sh | tail -n 1 >"$work/package-path"

@@ -7,26 +7,15 @@
 #include <nlohmann/json.hpp>
 
 #include "avi/avi_reader.h"
-#include "avi/avi_writer.h"
 #include "cli/name_text.h"
 #include "cli/recording_info.h"
-#include "demux/conversion_context.h"
 #include "platform/paths.h"
+#include "run/run_summary.h"
 
 namespace trunvex {
 namespace {
 
 using Json = nlohmann::ordered_json;
-
-std::size_t commonestEncoding(const DemuxStats& stats) {
-    std::size_t best = 0;
-    for (std::size_t e = 1; e < stats.audioBlocksByEncoding.size(); ++e) {
-        if (stats.audioBlocksByEncoding[e] > stats.audioBlocksByEncoding[best]) {
-            best = e;
-        }
-    }
-    return best;
-}
 
 template <typename T>
 Json valueOrNull(const std::optional<T>& value) {
@@ -79,27 +68,22 @@ void describeStoredAvi(JobRecord& record, const AviDescription& avi) {
     record.audioSeconds = avi.audioSeconds;
 }
 
-void describeOutput(JobRecord& record, const AviWriter& writer, const DemuxStats& stats,
-                    std::uint64_t bytesRead, bool kept) {
-    record.junkBytes = bytesRead > stats.recordBytes ? bytesRead - stats.recordBytes : 0;
-    record.videoSeconds = stats.videoSeconds;
-    record.audioSeconds = stats.audioSeconds;
+void describeOutput(JobRecord& record, const RunSummary& run, bool kept) {
+    record.junkBytes = run.junkBytes;
+    record.videoSeconds = run.videoSeconds;
+    record.audioSeconds = run.audioSeconds;
     if (!kept) {
         return;
     }
-    const AviOutputStats& counts = writer.outputStats();
-    for (std::int32_t i = 0; i < writer.videoStreamCount && i < MAX_VIDEO_STREAMS; ++i) {
-        const auto slot = static_cast<std::size_t>(i);
-        const AVISTREAMINFO& info = writer.videoStreamInfos[slot];
-        const char* codec = counts.video[slot].kind == VIDEO_KIND_H264 ? "h264" : "mpeg4";
-        record.video.push_back({codec, static_cast<std::uint32_t>(info.rcFrame.right),
-                                static_cast<std::uint32_t>(info.rcFrame.bottom), info.dwRate,
-                                counts.video[slot].frames, counts.video[slot].emptySamples});
+    for (std::size_t i = 0; i < run.videoStreams; ++i) {
+        const RunSummary::VideoStream& v = run.video[i];
+        record.video.push_back({v.kind == VIDEO_KIND_H264 ? "h264" : "mpeg4", v.width, v.height,
+                                v.frameRate, v.frames, v.emptySamples});
     }
-    if (writer.audioChunkCount > 0 && writer.audioFormat.nBlockAlign > 0) {
-        record.audio = JobRecord::AudioStream{
-            audioEncodingName(commonestEncoding(stats)), writer.audioFormat.nSamplesPerSec,
-            writer.audioFormat.wBitsPerSample, counts.audioBytes / writer.audioFormat.nBlockAlign};
+    if (run.hasAudio) {
+        record.audio = JobRecord::AudioStream{audioEncodingName(run.audio.sourceEncoding),
+                                              run.audio.sampleRate, run.audio.bitsPerSample,
+                                              run.audio.samples};
     }
 }
 

@@ -8,9 +8,8 @@
 
 namespace trunvex {
 
-class AviWriter;
 struct AviDescription;
-struct DemuxStats;
+struct RunSummary;
 
 // Everything known about one source of a batch once it is done: what was read, how it
 // ended, what the AVI holds. Filled from the run's own counters.
@@ -54,10 +53,9 @@ struct JobRecord {
     std::string aviSha256;
 };
 
-// The streams, samples and passed-over bytes of a finished run, from the writer's and the
-// demultiplexer's counters. `kept` says whether the AVI was left at its path.
-void describeOutput(JobRecord& record, const AviWriter& writer, const DemuxStats& stats,
-                    std::uint64_t bytesRead, bool kept);
+// The streams, samples and passed-over bytes of a finished run, as the run summed them up.
+// `kept` says whether the AVI was left at its path.
+void describeOutput(JobRecord& record, const RunSummary& run, bool kept);
 
 // The streams and durations of an AVI left from an earlier run, as its headers state them;
 // what they cannot tell stays unknown.

@@ -51,10 +51,10 @@ public:
     }
 
     std::string message;
-    std::uint64_t reported = 0;
 
 private:
     ProgressBar* progress;
+    std::uint64_t reported = 0;
 };
 
 // The digest of the bytes read from a source, and whether they were all of it.
@@ -174,8 +174,6 @@ void recordConversion(JobRecord& record, ConversionContext& ctx, const BatchJob&
     if (options.makeFolders) {
         fs::create_directories(pathFromUtf8(job.avi).parent_path(), folderError);
     }
-    // A job that fails before reading anything reports nothing found.
-    ctx.stats = DemuxStats{};
     std::optional<SourceHash> sourceHash;
     if (options.hash) {
         sourceHash.emplace();
@@ -188,7 +186,6 @@ void recordConversion(JobRecord& record, ConversionContext& ctx, const BatchJob&
                                             : OnReadFailure::KEEP_EARLIER_FILE;
     const ConvertReport report =
         convertRecording(ctx, job.source, job.avi, ui, sources, sinks, onReadFailure);
-    const DemuxStats& stats = ctx.stats;
 
     record.exitCode = exitCodeFor(report.outcome);
     record.message = ui.message;
@@ -199,12 +196,12 @@ void recordConversion(JobRecord& record, ConversionContext& ctx, const BatchJob&
                         report.outcome != CONVERT_SAME_FILE;
     record.sourceBytes = fileBytes(job.source);
     if (job.source == STANDARD_INPUT_NAME || (!record.sourceBytes && opened)) {
-        record.sourceBytes = ui.reported;
+        record.sourceBytes = report.summary.bytesRead;
     }
     const bool partial =
         report.outcome == CONVERT_READ_FAILED && onReadFailure == OnReadFailure::KEEP_WHAT_WAS_READ;
-    record.bytesRead = ui.reported;
-    describeOutput(record, ctx.writer, stats, ui.reported, report.aviKept);
+    record.bytesRead = report.summary.bytesRead;
+    describeOutput(record, report.summary, report.aviKept);
     record.aviPartial = report.aviKept && partial;
     if (report.aviKept) {
         record.aviBytes = fileBytes(job.avi);

@@ -31,10 +31,10 @@ struct ReadLoopResult {
 // file, a failed read or a chunk's failed output. After a short block, one more read tells
 // the end of the file from a failure: a failure drops the short chunk it cut, as a failed
 // read of that chunk would have.
-ReadLoopResult feedSource(ConversionContext& ctx, SourceReader& source, RunUi& ui) {
+ReadLoopResult feedSource(ConversionContext& ctx, SourceReader& source, RunUi& ui,
+                          std::uint64_t& bytesRead) {
     const std::span<std::uint8_t> block = ctx.readBuffer.view();
     const std::uint64_t total = source.size();
-    std::uint64_t bytesRead = 0;
     const auto feed = [&](std::span<const std::uint8_t> chunk) {
         bytesRead += chunk.size();
         const RunResult result = processChunk(ctx, chunk);
@@ -67,6 +67,15 @@ ReadLoopResult feedSource(ConversionContext& ctx, SourceReader& source, RunUi& u
         }
         return {};
     }
+}
+
+// The whole source through the demultiplexer, and the summary of what it made.
+ReadLoopResult convertSource(ConversionContext& ctx, SourceReader& source, RunUi& ui,
+                             RunSummary& summary) {
+    std::uint64_t bytesRead = 0;
+    ReadLoopResult loop = feedSource(ctx, source, ui, bytesRead);
+    summary = summarizeRun(ctx.writer, ctx.stats, bytesRead);
+    return loop;
 }
 
 // Every outcome releases the output. A run that wrote samples leaves a complete AVI, unless
@@ -141,7 +150,7 @@ ConvertReport convertRecording(ConversionContext& ctx, const std::string& source
 
     ui.setConvertCaption(CAPTION_WAIT);
     resetForRun(ctx, aviPath, sinks);
-    ReadLoopResult loop = feedSource(ctx, *source, ui);
+    ReadLoopResult loop = convertSource(ctx, *source, ui, report.summary);
     ui.setConvertCaption(CAPTION_CONVERT);
     source.reset();
 

@@ -6,6 +6,7 @@
 
 #include "common/codes.h"
 #include "demux/conversion_context.h"
+#include "run/run_summary.h"
 
 namespace trunvex {
 
@@ -48,6 +49,8 @@ struct ConvertReport {
     // A complete AVI of what was converted was left at the AVI path: after success, and after a
     // failed read or an eleventh frame size that stopped the run early.
     bool aviKept = false;
+    // What the run read and wrote; all zero when the source was never read.
+    RunSummary summary;
 };
 
 // What a run leaves at the AVI path when reading the source failed after some of it was

@@ -602,13 +602,18 @@ TEST_F(CliFiles, NamesSurviveTheTerminalAndTheReport) {
 
 // Interrupted, a batch loses no finished job's line, even one done while an earlier job still
 // runs: here a source that never ends (a pipe whose writer stays) before one that converts.
+// The worker that converted short.264 opens the next pipe only once it has handed that job's
+// line over, so the signal waits for the pipe to show among the program's open files.
 TEST_F(CliFiles, InterruptionKeepsTheLinesOfFinishedJobs) {
     copySample("short.264");
     ASSERT_EQ(::mkfifo((dir / "long.264").c_str(), 0644), 0);
+    ASSERT_EQ(::mkfifo((dir / "next.264").c_str(), 0644), 0);
+    const std::string cli =
+        shellQuote(CLI) + " -q -j 2 long.264 short.264 next.264 --report r.jsonl 3>&- 4>&-";
     const test::CommandResult r = runCommand(
-        "cd " + shellQuote(dir.string()) + " && exec 3<>long.264 && { " + shellQuote(CLI) +
-        " -q -j 2 long.264 short.264 --report r.jsonl & pid=$!; for i in $(seq 1000); do "
-        "[ -e short.avi ] && break; sleep 0.01; done; sleep 0.3; kill -TERM $pid; wait $pid; }");
+        "cd " + shellQuote(dir.string()) + " && exec 3<>long.264 4<>next.264 && { " + cli +
+        " & pid=$!; for i in $(seq 3000); do ls -l /proc/$pid/fd | grep -q 'next\\.264$' && "
+        "break; sleep 0.01; done; kill -TERM $pid; wait $pid; }");
     EXPECT_EQ(r.exitCode, 128 + SIGTERM) << r.err;
     ASSERT_TRUE(fs::exists(dir / "short.avi"));
     const std::vector<std::string> lines = reportLines(dir / "r.jsonl");

@@ -247,10 +247,24 @@ TEST_F(ConversionRunTest, SecondRunStartsAfresh) {
     first.bytes = longer;
     EXPECT_EQ(run(first, sinks), CONVERT_READ_FAILED);
     MemorySourceOpener second(recording::keyFrameAndAudio());
-    EXPECT_EQ(run(second, sinks, "rec.264", "second.avi"), CONVERT_OK);
+    const ConvertReport report = convertRecording(ctx, "rec.264", "second.avi", ui, second, sinks);
+    EXPECT_EQ(report.outcome, CONVERT_OK);
     EXPECT_EQ(ctx.writer.videoStreamCount, 1);
     EXPECT_EQ(ctx.writer.videoFrameCount, 1);
     EXPECT_EQ(ctx.writer.audioChunkCount, 1);
+    // The summary is this run's alone: the counts of the run before are gone.
+    const RunSummary& s = report.summary;
+    ASSERT_EQ(s.videoStreams, 1u);
+    EXPECT_EQ(s.video[0].kind, VIDEO_KIND_MPEG4);
+    EXPECT_EQ(s.video[0].width, 64u);
+    EXPECT_EQ(s.video[0].frameRate, 25u);
+    EXPECT_EQ(s.video[0].frames, 1u);
+    ASSERT_TRUE(s.hasAudio);
+    EXPECT_EQ(s.audio.sourceEncoding, AUDIO_ENC_PCM16);
+    EXPECT_EQ(s.audio.samples, 1u);
+    EXPECT_EQ(s.bytesRead, second.bytes.size());
+    EXPECT_EQ(s.junkBytes, 16u);  // the filler behind the last record
+    EXPECT_DOUBLE_EQ(s.videoSeconds, 1.0 / 25);
 }
 
 // The real files: a link or another spelling of the source is still the source.

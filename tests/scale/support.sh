@@ -12,42 +12,8 @@
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 doc=$repo/docs/scale.md
 job_user=nobody
-passed=0
-failed=0
-last_status=0
-
-# check NAME FUNCTION ARGS...: runs the function with errexit in force (so it must not be called
-# from a condition, where bash ignores errexit); shows its output only if it fails.
-check() {
-  local name=$1 out status
-  shift
-  set +e
-  out=$(
-    set -e
-    "$@" 2>&1
-  )
-  status=$?
-  set -e
-  if [ "$status" -eq 0 ]; then
-    echo "ok   $name"
-    passed=$((passed + 1))
-  else
-    echo "FAIL $name"
-    printf '%s\n' "$out" | tail -n 30 | sed 's/^/     /'
-    failed=$((failed + 1))
-  fi
-  last_status=$status
-}
-# must NAME FUNCTION ARGS...: a check the later ones rely on; stops the stage when it fails.
-must() {
-  check "$@"
-  [ "$last_status" -eq 0 ]
-}
-skip() { echo "skip $*"; }
-fail() {
-  echo "$*" >&2
-  return 1
-}
+# shellcheck source=tools/checks.sh
+. "$repo/tools/checks.sh"
 
 # doc_block TEXT: the one fenced block of docs/scale.md holding a line with TEXT, without the
 # fences and without the indentation of a block inside a list item.
