@@ -4,7 +4,6 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -16,15 +15,12 @@
 #include "avi/avi_reader.h"
 #include "avi/comparing_sink.h"
 #include "cli/audit_report.h"
-#include "cli/complaint.h"
-#include "cli/name_text.h"
+#include "cli/hashing_reader.h"
+#include "cli/in_order_printer.h"
 #include "cli/progress_bar.h"
-#include "cli/sha256.h"
 #include "cli/source_tree.h"
-#include "common/failure_texts.h"
 #include "platform/file_sink.h"
 #include "platform/paths.h"
-#include "platform/source_reader.h"
 #include "platform/stored_file.h"
 
 namespace trunvex {
@@ -32,9 +28,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-// The message of a folder of a walked tree that could not be read, in place of a run's.
-constexpr const char* UNREADABLE_FOLDER_TEXT = "the folder could not be read";
 
 // The run's user interface in a batch: the message is kept for printing in order with the
 // other jobs, progress goes to the shared bar.
@@ -55,57 +48,6 @@ public:
 private:
     ProgressBar* progress;
     std::uint64_t reported = 0;
-};
-
-// The digest of the bytes read from a source, and whether they were all of it.
-struct SourceHash : Sha256 {
-    bool wholeSource = false;
-};
-
-// Passes every byte read from the source through a hash on its way to the run.
-class HashingReader final : public SourceReader {
-public:
-    HashingReader(std::unique_ptr<SourceReader> source, SourceHash& sha) noexcept
-        : inner(std::move(source)), hash(sha) {}
-    std::int64_t read(std::span<std::uint8_t> into) noexcept override {
-        const std::int64_t n = inner->read(into);
-        if (n > 0) {
-            hash.update(into.first(static_cast<std::size_t>(n)));
-        }
-        hash.wholeSource = hash.wholeSource || n == 0;
-        return n;
-    }
-    std::uint64_t size() const noexcept override { return inner->size(); }
-    bool isSameFileAs(const std::string& path) const noexcept override {
-        return inner->isSameFileAs(path);
-    }
-    std::string errorText() const override { return inner->errorText(); }
-
-private:
-    std::unique_ptr<SourceReader> inner;
-    SourceHash& hash;
-};
-
-class HashingOpener final : public SourceOpener {
-public:
-    HashingOpener(SourceOpener& sources, SourceHash* sha) noexcept : inner(sources), hash(sha) {}
-    std::unique_ptr<SourceReader> open(const std::string& path,
-                                       std::string& failure) noexcept override {
-        std::unique_ptr<SourceReader> source = inner.open(path, failure);
-        if (!source || hash == nullptr) {
-            return source;
-        }
-        std::unique_ptr<SourceReader> hashed(new (std::nothrow)
-                                                 HashingReader(std::move(source), *hash));
-        if (!hashed) {
-            failure = NO_MEMORY_TEXT;
-        }
-        return hashed;
-    }
-
-private:
-    SourceOpener& inner;
-    SourceHash* hash;
 };
 
 std::optional<std::uint64_t> fileBytes(const std::string& path) {
@@ -277,118 +219,6 @@ JobRecord runJob(ConversionContext& ctx, const BatchJob& job, const BatchOptions
     return record;
 }
 
-struct Totals {
-    std::size_t converted = 0;
-    std::size_t skipped = 0;
-    std::size_t failed = 0;
-    std::size_t verified = 0;
-    std::size_t differ = 0;
-    std::uint64_t bytes = 0;
-};
-
-const std::string& reasonPath(const JobRecord& r) {
-    const bool sourceFailed = r.exitCode == exitCodeFor(CONVERT_READ_FAILED) ||
-                              r.exitCode == exitCodeFor(CONVERT_SOURCE_OPEN_FAILED);
-    return sourceFailed ? r.source : r.avi;
-}
-
-// A folder among the sources is converted only with -r; the reason says so, as cp's does.
-std::string_view hintFor(const JobRecord& r) {
-    std::error_code ignored;
-    const bool folder = r.exitCode == exitCodeFor(CONVERT_SOURCE_OPEN_FAILED) &&
-                        r.source != STANDARD_INPUT_NAME && r.message != UNREADABLE_FOLDER_TEXT &&
-                        fs::is_directory(pathFromUtf8(r.source), ignored);
-    return folder ? " (-r converts the recordings in it)" : "";
-}
-
-// Prints the finished jobs in the order given and writes their report lines; called with
-// the batch's lock held, after each job. Only jobs done ahead of an unfinished one wait here,
-// so a long batch stays small; an interruption writes their lines too (writeWaitingLines).
-class InOrderPrinter {
-public:
-    InOrderPrinter(std::size_t jobCount, const BatchOptions& batchOptions, std::FILE* outStream,
-                   std::FILE* errStream)
-        : count(jobCount), options(batchOptions), out(outStream), err(errStream) {}
-
-    void finish(std::size_t index, JobRecord record) {
-        waiting.emplace(index, std::move(record));
-        for (auto at = waiting.begin(); at != waiting.end() && at->first == next;
-             at = waiting.erase(at), ++next) {
-            print(at->second);
-            if (firstFailure == 0) {
-                firstFailure = at->second.exitCode;
-            }
-        }
-    }
-
-    // The report lines of the jobs done ahead of an unfinished one, in list order after the
-    // lines already written: an interrupted batch loses no finished job's line.
-    void writeWaitingLines() {
-        for (const auto& [index, record] : waiting) {
-            writeLine(record);
-        }
-        waiting.clear();
-    }
-
-    [[nodiscard]] int exitStatus() const {
-        if (firstFailure != 0) {
-            return firstFailure;
-        }
-        return reportFailed ? EXIT_REPORT_FAILED : 0;
-    }
-    [[nodiscard]] const Totals& totals() const noexcept { return sums; }
-
-private:
-    void print(const JobRecord& r) {
-        const bool named = count > 1 || options.nameSources;
-        if (r.exitCode != 0) {
-            complainOfFailure(err, named ? std::string_view(r.source) : std::string_view(),
-                              r.message, reasonPath(r), r.reason, hintFor(r));
-        } else if (!options.quiet) {
-            if (named) {
-                printShownName(out, r.source);
-                std::fputs(": ", out);
-            }
-            std::fprintf(out, "%s\n", r.message.c_str());
-            std::fflush(out);
-        }
-        add(r);
-        writeLine(r);
-    }
-
-    void writeLine(const JobRecord& r) {
-        if (options.report != nullptr && !options.report->write(r) && !reportFailed) {
-            reportFailed = true;
-            complain(err, shownName(options.report->path()), options.report->failure());
-        }
-    }
-
-    void add(const JobRecord& r) {
-        if (r.skipped) {
-            ++sums.skipped;
-            return;
-        }
-        if (r.verdict == "verified") {
-            ++sums.verified;
-        } else if (r.verdict == "differs") {
-            ++sums.differ;
-        } else {
-            ++(r.exitCode == 0 ? sums.converted : sums.failed);
-        }
-        sums.bytes += r.bytesRead;
-    }
-
-    std::size_t count;
-    const BatchOptions& options;
-    std::FILE* out;
-    std::FILE* err;
-    std::map<std::size_t, JobRecord> waiting;
-    std::size_t next = 0;
-    int firstFailure = 0;
-    Totals sums;
-    bool reportFailed = false;
-};
-
 std::uint64_t totalSourceBytes(const std::vector<BatchJob>& jobs) {
     std::uint64_t total = 0;
     for (const BatchJob& job : jobs) {
@@ -430,20 +260,50 @@ void writeWaitingLinesOnInterruption(void* context) noexcept {
     }
 }
 
-void printSummary(const Totals& t, bool verify, double seconds, std::FILE* err) {
-    if (verify) {
-        std::fprintf(err,
-                     "trunvex-cli: %zu verified, %zu differ, %zu failed, %llu bytes read in "
-                     "%.1f s\n",
-                     t.verified, t.differ, t.failed, static_cast<unsigned long long>(t.bytes),
-                     seconds);
-        return;
+// Each worker's context is allocated before any starts: a worker without buffers would only
+// fail jobs that one with buffers can convert. Short of memory, fewer run at once; with no
+// buffers at all, none.
+std::vector<std::unique_ptr<ConversionContext>> allocateContexts(std::size_t wanted) {
+    std::vector<std::unique_ptr<ConversionContext>> contexts;
+    contexts.reserve(wanted);
+    while (contexts.size() < wanted) {
+        std::unique_ptr<ConversionContext> ctx(new (std::nothrow) ConversionContext);
+        if (!ctx || !ctx->allocateBuffers()) {
+            break;
+        }
+        contexts.push_back(std::move(ctx));
     }
-    std::fprintf(err,
-                 "trunvex-cli: %zu converted, %zu skipped, %zu failed, %llu bytes read in "
-                 "%.1f s\n",
-                 t.converted, t.skipped, t.failed, static_cast<unsigned long long>(t.bytes),
-                 seconds);
+    return contexts;
+}
+
+// Without buffers every job fails for want of them.
+JobRecord outOfMemoryRecord(const BatchJob& job) {
+    JobRecord record;
+    record.source = job.source;
+    record.avi = job.avi;
+    record.exitCode = EXIT_OUT_OF_MEMORY;
+    record.reason = OUT_OF_MEMORY_TEXT;
+    return record;
+}
+
+// Runs `worker` once per context, the first on this thread, and returns when all are done; with
+// no context, once on this thread with none.
+template <typename Worker>
+void runOnEveryContext(const std::vector<std::unique_ptr<ConversionContext>>& contexts,
+                       Worker& worker) {
+    std::vector<std::thread> pool;
+    pool.reserve(contexts.size());
+    for (std::size_t t = 1; t < contexts.size(); ++t) {
+        try {
+            pool.emplace_back(worker, contexts[t].get());
+        } catch (const std::exception&) {
+            break;  // no thread to be had (memory, process limit): the others share the work
+        }
+    }
+    worker(contexts.empty() ? nullptr : contexts.front().get());
+    for (std::thread& t : pool) {
+        t.join();
+    }
 }
 
 }  // namespace
@@ -471,32 +331,13 @@ int runBatch(const std::vector<BatchJob>& jobs, const BatchOptions& options, std
         setLastWordsOnInterruption(&writeWaitingLinesOnInterruption, &waiting);
     }
 
-    // Each worker's context is allocated before any starts: a worker without buffers would
-    // only fail jobs that one with buffers can convert. Short of memory, fewer run at once;
-    // with no buffers at all, every job fails for want of them.
-    const std::size_t wanted =
-        std::max<std::size_t>(1, std::min<std::size_t>(options.jobs, jobs.size()));
-    std::vector<std::unique_ptr<ConversionContext>> contexts;
-    contexts.reserve(wanted);
-    while (contexts.size() < wanted) {
-        std::unique_ptr<ConversionContext> ctx(new (std::nothrow) ConversionContext);
-        if (!ctx || !ctx->allocateBuffers()) {
-            break;
-        }
-        contexts.push_back(std::move(ctx));
-    }
-
+    const std::vector<std::unique_ptr<ConversionContext>> contexts = allocateContexts(
+        std::max<std::size_t>(1, std::min<std::size_t>(options.jobs, jobs.size())));
     auto worker = [&](ConversionContext* ctx) {
         for (std::size_t i = next++; i < jobs.size(); i = next++) {
-            JobRecord record;
-            if (ctx != nullptr) {
-                record = runJob(*ctx, jobs[i], options, bar ? &*bar : nullptr);
-            } else {
-                record.source = jobs[i].source;
-                record.avi = jobs[i].avi;
-                record.exitCode = EXIT_OUT_OF_MEMORY;
-                record.reason = OUT_OF_MEMORY_TEXT;
-            }
+            JobRecord record = ctx != nullptr
+                                   ? runJob(*ctx, jobs[i], options, bar ? &*bar : nullptr)
+                                   : outOfMemoryRecord(jobs[i]);
             const std::lock_guard<std::mutex> guard(printLock);
             if (bar) {
                 bar->clear();
@@ -505,20 +346,7 @@ int runBatch(const std::vector<BatchJob>& jobs, const BatchOptions& options, std
             printer.finish(i, std::move(record));
         }
     };
-
-    std::vector<std::thread> pool;
-    pool.reserve(contexts.size());
-    for (std::size_t t = 1; t < contexts.size(); ++t) {
-        try {
-            pool.emplace_back(worker, contexts[t].get());
-        } catch (const std::exception&) {
-            break;  // no thread to be had (memory, process limit): the others share the work
-        }
-    }
-    worker(contexts.empty() ? nullptr : contexts.front().get());
-    for (std::thread& t : pool) {
-        t.join();
-    }
+    runOnEveryContext(contexts, worker);
     setLastWordsOnInterruption(nullptr, nullptr);
     for (const std::unique_ptr<ConversionContext>& ctx : contexts) {
         ctx->releaseBuffers();

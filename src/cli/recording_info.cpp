@@ -175,4 +175,21 @@ int describeRecording(const std::string& sourcePath, bool nameEveryLine, SourceO
     return stopped ? exitCodeFor(report.outcome) : 0;
 }
 
+int describeRecordings(const std::vector<BatchJob>& jobs, bool nameSources, SourceOpener& sources,
+                       std::FILE* out, std::FILE* err) {
+    int status = 0;
+    for (const BatchJob& job : jobs) {
+        if (!job.unreadableFolder.empty()) {
+            complain(err, shownName(job.source), job.unreadableFolder);
+        }
+        const int s = !job.unreadableFolder.empty()
+                          ? exitCodeFor(CONVERT_SOURCE_OPEN_FAILED)
+                          : describeRecording(job.source, nameSources, sources, out, err);
+        if (status == 0) {
+            status = s;
+        }
+    }
+    return status;
+}
+
 }  // namespace trunvex

@@ -32,6 +32,11 @@ SinkFactory& derivedFileSinkFactory(bool durable = false) noexcept;
 // As fileSinkFactory(), always with a named temporary file, as on file systems that offer
 // no unnamed ones (NFS); for tests.
 SinkFactory& namedFileSinkFactory() noexcept;
+
+// Test hook: while `refuse`, an unnamed file cannot be given a name, as on a system without
+// /proc whose kernel links a descriptor only for privileged processes (before Linux 6.10).
+// Call before the sinks it should affect are opened.
+void refuseLinkingUnnamedFilesForTests(bool refuse) noexcept;
 #endif
 
 // For command-line programs; call once, before any other thread starts. From then on an

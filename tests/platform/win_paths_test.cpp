@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <array>
+#include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "common/failure_texts.h"
 #include "platform/file_sink.h"
@@ -112,6 +116,100 @@ TEST(WindowsPaths, UnfinishedAviIsHiddenAndTheFinishedOneIsNot) {
     const DWORD finished = GetFileAttributesW((dir / "new.avi").c_str());
     ASSERT_NE(finished, INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(finished & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY), 0u);
+}
+
+// Ends the process as failed once what it guards has waited for a minute: opening or reading
+// a device or a pipe can wait for ever, and a test must not.
+class Watchdog {
+public:
+    Watchdog()
+        : guard([this] {
+              for (int tenths = 0; tenths < 600 && !done; ++tenths) {
+                  Sleep(100);
+              }
+              if (!done) {
+                  std::fputs("Watchdog: waited for a minute\n", stderr);
+                  TerminateProcess(GetCurrentProcess(), 3);
+              }
+          }) {}
+    ~Watchdog() {
+        done = true;
+        guard.join();
+    }
+    Watchdog(const Watchdog&) = delete;
+    Watchdog& operator=(const Watchdog&) = delete;
+
+private:
+    std::atomic<bool> done{false};
+    std::thread guard;
+};
+
+// A named source is a file on a disk or a pipe, as on Linux. A device's reserved name is
+// refused without being opened (under Wine a serial port may wait for ever, the console and a
+// printer port fail with words of their own); a file named like a device, in the extended
+// form a walk finds it in, is read as the file it is, and so is a path past MAX_PATH without
+// LongPathsEnabled.
+TEST(WindowsPaths, SourcesAreFilesOnADiskOrPipes) {
+    namespace fs = std::filesystem;
+    const Watchdog watchdog;
+    const fs::path dir = fs::absolute("scratch") / "WindowsPaths" / "Sources";
+    fs::create_directories(dir);
+    std::wstring deep = L"\\\\?\\" + dir.wstring();
+    for (int i = 0; i < 12; ++i) {
+        deep += L"\\" + std::wstring(30, static_cast<wchar_t>(L'a' + i));
+        CreateDirectoryW(deep.c_str(), nullptr);
+    }
+    const auto write = [](const std::wstring& path) {
+        const HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr);
+        DWORD done = 0;
+        const bool ok = h != INVALID_HANDLE_VALUE && WriteFile(h, "abc", 3, &done, nullptr);
+        CloseHandle(h);
+        return ok;
+    };
+    ASSERT_TRUE(write(L"\\\\?\\" + (dir / "con.264").wstring()));
+    ASSERT_TRUE(write(deep + L"\\rec.264"));
+    const std::string deepTyped = win::utf8(deep.substr(4) + L"\\rec.264");
+    ASSERT_GT(deepTyped.size(), 260U);
+    // One instance, written to once the source has opened it and closed after: the reader
+    // gets the bytes and then the end, without waiting on anyone.
+    const std::wstring pipe =
+        L"\\\\.\\pipe\\trunvex-source-" + std::to_wstring(GetCurrentProcessId());
+    const HANDLE server = CreateNamedPipeW(pipe.c_str(), PIPE_ACCESS_OUTBOUND,
+                                           PIPE_TYPE_BYTE | PIPE_WAIT, 1, 64, 64, 0, nullptr);
+    ASSERT_NE(server, INVALID_HANDLE_VALUE);
+    const struct {
+        std::string path;
+        bool opens;
+    } cases[] = {
+        {"NUL", false},
+        {"COM1", false},
+        {"LPT1", false},
+        {"CONIN$", false},
+        {"\\\\?\\" + (dir / "con.264").string(), true},
+        {deepTyped, true},
+        {win::utf8(pipe), true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        std::string failure;
+        const std::unique_ptr<SourceReader> reader = fileSourceOpener().open(c.path, failure);
+        EXPECT_EQ(reader != nullptr, c.opens) << failure;
+        if (!reader) {
+            EXPECT_EQ(failure, NOT_REGULAR_FILE_TEXT);
+            continue;
+        }
+        if (c.path == win::utf8(pipe)) {
+            DWORD done = 0;
+            EXPECT_TRUE(ConnectNamedPipe(server, nullptr) ||
+                        GetLastError() == ERROR_PIPE_CONNECTED);
+            EXPECT_TRUE(WriteFile(server, "abc", 3, &done, nullptr));
+            CloseHandle(server);
+        }
+        std::array<std::uint8_t, 16> bytes{};
+        ASSERT_EQ(reader->read(bytes), 3);
+        EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 3), "abc");
+    }
 }
 
 // "*.264" typed in cmd.exe reaches the program as it is: it stands for the files it matches,

@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "mkrecording/recording_builder.h"
+#include "platform/file_sink.h"
 #include "platform/source_reader.h"
 #include "run/run_messages.h"
 #include "support/test_sinks.h"
@@ -293,6 +294,31 @@ TEST(FileSources, SameFileThroughAnotherPathIsRefused) {
               CONVERT_SOURCE_OPEN_FAILED);
     fs::remove_all(dir);
 }
+
+#ifndef _WIN32
+// Where an unnamed output file could not be named at the end (no /proc, and a kernel that
+// links a descriptor only for privileged processes), a named one is taken from the start.
+TEST(FileSources, ConvertsWhereUnnamedFilesCannotBeLinked) {
+    const fs::path dir = fs::absolute("unlinkable-scratch");
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const fs::path source = dir / "rec.264";
+    const Bytes rec = recording::keyFrameAndAudio();
+    std::ofstream(source, std::ios::binary)
+        .write(reinterpret_cast<const char*>(rec.data()), static_cast<std::streamsize>(rec.size()));
+    ConversionContext ctx;
+    ASSERT_TRUE(ctx.allocateBuffers());
+    RecordingUi ui;
+    refuseLinkingUnnamedFilesForTests(true);
+    const ConvertReport report =
+        convertRecording(ctx, source.string(), (dir / "rec.avi").string(), ui);
+    refuseLinkingUnnamedFilesForTests(false);
+    ASSERT_EQ(report.outcome, CONVERT_OK) << report.systemReason;
+    EXPECT_GT(fs::file_size(dir / "rec.avi"), rec.size());
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
+    fs::remove_all(dir);
+}
+#endif
 
 }  // namespace
 }  // namespace trunvex

@@ -204,10 +204,17 @@ void takeOwnerAndMode(int fd, const struct stat& earlier) noexcept {
     (void)fchmod(fd, earlier.st_mode & keep);
 }
 
+// Test hook: no machine a test runs on can be made to lack /proc and refuse a descriptor's
+// link, so tests switch both off here (refuseLinkingUnnamedFilesForTests).
+std::atomic<bool> linkingUnnamedRefused{false};
+
 // Gives an unnamed file (O_TMPFILE) the name `name` in `folder`. Through /proc first, which
 // needs no privilege; where /proc is missing, by the descriptor itself, which before Linux
 // 6.10 needs CAP_DAC_READ_SEARCH.
 int linkUnnamed(int fd, int folder, const std::string& name) noexcept {
+    if (linkingUnnamedRefused.load(std::memory_order_relaxed)) {
+        return ENOENT;  // what the descriptor's link gives an unprivileged process
+    }
     std::array<char, 40> self{};
     std::snprintf(self.data(), self.size(), "/proc/self/fd/%d", fd);
     if (linkat(AT_FDCWD, self.data(), folder, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
@@ -417,6 +424,9 @@ bool unnamedFilesUnsupported(int error) noexcept {
 // to privileged processes alone. A successful try leaves the file named (registered), as
 // the named fallback would have made it; a failed one leaves it unnamed.
 bool nameUnnamedEarly(int fd, int folder, std::string& temporary) noexcept {
+    if (linkingUnnamedRefused.load(std::memory_order_relaxed)) {
+        return false;
+    }
     std::array<char, 40> self{};
     std::snprintf(self.data(), self.size(), "/proc/self/fd/%d", fd);
     if (access(self.data(), F_OK) == 0) {
@@ -581,6 +591,10 @@ SinkFactory& derivedFileSinkFactory(bool durable) noexcept {
 SinkFactory& namedFileSinkFactory() noexcept {
     static FileSinkFactory factory(true, false, false);
     return factory;
+}
+
+void refuseLinkingUnnamedFilesForTests(bool refuse) noexcept {
+    linkingUnnamedRefused.store(refuse, std::memory_order_relaxed);
 }
 
 bool cleanUpOnInterruption() noexcept {

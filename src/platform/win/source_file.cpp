@@ -99,6 +99,16 @@ std::unique_ptr<SourceReader> refuse(std::string& failure, DWORD error) {
     return nullptr;
 }
 
+bool isSlash(wchar_t c) noexcept {
+    return c == L'\\' || c == L'/';
+}
+
+// \\.\NAME: a device named in the system's device form (a pipe, a drive read whole).
+bool inDeviceForm(const std::wstring& path) noexcept {
+    return path.size() >= 4 && isSlash(path[0]) && isSlash(path[1]) && path[2] == L'.' &&
+           isSlash(path[3]);
+}
+
 bool isFolder(const std::wstring& path) noexcept {
     const DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -114,11 +124,18 @@ public:
             return refuse(failure,
                           path.empty() ? ERROR_FILE_NOT_FOUND : ERROR_NO_UNICODE_TRANSLATION);
         }
+        // A reserved name (NUL, CON, COM1; on some systems con.264 too) names a device, never
+        // a file on a disk: refused unopened, as on Linux, since opening one may take the
+        // console or wait for ever (a serial port without carrier).
+        const std::wstring extended = win::extendedPath(wide);
+        if (inDeviceForm(extended) && !inDeviceForm(wide)) {
+            failure = NOT_REGULAR_FILE_TEXT;
+            return nullptr;
+        }
         // Binary by nature: no text-mode translation, and others may go on writing it.
-        const HANDLE handle =
-            CreateFileW(win::extendedPath(wide).c_str(), GENERIC_READ,
-                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                        OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        const HANDLE handle = CreateFileW(
+            extended.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+            nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
         if (handle == INVALID_HANDLE_VALUE) {
             const DWORD error = GetLastError();
             // A folder does not open as a file: Windows calls that a denied access.
