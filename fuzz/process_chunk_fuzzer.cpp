@@ -42,6 +42,8 @@ std::vector<std::uint8_t> convert(Demuxer demuxer, ConversionContext& ctx,
                                   std::span<const std::uint8_t> input,
                                   std::span<const std::uint8_t> pieceSizes, RunResult& result) {
     MemorySinkFactory sinks;
+    // The reference builds every sample apart from the output and writes it.
+    sinks.offerRoom = demuxer == &processChunk;
     startRun(ctx, sinks);
     result = RUN_OK;
     std::size_t piece = 0;

@@ -44,16 +44,16 @@ bool AviFile::start(std::unique_ptr<ByteSink> output, const AviFileLimits& given
     limits.riffBytes = std::min(limits.riffBytes, MAX_RIFF_BYTES);
     limits.legacyIndexEntries = std::max(limits.legacyIndexEntries, 1U);
     limits.chunkIndexEntries = std::max(limits.chunkIndexEntries, 1U);
-    std::array<std::uint8_t, 20> head{};
-    storeLe32(std::span(head).subspan<0, 4>(), FOURCC_RIFF);
-    storeLe32(std::span(head).subspan<8, 4>(), FOURCC_AVI);
-    storeLe32(std::span(head).subspan<12, 4>(), FOURCC_JUNK);
-    storeLe32(std::span(head).subspan<16, 4>(), HEADER_RESERVE_BYTES - 20);
+    constexpr std::uint32_t HEAD_BYTES = LIST_HEAD_BYTES + CHUNK_HEAD_BYTES;
+    std::array<std::uint8_t, HEAD_BYTES> head{};
+    storeListHead(std::span(head).first<LIST_HEAD_BYTES>(), FOURCC_RIFF, 0, FOURCC_AVI);
+    storeChunkHead(std::span(head).last<CHUNK_HEAD_BYTES>(), FOURCC_JUNK,
+                   HEADER_RESERVE_BYTES - HEAD_BYTES);
     if (!put(std::array{std::span<const std::uint8_t>(head)})) {
         return false;
     }
     static constexpr std::array<std::uint8_t, 4096> ZEROS{};
-    std::uint32_t left = HEADER_RESERVE_BYTES - 20;
+    std::uint32_t left = HEADER_RESERVE_BYTES - HEAD_BYTES;
     while (left > 0) {
         const std::uint32_t n = std::min<std::uint32_t>(left, ZEROS.size());
         if (!put(std::array{std::span<const std::uint8_t>(ZEROS).first(n)})) {
@@ -62,9 +62,8 @@ bool AviFile::start(std::unique_ptr<ByteSink> output, const AviFileLimits& given
         left -= n;
     }
     moviStart = HEADER_RESERVE_BYTES;
-    std::array<std::uint8_t, 12> movi{};
-    storeLe32(std::span(movi).subspan<0, 4>(), FOURCC_LIST);
-    storeLe32(std::span(movi).subspan<8, 4>(), FOURCC_MOVI);
+    std::array<std::uint8_t, LIST_HEAD_BYTES> movi{};
+    storeListHead(movi, FOURCC_LIST, 0, FOURCC_MOVI);
     return put(std::array{std::span<const std::uint8_t>(movi)});
 }
 
@@ -93,8 +92,7 @@ bool AviFile::redescribeStream(AviStream* stream, const AVISTREAMINFO& info) noe
     return true;
 }
 
-bool AviFile::setFormat(AviStream* stream, std::int32_t /*position*/,
-                        std::span<const std::uint8_t> format) noexcept {
+bool AviFile::setFormat(AviStream* stream, std::span<const std::uint8_t> format) noexcept {
     if (stream == nullptr || format.size() > stream->format.size()) {
         return false;
     }
@@ -116,15 +114,19 @@ bool AviFile::write(AviStream* stream, std::int32_t position, std::span<const st
     if (data.size() > MAX_CHUNK_BYTES) {
         return fail("Sample too large for an AVI chunk");
     }
-    if (!stream->video) {
-        return writeChunk(*stream, data, flags);
-    }
-    while (stream->nextPosition < position) {
-        if (!writeChunk(*stream, {}, 0)) {
+    return fillSlotsBefore(*stream, position) && writeChunk(*stream, data, flags);
+}
+
+// A video stream keeps a chunk at every position, so the frames of every stream keep their
+// times: the positions it skipped (they went to other streams, or lost their frame) become
+// empty chunks.
+bool AviFile::fillSlotsBefore(AviStream& stream, std::int32_t position) noexcept {
+    while (stream.video && stream.nextPosition < position) {
+        if (!writeChunk(stream, {}, 0)) {
             return false;
         }
     }
-    return writeChunk(*stream, data, data.empty() ? 0 : flags);
+    return true;
 }
 
 bool AviFile::needsNextRiff(std::uint64_t chunkBytes) const noexcept {
@@ -160,8 +162,7 @@ bool AviFile::writeChunk(AviStream& stream, std::span<const std::uint8_t> data,
     }
     const std::uint64_t at = sink->position();
     std::array<std::uint8_t, CHUNK_HEAD_BYTES> head{};
-    storeLe32(std::span(head).first<4>(), stream.chunkId);
-    storeLe32(std::span(head).last<4>(), size);
+    storeChunkHead(head, stream.chunkId, size);
     static constexpr std::array<std::uint8_t, 1> PAD{};
     const std::array parts{std::span<const std::uint8_t>(head), data,
                            std::span<const std::uint8_t>(PAD).first(size & 1U)};
@@ -171,49 +172,47 @@ bool AviFile::writeChunk(AviStream& stream, std::span<const std::uint8_t> data,
     return recordChunk(stream, at, size, flags);
 }
 
-std::span<std::uint8_t> AviFile::beginChunk(AviStream* stream, std::int32_t position,
-                                            std::size_t maxBytes) noexcept {
-    claimRoom = {};
-    if (stream == nullptr || !failure.empty() || !sink || maxBytes > MAX_CHUNK_BYTES) {
+bool AviFile::writeFilled(AviStream* stream, std::int32_t position, std::size_t maxBytes,
+                          std::uint32_t flags, SampleFill fill,
+                          std::span<std::uint8_t> spill) noexcept {
+    if (stream == nullptr || !failure.empty() || !sink || !fillSlotsBefore(*stream, position)) {
+        return false;
+    }
+    const std::span<std::uint8_t> room = claimChunk(maxBytes);
+    if (!room.empty()) {
+        return commitChunk(*stream, room, fill(room.subspan(CHUNK_HEAD_BYTES, maxBytes)), flags);
+    }
+    const std::span<std::uint8_t> built = spill.first(std::min(maxBytes, spill.size()));
+    const std::uint32_t size = fill(built);
+    if (size > built.size()) {
+        return fail("Sample larger than the room given for it");
+    }
+    return write(stream, position, built.first(size), flags);
+}
+
+// Room for a chunk, header included, in the sink's own buffer; empty when the sink offers
+// none or the chunk might have to start the next RIFF. Whether it does depends on its size,
+// so room is only claimed where even the largest size stays in this RIFF: the filled size
+// then decides the same way.
+std::span<std::uint8_t> AviFile::claimChunk(std::size_t maxBytes) noexcept {
+    if (maxBytes > MAX_CHUNK_BYTES) {
         return {};
     }
-    while (stream->video && stream->nextPosition < position) {
-        if (!writeChunk(*stream, {}, 0)) {
-            return {};
-        }
-    }
-    // Whether a chunk starts the next RIFF depends on its size; a claim is only made where
-    // even the largest size stays in this one, so the filled size decides the same way.
     const std::size_t most = CHUNK_HEAD_BYTES + maxBytes + 1;
     if (needsNextRiff(most)) {
         return {};
     }
     const std::span<std::uint8_t> room = sink->claim(most);
-    if (room.size() != most) {
-        return {};
-    }
-    claimRoom = room;
-    claimStream = stream;
-    return room.subspan(CHUNK_HEAD_BYTES, maxBytes);
+    return room.size() == most ? room : std::span<std::uint8_t>();
 }
 
-bool AviFile::endChunk(std::uint32_t size, std::uint32_t flags) noexcept {
-    AviStream* const stream = claimStream;
-    const std::span<std::uint8_t> room = claimRoom;
-    claimRoom = {};
-    claimStream = nullptr;
-    if (!failure.empty() || !sink) {
-        return false;
-    }
-    if (stream == nullptr) {
-        return fail("No room was claimed for the sample");
-    }
+bool AviFile::commitChunk(AviStream& stream, std::span<std::uint8_t> room, std::uint32_t size,
+                          std::uint32_t flags) noexcept {
     const std::size_t total = CHUNK_HEAD_BYTES + size + (size & 1U);
     if (total > room.size()) {
-        return fail("Sample larger than the room claimed for it");
+        return fail("Sample larger than the room given for it");
     }
-    storeLe32(room.first<4>(), stream->chunkId);
-    storeLe32(room.subspan<4, 4>(), size);
+    storeChunkHead(room.first<CHUNK_HEAD_BYTES>(), stream.chunkId, size);
     if ((size & 1U) != 0) {
         room[CHUNK_HEAD_BYTES + size] = 0;
     }
@@ -221,13 +220,14 @@ bool AviFile::endChunk(std::uint32_t size, std::uint32_t flags) noexcept {
     if (!sink->commitClaim(total)) {
         return fail(sink->errorText());
     }
-    return recordChunk(*stream, at, size, stream->video && size == 0 ? 0 : flags);
+    return recordChunk(stream, at, size, flags);
 }
 
 bool AviFile::recordChunk(AviStream& stream, std::uint64_t at, std::uint32_t size,
                           std::uint32_t flags) noexcept {
     moviHasChunks = true;
-    const bool key = (flags & AVIIF_KEYFRAME) != 0;
+    // An empty video chunk is a frame that is not there, which no reader may start from.
+    const bool key = (flags & AVIIF_KEYFRAME) != 0 && !(stream.video && size == 0);
     const auto offset = static_cast<std::uint32_t>(at - (moviStart + 8));
     std::array<std::uint8_t, LEGACY_ENTRY_BYTES> entry{};
     storeLe32(std::span(entry).subspan<0, 4>(), stream.chunkId);             // dwChunkId
@@ -237,6 +237,7 @@ bool AviFile::recordChunk(AviStream& stream, std::uint64_t at, std::uint32_t siz
     legacyIndex.insert(legacyIndex.end(), entry.begin(), entry.end());
     ++legacyEntries;
     ++stream.chunks;
+    stream.emptyChunks += size == 0 ? 1 : 0;
     stream.bytes += size;
     stream.largestChunk = std::max(stream.largestChunk, size);
     ++stream.nextPosition;
@@ -251,11 +252,9 @@ bool AviFile::startNextRiff() noexcept {
     riffStart = sink->position();
     moviStart = riffStart + 12;
     moviHasChunks = false;
-    std::array<std::uint8_t, 24> head{};
-    storeLe32(std::span(head).subspan<0, 4>(), FOURCC_RIFF);
-    storeLe32(std::span(head).subspan<8, 4>(), FOURCC_AVIX);
-    storeLe32(std::span(head).subspan<12, 4>(), FOURCC_LIST);
-    storeLe32(std::span(head).subspan<20, 4>(), FOURCC_MOVI);
+    std::array<std::uint8_t, 2 * LIST_HEAD_BYTES> head{};
+    storeListHead(std::span(head).first<LIST_HEAD_BYTES>(), FOURCC_RIFF, 0, FOURCC_AVIX);
+    storeListHead(std::span(head).last<LIST_HEAD_BYTES>(), FOURCC_LIST, 0, FOURCC_MOVI);
     return put(std::array{std::span<const std::uint8_t>(head)});
 }
 
@@ -271,9 +270,8 @@ bool AviFile::closeRiff(bool last) noexcept {
         return false;
     }
     if (riffNumber == 0) {
-        std::array<std::uint8_t, 8> head{};
-        storeLe32(std::span(head).first<4>(), FOURCC_IDX1);
-        storeLe32(std::span(head).last<4>(), legacyEntries * LEGACY_ENTRY_BYTES);
+        std::array<std::uint8_t, CHUNK_HEAD_BYTES> head{};
+        storeChunkHead(head, FOURCC_IDX1, legacyEntries * LEGACY_ENTRY_BYTES);
         if (!put(std::array{std::span<const std::uint8_t>(head),
                             std::span<const std::uint8_t>(legacyIndex)})) {
             return false;
@@ -305,13 +303,10 @@ bool AviFile::writeStandardIndexes() noexcept {
 // standard index: a RIFF needs one super index entry per stream, however many chunks it holds.
 bool AviFile::writeStandardIndex(AviStream& stream) noexcept {
     const std::span<const std::uint8_t> entries(legacyIndex);
-    const auto ofStream = [&](std::size_t at) {
-        return loadLe32(entries.subspan(at).first<4>()) == stream.chunkId;
-    };
     std::uint32_t count = 0;
     std::uint64_t bytes = 0;
     for (std::size_t at = 0; at < entries.size(); at += LEGACY_ENTRY_BYTES) {
-        if (ofStream(at)) {
+        if (loadLe32(entries.subspan(at).first<4>()) == stream.chunkId) {
             ++count;
             bytes += loadLe32(entries.subspan(at + 12).first<4>());
         }
@@ -323,23 +318,32 @@ bool AviFile::writeStandardIndex(AviStream& stream) noexcept {
     const std::uint32_t bodyBytes = 24 + count * 8;
     std::array<std::uint8_t, 32> head{};
     const auto h = std::span(head);
-    storeLe32(h.subspan<0, 4>(), indexIdFor(stream.number));
-    storeLe32(h.subspan<4, 4>(), bodyBytes);
+    storeChunkHead(h.first<CHUNK_HEAD_BYTES>(), indexIdFor(stream.number), bodyBytes);
     storeLe16(h.subspan<8, 2>(), 2);                // wLongsPerEntry
     h[10] = 0;                                      // bIndexSubType
     h[11] = INDEX_OF_CHUNKS;                        // bIndexType
     storeLe32(h.subspan<12, 4>(), count);           // nEntriesInUse
     storeLe32(h.subspan<16, 4>(), stream.chunkId);  // dwChunkId
     storeLe64(h.subspan<20, 8>(), moviStart + 8);   // qwBaseOffset
-    if (!put(std::array{std::span<const std::uint8_t>(head)})) {
+    if (!put(std::array{std::span<const std::uint8_t>(head)}) || !putStandardEntries(stream)) {
         return false;
     }
+    AviStream::SuperEntry& super = stream.superIndex[stream.superCount++];
+    super.offset = start;
+    super.size = 8 + bodyBytes;
+    super.duration = static_cast<std::uint32_t>(stream.video ? count : bytes / blockAlign(stream));
+    return true;
+}
+
+// The stream's entries, staged a block at a time.
+bool AviFile::putStandardEntries(const AviStream& stream) noexcept {
+    const std::span<const std::uint8_t> entries(legacyIndex);
     std::size_t staged = 0;
     for (std::size_t at = 0; at < entries.size(); at += LEGACY_ENTRY_BYTES) {
-        if (!ofStream(at)) {
+        const auto entry = entries.subspan(at).first<LEGACY_ENTRY_BYTES>();
+        if (loadLe32(entry.first<4>()) != stream.chunkId) {
             continue;
         }
-        const auto entry = entries.subspan(at).first<LEGACY_ENTRY_BYTES>();
         const bool key = (loadLe32(entry.subspan<4, 4>()) & AVIIF_KEYFRAME) != 0;
         const std::uint32_t size = loadLe32(entry.subspan<12, 4>());
         const auto out = std::span(standardEntries).subspan(staged).first<8>();
@@ -354,14 +358,7 @@ bool AviFile::writeStandardIndex(AviStream& stream) noexcept {
             staged = 0;
         }
     }
-    if (!put(std::array{std::span<const std::uint8_t>(standardEntries).first(staged)})) {
-        return false;
-    }
-    AviStream::SuperEntry& super = stream.superIndex[stream.superCount++];
-    super.offset = start;
-    super.size = 8 + bodyBytes;
-    super.duration = static_cast<std::uint32_t>(stream.video ? count : bytes / blockAlign(stream));
-    return true;
+    return put(std::array{std::span<const std::uint8_t>(standardEntries).first(staged)});
 }
 
 bool AviFile::finish() noexcept {
@@ -416,9 +413,6 @@ bool AviFile::patch32(std::uint64_t position, std::uint32_t value) noexcept {
 }
 
 bool AviFile::put(std::span<const std::span<const std::uint8_t>> parts) noexcept {
-    // Room claimed earlier is gone once anything else is written.
-    claimRoom = {};
-    claimStream = nullptr;
     if (!failure.empty()) {
         return false;
     }
@@ -441,6 +435,13 @@ std::uint32_t AviFile::blockAlign(const AviStream& stream) const noexcept {
         align = loadLe16(std::span<const std::uint8_t>(stream.format).subspan<12, 2>());
     }
     return align == 0 ? 1 : align;
+}
+
+AviFile::StreamCounts AviFile::counts(const AviStream* stream) const noexcept {
+    if (stream == nullptr) {
+        return {};
+    }
+    return {stream->chunks, stream->emptyChunks, stream->bytes};
 }
 
 std::uint64_t AviFile::streamLength(const AviStream& stream) const noexcept {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "avi/avi_structs.h"
+#include "avi/sample_fill.h"
 #include "common/byte_sink.h"
 
 namespace trunvex {
@@ -38,11 +39,13 @@ struct AviFileLimits {
 };
 
 class AviFile;
+struct HeaderBuilder;
 
 // One stream of an AviFile; a handle owned by the file, valid until the file is released.
 class AviStream {
 private:
     friend class AviFile;
+    struct HeaderBuilder;
 
     struct SuperEntry {
         std::uint64_t offset = 0;
@@ -59,6 +62,7 @@ private:
     std::uint32_t chunkId = 0;
     std::int64_t nextPosition = 0;  // video: the position the next chunk takes
     std::uint64_t chunks = 0;
+    std::uint64_t emptyChunks = 0;
     std::uint64_t firstRiffChunks = 0;
     std::uint64_t bytes = 0;
     std::uint32_t largestChunk = 0;
@@ -89,22 +93,25 @@ public:
     bool redescribeStream(AviStream* stream, const AVISTREAMINFO& info) noexcept;
     // The first format given to a stream is its format; later ones are ignored. False when
     // the format is larger than 40 bytes.
-    bool setFormat(AviStream* stream, std::int32_t position,
-                   std::span<const std::uint8_t> format) noexcept;
+    bool setFormat(AviStream* stream, std::span<const std::uint8_t> format) noexcept;
     // One sample as one chunk. Video: positions past the stream's next one are first filled
-    // with empty chunks; an earlier position appends. Audio: the position is not used.
+    // with empty chunks, and an empty chunk is never a key frame; an earlier position
+    // appends. Audio: the position is not used.
     [[nodiscard]] bool write(AviStream* stream, std::int32_t position,
                              std::span<const std::uint8_t> data, std::uint32_t flags) noexcept;
-    // Room for one chunk of `stream` holding at most maxBytes, in the sink's own buffer: the
-    // sample is built there and endChunk() writes it, as write() would have. Empty when the
-    // sink offers no room, the chunk may have to start the next RIFF, or the file has failed;
-    // the caller then builds the sample elsewhere and calls write(). Video: positions before
-    // `position` are filled with empty chunks first, as by write().
-    [[nodiscard]] std::span<std::uint8_t> beginChunk(AviStream* stream, std::int32_t position,
-                                                     std::size_t maxBytes) noexcept;
-    // Completes the chunk begun last with its first `size` bytes. Any other call in between
-    // drops the room.
-    [[nodiscard]] bool endChunk(std::uint32_t size, std::uint32_t flags) noexcept;
+    // The same for a sample of at most maxBytes that `fill` builds: straight in the sink's
+    // own buffer where it offers room and the chunk stays in this RIFF, in `spill`
+    // otherwise (cut to maxBytes), from where it is written as by write().
+    [[nodiscard]] bool writeFilled(AviStream* stream, std::int32_t position, std::size_t maxBytes,
+                                   std::uint32_t flags, SampleFill fill,
+                                   std::span<std::uint8_t> spill) noexcept;
+    // The chunks a stream holds so far, the empty ones among them, and their bytes.
+    struct StreamCounts {
+        std::uint64_t chunks = 0;
+        std::uint64_t emptyChunks = 0;
+        std::uint64_t bytes = 0;
+    };
+    [[nodiscard]] StreamCounts counts(const AviStream* stream) const noexcept;
     // Writes the indexes and headers and makes the file appear at its path.
     [[nodiscard]] bool finish() noexcept;
     // Drops the file; the path is left as it was.
@@ -121,6 +128,10 @@ private:
     [[nodiscard]] bool start(std::unique_ptr<ByteSink> output, const AviFileLimits& given) noexcept;
     [[nodiscard]] bool writeChunk(AviStream& stream, std::span<const std::uint8_t> data,
                                   std::uint32_t flags) noexcept;
+    [[nodiscard]] bool fillSlotsBefore(AviStream& stream, std::int32_t position) noexcept;
+    [[nodiscard]] std::span<std::uint8_t> claimChunk(std::size_t maxBytes) noexcept;
+    [[nodiscard]] bool commitChunk(AviStream& stream, std::span<std::uint8_t> room,
+                                   std::uint32_t size, std::uint32_t flags) noexcept;
     [[nodiscard]] bool recordChunk(AviStream& stream, std::uint64_t at, std::uint32_t size,
                                    std::uint32_t flags) noexcept;
     [[nodiscard]] bool needsNextRiff(std::uint64_t chunkBytes) const noexcept;
@@ -129,10 +140,14 @@ private:
     [[nodiscard]] bool closeRiff(bool last) noexcept;
     [[nodiscard]] bool writeStandardIndexes() noexcept;
     [[nodiscard]] bool writeStandardIndex(AviStream& stream) noexcept;
+    [[nodiscard]] bool putStandardEntries(const AviStream& stream) noexcept;
     [[nodiscard]] bool patch32(std::uint64_t position, std::uint32_t value) noexcept;
     [[nodiscard]] bool put(std::span<const std::span<const std::uint8_t>> parts) noexcept;
     [[nodiscard]] bool fail(const std::string& reason) noexcept;
     [[nodiscard]] std::uint32_t buildHeaders(std::span<std::uint8_t> out) const noexcept;
+    void putMainHeader(HeaderBuilder& b) const noexcept;
+    void putStreamHeader(HeaderBuilder& b, const AviStream& stream) const noexcept;
+    void putStreamList(HeaderBuilder& b, const AviStream& stream, bool openDml) const noexcept;
     [[nodiscard]] std::uint64_t streamLength(const AviStream& stream) const noexcept;
     [[nodiscard]] std::uint32_t blockAlign(const AviStream& stream) const noexcept;
 
@@ -146,8 +161,6 @@ private:
     bool moviHasChunks = false;
     std::uint32_t firstRiffBytes = 0;
     std::uint64_t fileBytes = 0;
-    std::span<std::uint8_t> claimRoom;  // the chunk begun by beginChunk(), header included
-    AviStream* claimStream = nullptr;
     // The index entries of the open RIFF, in the legacy layout (idx1 of the first RIFF).
     std::vector<std::uint8_t> legacyIndex;
     std::uint32_t legacyEntries = 0;

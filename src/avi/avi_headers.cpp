@@ -9,8 +9,6 @@ namespace trunvex {
 
 using namespace avi_layout;
 
-namespace {
-
 // Little-endian fields into a fixed region; any overflow turns the whole build into a
 // failure instead of writing past the region.
 struct HeaderBuilder {
@@ -51,10 +49,15 @@ struct HeaderBuilder {
             pos += n;
         }
     }
+    void chunkHead(std::uint32_t id, std::uint32_t size) noexcept {
+        if (room(CHUNK_HEAD_BYTES)) {
+            storeChunkHead(out.subspan(pos).first<CHUNK_HEAD_BYTES>(), id, size);
+            pos += CHUNK_HEAD_BYTES;
+        }
+    }
     std::size_t beginChunk(std::uint32_t id) noexcept {
         const std::size_t at = pos;
-        u32(id);
-        u32(0);
+        chunkHead(id, 0);
         return at;
     }
     std::size_t beginList(std::uint32_t type) noexcept {
@@ -68,6 +71,8 @@ struct HeaderBuilder {
         }
     }
 };
+
+namespace {
 
 std::uint32_t clamp32(std::uint64_t v) noexcept {
     return static_cast<std::uint32_t>(std::min<std::uint64_t>(v, 0xFFFFFFFF));
@@ -91,16 +96,14 @@ std::uint32_t videoScale(const AVISTREAMINFO& info) noexcept {
 
 }  // namespace
 
-std::uint32_t AviFile::buildHeaders(std::span<std::uint8_t> out) const noexcept {
-    const bool openDml = riffNumber > 0;
+// The main header, from what the streams hold.
+void AviFile::putMainHeader(HeaderBuilder& b) const noexcept {
     const auto created = std::span(streams).first(static_cast<std::size_t>(streamsCreated));
     std::uint64_t firstRiffFrames = 0;
-    std::uint64_t totalFrames = 0;
     std::uint32_t largestBuffer = 0;
     for (const AviStream& stream : created) {
         if (stream.video) {
             firstRiffFrames = std::max(firstRiffFrames, stream.firstRiffChunks);
-            totalFrames = std::max(totalFrames, stream.chunks);
         }
         largestBuffer =
             std::max({largestBuffer, stream.info.dwSuggestedBufferSize, stream.largestChunk});
@@ -116,11 +119,6 @@ std::uint32_t AviFile::buildHeaders(std::span<std::uint8_t> out) const noexcept 
             maxBytesPerSec = clamp32(fileBytes * rate / (scale * created[0].chunks));
         }
     }
-    HeaderBuilder b{out};
-    b.u32(FOURCC_RIFF);
-    b.u32(firstRiffBytes);
-    b.u32(FOURCC_AVI);
-    const std::size_t hdrl = b.beginList(FOURCC_HDRL);
     const std::size_t avih = b.beginChunk(FOURCC_AVIH);
     b.u32(microSecPerFrame);                            // dwMicroSecPerFrame
     b.u32(maxBytesPerSec);                              // dwMaxBytesPerSec
@@ -136,58 +134,82 @@ std::uint32_t AviFile::buildHeaders(std::span<std::uint8_t> out) const noexcept 
     b.u32(static_cast<std::uint32_t>(std::max(0, first.rcFrame.bottom - first.rcFrame.top)));
     b.zeros(16);  // dwReserved
     b.end(avih);
-    for (const AviStream& stream : created) {
-        const AVISTREAMINFO& info = stream.info;
-        const std::size_t strl = b.beginList(FOURCC_STRL);
-        const std::size_t strh = b.beginChunk(FOURCC_STRH);
-        b.u32(info.fccType);                                               // fccType
-        b.u32(info.fccHandler);                                            // fccHandler
-        b.u32(info.dwFlags);                                               // dwFlags
-        b.u16(info.wPriority);                                             // wPriority
-        b.u16(info.wLanguage);                                             // wLanguage
-        b.u32(info.dwInitialFrames);                                       // dwInitialFrames
-        b.u32(stream.video ? videoScale(info) : info.dwScale);             // dwScale
-        b.u32(stream.video ? videoRate(info) : info.dwRate);               // dwRate
-        b.u32(info.dwStart);                                               // dwStart
-        b.u32(clamp32(streamLength(stream)));                              // dwLength
-        b.u32(std::max(info.dwSuggestedBufferSize, stream.largestChunk));  // dwSuggestedBufferSize
-        b.u32(info.dwQuality);                                             // dwQuality
-        b.u32(info.dwSampleSize);                                          // dwSampleSize
-        b.u16(asInt16(info.rcFrame.left));                                 // rcFrame
-        b.u16(asInt16(info.rcFrame.top));
-        b.u16(asInt16(info.rcFrame.right));
-        b.u16(asInt16(info.rcFrame.bottom));
-        b.end(strh);
-        const std::size_t strf = b.beginChunk(FOURCC_STRF);
-        if (stream.formatSet) {
-            for (std::uint32_t i = 0; i < stream.formatBytes; ++i) {
-                b.u8(stream.format[i]);
-            }
-        } else {
-            b.zeros(stream.video ? BITMAPINFOHEADER_BYTES : WAVEFORMATEX_BYTES);
+}
+
+void AviFile::putStreamHeader(HeaderBuilder& b, const AviStream& stream) const noexcept {
+    const AVISTREAMINFO& info = stream.info;
+    const std::size_t strh = b.beginChunk(FOURCC_STRH);
+    b.u32(info.fccType);                                               // fccType
+    b.u32(info.fccHandler);                                            // fccHandler
+    b.u32(info.dwFlags);                                               // dwFlags
+    b.u16(info.wPriority);                                             // wPriority
+    b.u16(info.wLanguage);                                             // wLanguage
+    b.u32(info.dwInitialFrames);                                       // dwInitialFrames
+    b.u32(stream.video ? videoScale(info) : info.dwScale);             // dwScale
+    b.u32(stream.video ? videoRate(info) : info.dwRate);               // dwRate
+    b.u32(info.dwStart);                                               // dwStart
+    b.u32(clamp32(streamLength(stream)));                              // dwLength
+    b.u32(std::max(info.dwSuggestedBufferSize, stream.largestChunk));  // dwSuggestedBufferSize
+    b.u32(info.dwQuality);                                             // dwQuality
+    b.u32(info.dwSampleSize);                                          // dwSampleSize
+    b.u16(asInt16(info.rcFrame.left));                                 // rcFrame
+    b.u16(asInt16(info.rcFrame.top));
+    b.u16(asInt16(info.rcFrame.right));
+    b.u16(asInt16(info.rcFrame.bottom));
+    b.end(strh);
+}
+
+// A stream's list: its header, its format, and in an OpenDML file its super index.
+void AviFile::putStreamList(HeaderBuilder& b, const AviStream& stream,
+                            bool openDml) const noexcept {
+    const std::size_t strl = b.beginList(FOURCC_STRL);
+    putStreamHeader(b, stream);
+    const std::size_t strf = b.beginChunk(FOURCC_STRF);
+    if (stream.formatSet) {
+        for (std::uint32_t i = 0; i < stream.formatBytes; ++i) {
+            b.u8(stream.format[i]);
         }
-        b.end(strf);
-        if (stream.formatBytes % 2 != 0) {
-            b.u8(0);  // pad byte after an odd chunk
-        }
-        if (openDml) {
-            const std::size_t indx = b.beginChunk(FOURCC_INDX);
-            b.u16(4);                  // wLongsPerEntry
-            b.u8(0);                   // bIndexSubType
-            b.u8(INDEX_OF_INDEXES);    // bIndexType
-            b.u32(stream.superCount);  // nEntriesInUse
-            b.u32(stream.chunkId);     // dwChunkId
-            b.zeros(12);               // dwReserved
-            for (const AviStream::SuperEntry& entry : stream.superIndex) {
-                b.u64(entry.offset);    // qwOffset
-                b.u32(entry.size);      // dwSize
-                b.u32(entry.duration);  // dwDuration
-            }
-            b.end(indx);
-        }
-        b.end(strl);
+    } else {
+        b.zeros(stream.video ? BITMAPINFOHEADER_BYTES : WAVEFORMATEX_BYTES);
+    }
+    b.end(strf);
+    if (stream.formatBytes % 2 != 0) {
+        b.u8(0);  // pad byte after an odd chunk
     }
     if (openDml) {
+        const std::size_t indx = b.beginChunk(FOURCC_INDX);
+        b.u16(4);                  // wLongsPerEntry
+        b.u8(0);                   // bIndexSubType
+        b.u8(INDEX_OF_INDEXES);    // bIndexType
+        b.u32(stream.superCount);  // nEntriesInUse
+        b.u32(stream.chunkId);     // dwChunkId
+        b.zeros(12);               // dwReserved
+        for (const AviStream::SuperEntry& entry : stream.superIndex) {
+            b.u64(entry.offset);    // qwOffset
+            b.u32(entry.size);      // dwSize
+            b.u32(entry.duration);  // dwDuration
+        }
+        b.end(indx);
+    }
+    b.end(strl);
+}
+
+std::uint32_t AviFile::buildHeaders(std::span<std::uint8_t> out) const noexcept {
+    const bool openDml = riffNumber > 0;
+    const auto created = std::span(streams).first(static_cast<std::size_t>(streamsCreated));
+    HeaderBuilder b{out};
+    b.chunkHead(FOURCC_RIFF, firstRiffBytes);
+    b.u32(FOURCC_AVI);
+    const std::size_t hdrl = b.beginList(FOURCC_HDRL);
+    putMainHeader(b);
+    for (const AviStream& stream : created) {
+        putStreamList(b, stream, openDml);
+    }
+    if (openDml) {
+        std::uint64_t totalFrames = 0;
+        for (const AviStream& stream : created) {
+            totalFrames = std::max(totalFrames, stream.video ? stream.chunks : 0);
+        }
         const std::size_t odml = b.beginList(FOURCC_ODML);
         const std::size_t dmlh = b.beginChunk(FOURCC_DMLH);
         b.u32(clamp32(totalFrames));  // dwTotalFrames
@@ -201,8 +223,7 @@ std::uint32_t AviFile::buildHeaders(std::span<std::uint8_t> out) const noexcept 
         return 0;
     }
     const std::size_t used = b.pos;
-    b.u32(FOURCC_JUNK);
-    b.u32(static_cast<std::uint32_t>(out.size() - used - 8));
+    b.chunkHead(FOURCC_JUNK, static_cast<std::uint32_t>(out.size() - used - CHUNK_HEAD_BYTES));
     return b.fits ? static_cast<std::uint32_t>(used) : 0;
 }
 

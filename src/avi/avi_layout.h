@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "common/bytes.h"
 
@@ -33,6 +34,7 @@ inline constexpr std::uint8_t INDEX_OF_INDEXES = 0;
 inline constexpr std::uint8_t INDEX_OF_CHUNKS = 1;
 inline constexpr std::uint32_t LEGACY_ENTRY_BYTES = 16;
 inline constexpr std::uint32_t CHUNK_HEAD_BYTES = 8;  // chunk id and size
+inline constexpr std::uint32_t LIST_HEAD_BYTES = 12;  // 'RIFF' or 'LIST', size, list type
 inline constexpr std::uint32_t AVIH_BYTES = 56;
 inline constexpr std::uint32_t STRH_BYTES = 56;
 inline constexpr std::uint32_t DMLH_BYTES = 248;
@@ -41,6 +43,21 @@ inline constexpr std::uint64_t MAX_RIFF_BYTES = std::uint64_t{1} << 30;
 // A chunk's size must leave the non-key bit of a standard index entry free.
 inline constexpr std::uint64_t MAX_CHUNK_BYTES = NON_KEY_SIZE_BIT - 1;
 inline constexpr std::uint32_t DEFAULT_FRAME_RATE = 25;
+
+// Every chunk starts so: its code, then the size of its body (an odd body's pad byte not
+// counted).
+inline void storeChunkHead(std::span<std::uint8_t, CHUNK_HEAD_BYTES> out, std::uint32_t id,
+                           std::uint32_t size) noexcept {
+    storeLe32(out.first<4>(), id);
+    storeLe32(out.last<4>(), size);
+}
+
+// A RIFF or LIST chunk, whose body starts with the list's type (counted in `size`).
+inline void storeListHead(std::span<std::uint8_t, LIST_HEAD_BYTES> out, std::uint32_t id,
+                          std::uint32_t size, std::uint32_t type) noexcept {
+    storeChunkHead(out.first<CHUNK_HEAD_BYTES>(), id, size);
+    storeLe32(out.last<4>(), type);
+}
 
 // '00dc', '01wb', ...: two decimal digits of the stream number and a two-letter kind.
 constexpr std::uint32_t chunkIdFor(std::uint32_t number, const char (&kind)[3]) noexcept {

@@ -5,6 +5,7 @@
 #include <span>
 
 #include "avi/avi_layout.h"
+#include "avi/avi_structs.h"
 #include "common/bytes.h"
 
 namespace trunvex {
@@ -43,24 +44,17 @@ std::uint64_t padded(std::uint32_t size) noexcept {
     return std::uint64_t{size} + (size & 1U);
 }
 
+// What a stream list says, in the shapes the writer describes streams with: only the fields
+// a description needs are read.
 struct StreamHeaders {
-    std::uint32_t type = 0;
-    std::uint32_t scale = 0;
-    std::uint32_t rate = 0;
-    std::uint32_t length = 0;
-    std::uint32_t width = 0;
-    std::uint32_t height = 0;
-    std::uint32_t compression = 0;
-    std::uint32_t sampleRate = 0;
-    std::uint32_t bitsPerSample = 0;
+    AVISTREAMINFO info;      // from strh
+    BITMAPINFOHEADER video;  // from strf, for a video stream
+    WAVEFORMATEX audio;      // from strf, for an audio stream
     bool formatSeen = false;
     bool hasSuperIndex = false;
     std::uint32_t superEntries = 0;
     bool superIndexInside = true;
 };
-
-struct Layout;
-void countFrames(StoredBytes& file, const Layout& layout, AviDescription& d);
 
 struct Layout {
     std::uint64_t hdrlAt = 0;
@@ -126,21 +120,21 @@ std::string walkFurtherRiffs(StoredBytes& file, std::uint64_t at, Layout& layout
 }
 
 void readStreamHeader(Bytes body, StreamHeaders& s) {
-    s.type = le32(body, 0);
-    s.scale = le32(body, 20);
-    s.rate = le32(body, 24);
-    s.length = le32(body, 32);
-    s.width = le16(body, 52);
-    s.height = le16(body, 54);
+    s.info.fccType = le32(body, 0);
+    s.info.dwScale = le32(body, 20);
+    s.info.dwRate = le32(body, 24);
+    s.info.dwLength = le32(body, 32);
+    s.info.rcFrame.right = le16(body, 52);
+    s.info.rcFrame.bottom = le16(body, 54);
 }
 
 void readStreamFormat(Bytes body, StreamHeaders& s) {
-    if (s.type == FOURCC_VIDS && body.size() >= 20) {
-        s.compression = le32(body, 16);
+    if (s.info.fccType == FOURCC_VIDS && body.size() >= 20) {
+        s.video.biCompression = le32(body, 16);
         s.formatSeen = true;
-    } else if (s.type == FOURCC_AUDS && body.size() >= 16) {
-        s.sampleRate = le32(body, 4);
-        s.bitsPerSample = le16(body, 14);
+    } else if (s.info.fccType == FOURCC_AUDS && body.size() >= 16) {
+        s.audio.nSamplesPerSec = le32(body, 4);
+        s.audio.wBitsPerSample = le16(body, 14);
         s.formatSeen = true;
     }
 }
@@ -292,24 +286,6 @@ std::string videoCodec(std::uint32_t compression) {
     return code;
 }
 
-AviDescription describe(StoredBytes& file, const Layout& layout) {
-    AviDescription d;
-    for (const StreamHeaders& s : layout.streams) {
-        const std::uint32_t scale = std::max<std::uint32_t>(s.scale, 1);
-        const double seconds = s.rate == 0 ? 0.0 : double(s.length) * scale / s.rate;
-        if (s.type == FOURCC_VIDS) {
-            d.video.push_back({videoCodec(s.compression), s.width, s.height,
-                               (s.rate + scale / 2) / scale, s.length, std::nullopt, std::nullopt});
-            d.videoSeconds = std::max(d.videoSeconds, seconds);
-        } else if (s.type == FOURCC_AUDS && !d.audio) {
-            d.audio = AviDescription::Audio{s.sampleRate, s.bitsPerSample, s.length};
-            d.audioSeconds = seconds;
-        }
-    }
-    countFrames(file, layout, d);
-    return d;
-}
-
 // The stream number of a chunk id such as '01dc'; -1 when the id has no two digits.
 int streamNumber(std::uint32_t id) noexcept {
     const auto tens = static_cast<int>(id & 0xFFU) - '0';
@@ -317,30 +293,62 @@ int streamNumber(std::uint32_t id) noexcept {
     return tens >= 0 && tens <= 9 && ones >= 0 && ones <= 9 ? tens * 10 + ones : -1;
 }
 
-// A file of one RIFF has all its entries in idx1, at most a few MiB read at once.
-void countFrames(StoredBytes& file, const Layout& layout, AviDescription& d) {
+struct SampleCounts {
+    std::uint64_t frames = 0;
+    std::uint64_t empty = 0;
+};
+
+// Frames and empty samples by stream, from the index of a file of one RIFF, which holds all
+// its entries (at most a few MiB, read at once); none for an OpenDML file, whose index is
+// spread over it.
+std::vector<SampleCounts> countSamples(StoredBytes& file, const Layout& layout) {
+    std::vector<std::uint8_t> entries;
     if (layout.riffs != 1 || !layout.hasIdx1) {
-        return;
+        return {};
     }
-    std::vector<std::uint8_t> entries(layout.idx1Size);
+    entries.resize(layout.idx1Size);
     if (!file.readAt(layout.idx1At + 8, entries)) {
-        return;
+        return {};
     }
-    std::vector<std::uint64_t> frames(layout.streams.size());
-    std::vector<std::uint64_t> empty(layout.streams.size());
+    std::vector<SampleCounts> counts(layout.streams.size());
     for (std::size_t at = 0; at + LEGACY_ENTRY_BYTES <= entries.size(); at += LEGACY_ENTRY_BYTES) {
         const int stream = streamNumber(le32(entries, at));
-        if (stream >= 0 && static_cast<std::size_t>(stream) < frames.size()) {
-            ++(le32(entries, at + 12) == 0 ? empty : frames)[static_cast<std::size_t>(stream)];
+        if (stream >= 0 && static_cast<std::size_t>(stream) < counts.size()) {
+            SampleCounts& c = counts[static_cast<std::size_t>(stream)];
+            ++(le32(entries, at + 12) == 0 ? c.empty : c.frames);
         }
     }
-    std::size_t video = 0;
-    for (std::size_t s = 0; s < layout.streams.size() && video < d.video.size(); ++s) {
-        if (layout.streams[s].type == FOURCC_VIDS) {
-            d.video[video].frames = frames[s];
-            d.video[video++].emptySamples = empty[s];
+    return counts;
+}
+
+AviDescription describe(StoredBytes& file, const Layout& layout) {
+    AviDescription d;
+    const std::vector<SampleCounts> counts = countSamples(file, layout);
+    for (std::size_t n = 0; n < layout.streams.size(); ++n) {
+        const AVISTREAMINFO& s = layout.streams[n].info;
+        const std::uint32_t scale = std::max<std::uint32_t>(s.dwScale, 1);
+        const double seconds = s.dwRate == 0 ? 0.0 : double(s.dwLength) * scale / s.dwRate;
+        if (s.fccType == FOURCC_VIDS) {
+            AviDescription::Video& v = d.video.emplace_back();
+            v = {videoCodec(layout.streams[n].video.biCompression),
+                 static_cast<std::uint32_t>(s.rcFrame.right),
+                 static_cast<std::uint32_t>(s.rcFrame.bottom),
+                 (s.dwRate + scale / 2) / scale,
+                 s.dwLength,
+                 std::nullopt,
+                 std::nullopt};
+            if (!counts.empty()) {
+                v.frames = counts[n].frames;
+                v.emptySamples = counts[n].empty;
+            }
+            d.videoSeconds = std::max(d.videoSeconds, seconds);
+        } else if (s.fccType == FOURCC_AUDS && !d.audio) {
+            const WAVEFORMATEX& a = layout.streams[n].audio;
+            d.audio = AviDescription::Audio{a.nSamplesPerSec, a.wBitsPerSample, s.dwLength};
+            d.audioSeconds = seconds;
         }
     }
+    return d;
 }
 
 std::string checkStructure(StoredBytes& file, Layout& layout) {

@@ -3,6 +3,7 @@
 #include "avi/avi_layout.h"
 #include "common/byte_sink.h"
 #include "common/bytes.h"
+#include "common/failure_texts.h"
 #include "common/record_rules.h"
 
 namespace trunvex {
@@ -43,6 +44,20 @@ std::array<std::uint8_t, WAVEFORMATEX_BYTES> formatBytes(const WAVEFORMATEX& f) 
     storeLe16(s.subspan<14, 2>(), f.wBitsPerSample);
     storeLe16(s.subspan<16, 2>(), f.cbSize);
     return b;
+}
+
+// What the key frame that makes a stream says of its frames.
+std::array<std::uint8_t, BITMAPINFOHEADER_BYTES> videoFormatFor(VideoKind kind, std::uint32_t width,
+                                                                std::uint32_t height) noexcept {
+    BITMAPINFOHEADER f{};
+    f.biSize = BITMAPINFOHEADER_BYTES;
+    f.biWidth = static_cast<std::int32_t>(width);
+    f.biHeight = static_cast<std::int32_t>(height);
+    f.biPlanes = 1;
+    f.biBitCount = 12;
+    f.biCompression = kind == VIDEO_KIND_H264 ? fourCc("H264") : fourCc("XVID");
+    f.biSizeImage = width * height * 3 / 2;
+    return formatBytes(f);
 }
 
 }  // namespace
@@ -117,30 +132,15 @@ void AviWriter::discardEarlyOutput() noexcept {
 
 bool AviWriter::selectVideoStream(VideoKind kind, std::uint32_t width, std::uint32_t height,
                                   std::uint32_t frameRate) noexcept {
-    videoFormat = BITMAPINFOHEADER{};
-    videoFormat.biSize = BITMAPINFOHEADER_BYTES;
-    videoFormat.biWidth = static_cast<std::int32_t>(width);
-    videoFormat.biHeight = static_cast<std::int32_t>(height);
-    videoFormat.biPlanes = 1;
-    videoFormat.biBitCount = 12;
-    videoFormat.biCompression = kind == VIDEO_KIND_H264 ? fourCc("H264") : fourCc("XVID");
-    videoFormat.biSizeImage = width * height * 3 / 2;
     if (videoFrameCount == 0) {
         if (aviFile == nullptr && !openOutputFile()) {
             return false;
         }
-        const std::size_t slot = static_cast<std::size_t>(currentVideoStream);
-        if (videoStreams[slot] != nullptr) {
-            // A stream that has not received a frame is described by the latest key frame
-            // instead of being left empty beside a second stream of the new size.
-            describeVideoStream(currentVideoStream, width, height, frameRate);
-            aviFile->redescribeStream(videoStreams[slot], videoStreamInfos[slot]);
-            aviFile->setFormat(videoStreams[slot], videoFrameCount, formatBytes(videoFormat));
-            videoKind = kind;
-            stats.video[slot].kind = kind;
-            return true;
+        if (videoStreams[static_cast<std::size_t>(currentVideoStream)] != nullptr) {
+            redescribeVideoStream(currentVideoStream, kind, width, height, frameRate);
+        } else {
+            createVideoStream(currentVideoStream, kind, width, height, frameRate);
         }
-        createVideoStream(currentVideoStream, kind, width, height, frameRate);
         return true;
     }
     const auto matches = [&](std::int32_t i) {
@@ -184,22 +184,23 @@ void AviWriter::createVideoStream(std::int32_t index, VideoKind kind, std::uint3
     const auto slot = static_cast<std::size_t>(index);
     describeVideoStream(index, width, height, frameRate);
     videoStreams[slot] = aviFile->createStream(videoStreamInfos[slot]);
-    if (videoStreams[slot] != nullptr) {
-        // The stream's format is the one of the key frame that created it.
-        aviFile->setFormat(videoStreams[slot], videoFrameCount, formatBytes(videoFormat));
-    }
+    // The stream's format is the one of the key frame that created it.
+    aviFile->setFormat(videoStreams[slot], videoFormatFor(kind, width, height));
     videoKind = kind;
     stats.video[slot].kind = kind;
     ++videoStreamCount;
 }
 
-// Mirrors how the file fills a stream's slots: every slot since the stream's last sample
-// that went to another stream becomes an empty sample in this one.
-void AviWriter::countVideoSample(std::int32_t index, bool hasFrame) noexcept {
-    AviOutputStats::VideoCounts& counts = stats.video[static_cast<std::size_t>(index)];
-    counts.emptySamples += static_cast<std::uint64_t>(videoFrameCount - counts.nextPosition);
-    ++(hasFrame ? counts.frames : counts.emptySamples);
-    counts.nextPosition = videoFrameCount + 1;
+// A stream that has not received a frame is described by the latest key frame instead of
+// being left empty beside a second stream of the new size.
+void AviWriter::redescribeVideoStream(std::int32_t index, VideoKind kind, std::uint32_t width,
+                                      std::uint32_t height, std::uint32_t frameRate) noexcept {
+    const auto slot = static_cast<std::size_t>(index);
+    describeVideoStream(index, width, height, frameRate);
+    aviFile->redescribeStream(videoStreams[slot], videoStreamInfos[slot]);
+    aviFile->setFormat(videoStreams[slot], videoFormatFor(kind, width, height));
+    videoKind = kind;
+    stats.video[slot].kind = kind;
 }
 
 AviStream* AviWriter::currentVideo() const noexcept {
@@ -219,36 +220,56 @@ bool AviWriter::noteWrite(bool written) noexcept {
     return written;
 }
 
+// The counts are the file's own, empty chunks it filled in included, whether or not the
+// sample itself went in.
+bool AviWriter::noteVideoWrite(bool written) noexcept {
+    const auto slot = static_cast<std::size_t>(currentVideoStream);
+    const AviFile::StreamCounts counts = aviFile->counts(videoStreams[slot]);
+    stats.video[slot].frames = counts.chunks - counts.emptyChunks;
+    stats.video[slot].emptySamples = counts.emptyChunks;
+    if (!noteWrite(written)) {
+        return false;
+    }
+    ++videoFrameCount;
+    return true;
+}
+
+bool AviWriter::noteAudioWrite(bool written) noexcept {
+    stats.audioBytes = aviFile->counts(audioStream).bytes;
+    if (!noteWrite(written)) {
+        return false;
+    }
+    ++audioChunkCount;
+    return true;
+}
+
+// Empty, with the reason kept, when memory is short: a sample is never built in no room.
+std::span<std::uint8_t> AviWriter::spillRoom() noexcept {
+    if (!spill.allocate()) {
+        lastFailure = NO_MEMORY_TEXT;
+        return {};
+    }
+    return spill.view();
+}
+
 bool AviWriter::writeVideoFrame(std::span<const std::uint8_t> frame, bool isKey) noexcept {
     AviStream* const stream = currentVideo();
     if (stream == nullptr) {
         return false;
     }
-    aviFile->setFormat(stream, videoFrameCount, formatBytes(videoFormat));
-    if (!noteWrite(aviFile->write(stream, videoFrameCount, frame, isKey ? AVIIF_KEYFRAME : 0))) {
-        return false;
-    }
-    countVideoSample(currentVideoStream, !frame.empty());
-    ++videoFrameCount;
-    return true;
+    return noteVideoWrite(
+        aviFile->write(stream, videoFrameCount, frame, isKey ? AVIIF_KEYFRAME : 0));
 }
 
-std::span<std::uint8_t> AviWriter::beginVideoFrame(std::size_t maxBytes) noexcept {
+bool AviWriter::writeVideoSample(std::size_t maxBytes, bool isKey, SampleFill fill) noexcept {
     AviStream* const stream = currentVideo();
-    if (stream == nullptr) {
-        return {};
-    }
-    aviFile->setFormat(stream, videoFrameCount, formatBytes(videoFormat));
-    return aviFile->beginChunk(stream, videoFrameCount, maxBytes);
-}
-
-bool AviWriter::finishVideoFrame(std::uint32_t bytes, bool isKey) noexcept {
-    if (aviFile == nullptr || !noteWrite(aviFile->endChunk(bytes, isKey ? AVIIF_KEYFRAME : 0))) {
+    const std::span<std::uint8_t> room =
+        stream != nullptr ? spillRoom() : std::span<std::uint8_t>();
+    if (room.empty()) {
         return false;
     }
-    countVideoSample(currentVideoStream, bytes != 0);
-    ++videoFrameCount;
-    return true;
+    return noteVideoWrite(aviFile->writeFilled(stream, videoFrameCount, maxBytes,
+                                               isKey ? AVIIF_KEYFRAME : 0, fill, room));
 }
 
 void AviWriter::describeAudioStream(std::uint32_t frameRate) noexcept {
@@ -287,7 +308,7 @@ bool AviWriter::openAudioStream(std::uint32_t audioEncoding, std::uint32_t audio
         audioStream = aviFile->createStream(audioStreamInfo);
     }
     if (audioStream != nullptr) {
-        aviFile->setFormat(audioStream, audioChunkCount, formatBytes(audioFormat));
+        aviFile->setFormat(audioStream, formatBytes(audioFormat));
     }
     return true;
 }
@@ -296,30 +317,17 @@ bool AviWriter::writeAudioFrame(std::span<const std::uint8_t> pcm) noexcept {
     if (audioStream == nullptr || aviFile == nullptr) {
         return false;
     }
-    aviFile->setFormat(audioStream, audioChunkCount, formatBytes(audioFormat));
-    if (!noteWrite(aviFile->write(audioStream, audioChunkCount, pcm, AVIIF_KEYFRAME))) {
-        return false;
-    }
-    ++audioChunkCount;
-    stats.audioBytes += pcm.size();
-    return true;
+    return noteAudioWrite(aviFile->write(audioStream, audioChunkCount, pcm, AVIIF_KEYFRAME));
 }
 
-std::span<std::uint8_t> AviWriter::beginAudioFrame(std::size_t maxBytes) noexcept {
-    if (audioStream == nullptr || aviFile == nullptr) {
-        return {};
-    }
-    aviFile->setFormat(audioStream, audioChunkCount, formatBytes(audioFormat));
-    return aviFile->beginChunk(audioStream, audioChunkCount, maxBytes);
-}
-
-bool AviWriter::finishAudioFrame(std::uint32_t bytes) noexcept {
-    if (aviFile == nullptr || !noteWrite(aviFile->endChunk(bytes, AVIIF_KEYFRAME))) {
+bool AviWriter::writeAudioSample(std::size_t maxBytes, SampleFill fill) noexcept {
+    const bool open = audioStream != nullptr && aviFile != nullptr;
+    const std::span<std::uint8_t> room = open ? spillRoom() : std::span<std::uint8_t>();
+    if (room.empty()) {
         return false;
     }
-    ++audioChunkCount;
-    stats.audioBytes += bytes;
-    return true;
+    return noteAudioWrite(
+        aviFile->writeFilled(audioStream, audioChunkCount, maxBytes, AVIIF_KEYFRAME, fill, room));
 }
 
 bool AviWriter::closeOutput() noexcept {

@@ -8,7 +8,9 @@
 
 #include "avi/avi_file.h"
 #include "avi/avi_structs.h"
+#include "avi/sample_fill.h"
 #include "common/codes.h"
+#include "common/fixed_buffer.h"
 
 namespace trunvex {
 
@@ -17,13 +19,16 @@ class AviStream;
 class SinkFactory;
 
 inline constexpr std::int32_t MAX_VIDEO_STREAMS = 10;
+// A sample is built here when the output offers no room for it: the largest a recording
+// makes, a repacked frame or a decoded audio payload.
+inline constexpr std::size_t SAMPLE_SPILL_BYTES =
+    REPACK_BUFFER_BYTES > PCM_BUFFER_BYTES ? REPACK_BUFFER_BYTES : PCM_BUFFER_BYTES;
 
 // What a run put into its AVI, counted as it is written; read after the run (a report).
 struct AviOutputStats {
     struct VideoCounts {
         std::uint64_t frames = 0;          // samples with a frame
         std::uint64_t emptySamples = 0;    // empty samples: slots of other streams, lost frames
-        std::int32_t nextPosition = 0;     // the slot this stream's next sample takes
         VideoKind kind = VIDEO_KIND_NONE;  // the codec its format names
     };
     std::array<VideoCounts, MAX_VIDEO_STREAMS> video{};
@@ -33,7 +38,7 @@ struct AviOutputStats {
 // The output side of a conversion run: the AVI file, its video streams keyed by frame size,
 // its one audio stream and the counters that position every sample. The file is opened by
 // the first header that needs it; everything written before the run's first key frame is
-// dropped. Nothing here allocates per sample.
+// dropped. Every sample is one call; nothing here allocates per sample.
 class AviWriter {
 public:
     AviWriter() noexcept;
@@ -58,15 +63,13 @@ public:
     // False when the file cannot be opened or an eleventh frame size arrives.
     [[nodiscard]] bool selectVideoStream(VideoKind kind, std::uint32_t width, std::uint32_t height,
                                          std::uint32_t frameRate) noexcept;
-    // One video sample at the next position. False when there is no current stream or the
-    // output has failed (a write error is sticky).
+    // One video sample at the next position, as it is. False when there is no current
+    // stream or the output has failed (a write error is sticky).
     [[nodiscard]] bool writeVideoFrame(std::span<const std::uint8_t> frame, bool isKey) noexcept;
-    // Room for a video sample of at most maxBytes at the next position, inside the output's
-    // own buffer: the sample is converted straight into it and finishVideoFrame() writes it,
-    // with the same bytes as writeVideoFrame(). Empty when the output offers no such room
-    // (then writeVideoFrame() is the way); writing anything else in between drops the room.
-    [[nodiscard]] std::span<std::uint8_t> beginVideoFrame(std::size_t maxBytes) noexcept;
-    [[nodiscard]] bool finishVideoFrame(std::uint32_t bytes, bool isKey) noexcept;
+    // One video sample of at most maxBytes that `fill` builds straight in the output's
+    // buffer, or in the spill buffer when the output has no room for it; the same bytes as
+    // writeVideoFrame() with what fill built. A sample filled with nothing is an empty one.
+    [[nodiscard]] bool writeVideoSample(std::size_t maxBytes, bool isKey, SampleFill fill) noexcept;
     // Prepares the audio stream and format for an accepted audio header. False when the
     // file cannot be opened.
     [[nodiscard]] bool openAudioStream(std::uint32_t audioEncoding, std::uint32_t audioRateCode,
@@ -74,9 +77,13 @@ public:
     // One audio chunk, 0 bytes allowed. False when there is no audio stream or the output
     // has failed.
     [[nodiscard]] bool writeAudioFrame(std::span<const std::uint8_t> pcm) noexcept;
-    // The same for an audio chunk; writeAudioFrame() when the room is empty.
-    [[nodiscard]] std::span<std::uint8_t> beginAudioFrame(std::size_t maxBytes) noexcept;
-    [[nodiscard]] bool finishAudioFrame(std::uint32_t bytes) noexcept;
+    // The same for an audio chunk that `fill` builds, as writeVideoSample().
+    [[nodiscard]] bool writeAudioSample(std::size_t maxBytes, SampleFill fill) noexcept;
+    // The spill buffer, allocated once so that no sample has to; false when memory is
+    // short. A sample that finds it missing allocates it then.
+    [[nodiscard]] bool allocateSpill() noexcept { return spill.allocate(); }
+    void releaseSpill() noexcept { spill.release(); }
+    [[nodiscard]] bool spillAllocated() const noexcept { return spill.allocated(); }
     [[nodiscard]] VideoKind currentVideoKind() const noexcept { return videoKind; }
     [[nodiscard]] std::int64_t framesWritten() const noexcept {
         return static_cast<std::int64_t>(videoFrameCount) + audioChunkCount;
@@ -103,7 +110,6 @@ public:
     std::int32_t videoStreamCount = 0;
     std::array<AviStream*, MAX_VIDEO_STREAMS> videoStreams{};
     std::array<AVISTREAMINFO, MAX_VIDEO_STREAMS> videoStreamInfos{};
-    BITMAPINFOHEADER videoFormat{};
     std::int32_t audioChunkCount = 0;
     AviStream* audioStream = nullptr;
     AVISTREAMINFO audioStreamInfo{};
@@ -113,15 +119,19 @@ public:
 private:
     [[nodiscard]] AviStream* currentVideo() const noexcept;
     [[nodiscard]] bool noteWrite(bool written) noexcept;
+    [[nodiscard]] bool noteVideoWrite(bool written) noexcept;
+    [[nodiscard]] bool noteAudioWrite(bool written) noexcept;
+    [[nodiscard]] std::span<std::uint8_t> spillRoom() noexcept;
     [[nodiscard]] bool openOutputFile() noexcept;
     void createVideoStream(std::int32_t index, VideoKind kind, std::uint32_t width,
                            std::uint32_t height, std::uint32_t frameRate) noexcept;
+    void redescribeVideoStream(std::int32_t index, VideoKind kind, std::uint32_t width,
+                               std::uint32_t height, std::uint32_t frameRate) noexcept;
 
     void releaseFile(bool keep) noexcept;
     void describeVideoStream(std::int32_t index, std::uint32_t width, std::uint32_t height,
                              std::uint32_t frameRate) noexcept;
     void describeAudioStream(std::uint32_t frameRate) noexcept;
-    void countVideoSample(std::int32_t index, bool hasFrame) noexcept;
 
     std::string outputPath;
     SinkFactory* sinkFactory = nullptr;
@@ -129,6 +139,7 @@ private:
     std::string lastFailure;
     bool writeFailed = false;
     AviOutputStats stats;
+    FixedBuffer<SAMPLE_SPILL_BYTES> spill;
 };
 
 }  // namespace trunvex

@@ -122,12 +122,11 @@ int describeRecording(const std::string& sourcePath, bool nameEveryLine, SourceO
         complain(err, OUT_OF_MEMORY_TEXT);
         return EXIT_OUT_OF_MEMORY;
     }
-    DemuxStats stats;
-    ctx->stats = &stats;
     NullSinkFactory nowhere;
     SilentRunUi ui;
     const ConvertReport report =
         convertRecording(*ctx, sourcePath, "(no output)", ui, sources, nowhere);
+    const DemuxStats& stats = ctx->stats;
     if (report.outcome == CONVERT_SOURCE_OPEN_FAILED || report.outcome == CONVERT_READ_FAILED ||
         report.outcome == CONVERT_PATH_EMPTY) {
         complainOfFailure(err, nameEveryLine ? std::string_view(sourcePath) : std::string_view(),

@@ -3,8 +3,7 @@
 namespace trunvex {
 
 bool ConversionContext::allocateBuffers() noexcept {
-    if (readBuffer.allocate() && frameBuffer.allocate() && repackBuffer.allocate() &&
-        pcmBuffer.allocate()) {
+    if (readBuffer.allocate() && frameBuffer.allocate() && writer.allocateSpill()) {
         return true;
     }
     releaseBuffers();
@@ -14,23 +13,21 @@ bool ConversionContext::allocateBuffers() noexcept {
 void ConversionContext::releaseBuffers() noexcept {
     readBuffer.release();
     frameBuffer.release();
-    repackBuffer.release();
-    pcmBuffer.release();
+    writer.releaseSpill();
 }
 
 bool ConversionContext::buffersAllocated() const noexcept {
-    return readBuffer.allocated() && frameBuffer.allocated() && repackBuffer.allocated() &&
-           pcmBuffer.allocated();
+    return readBuffer.allocated() && frameBuffer.allocated() && writer.spillAllocated();
 }
 
 void ConversionContext::resetDemuxer() noexcept {
     payloadRemaining = 0;
     heldBytes = 0;
-    scanAvailable = 0;
     skipPayload = false;
     frameRate = 0;
     payloadLayout = 0;
     keyFrameSeen = false;
+    stats = DemuxStats{};
 }
 
 }  // namespace trunvex

@@ -10,7 +10,7 @@
 
 namespace trunvex {
 
-// What the demultiplexer found in a recording, kept only when a run asks for it.
+// What the demultiplexer found in a recording, counted on every run.
 struct DemuxStats {
     struct FrameFormat {
         std::uint32_t kind = 0;  // REC_H264_KEY or REC_MPEG4_KEY
@@ -39,36 +39,31 @@ struct DemuxStats {
     double audioSeconds = 0;
 };
 
-// All state of a conversion: the four buffers (allocated once by the owner, never per run),
-// where the scan stands between two chunks, and the output writer.
+// All state of a conversion: the buffers (allocated once by the owner, never per run: the
+// two here and the writer's spill buffer), where the scan stands between two chunks, what it
+// found, and the output writer.
 struct ConversionContext {
     FixedBuffer<READ_BLOCK_BYTES> readBuffer;
     // Chunks are copied behind up to 16 carried bytes: half a page keeps those copies, from
     // the page-aligned read buffer, clear of the slow distances.
     FixedBuffer<FRAME_BUFFER_BYTES, BUFFER_ALIGNMENT / 2> frameBuffer;
-    FixedBuffer<REPACK_BUFFER_BYTES> repackBuffer;
-    FixedBuffer<PCM_BUFFER_BYTES> pcmBuffer;
 
     // The demultiplexer's fields; see stream_demuxer.h for what holds between two calls.
     std::uint32_t startCodeAccumulator = 0xFFFFFFFF;
     std::uint32_t payloadRemaining = 0;
     std::uint32_t heldBytes = 0;
     bool skipPayload = false;
-    std::uint32_t scanAvailable = 0;
-    const std::uint8_t* scanPosition = nullptr;
     std::uint32_t payloadLayout = 0;
     std::uint32_t frameRate = 0;
     std::uint32_t audioEncoding = 0;
     std::uint32_t audioRateCode = 0;
-    std::uint32_t repackedLength = 0;
     bool keyFrameSeen = false;
+
+    DemuxStats stats;
 
     AviWriter writer;
 
-    // Filled while attached; null in ordinary runs.
-    DemuxStats* stats = nullptr;
-
-    // All four buffers, or none: false when memory ran out.
+    // All the buffers, or none: false when memory ran out.
     [[nodiscard]] bool allocateBuffers() noexcept;
     // Frees the buffers; harmless when they are already gone.
     void releaseBuffers() noexcept;

@@ -1,8 +1,6 @@
 #include "demux/start_code_search.h"
 
-#include <cstring>
-
-#if defined(__SSE2__) && !defined(TRUNVEX_PORTABLE_SCAN)
+#if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
@@ -20,7 +18,7 @@ std::uint32_t accumulatorAfter(const std::uint8_t* p, std::uint32_t n) noexcept 
     return acc;
 }
 
-#if defined(__SSE2__) && !defined(TRUNVEX_PORTABLE_SCAN)
+#if defined(__SSE2__)
 // Unsigned byte comparisons, lane by lane.
 __m128i lessOrEqual(__m128i a, __m128i b) {
     return _mm_cmpeq_epi8(_mm_min_epu8(a, b), a);
@@ -91,43 +89,36 @@ enum class Candidate { PASS_OVER, STOP, SHORT_TAIL };
 // byte-at-a-time scan would stop at it, or reject its header and search on from just after
 // it (it cannot form part of a later code: its 01 and Fx bytes are not zeros).
 Candidate judgeCandidate(const SearchWindow& s, std::uint32_t j) noexcept {
-    const std::uint32_t kind = recordKindOf(s.p[j + 1]);
+    const auto n = static_cast<std::uint32_t>(s.bytes.size());
+    const std::uint32_t kind = recordKindOf(s.bytes[j + 1]);
     const std::uint32_t after = j + 2;
-    if (s.n - after < headerBytesFor(kind) ||
-        validPayloadLength(kind, s.p + after, s.keyFrameSeen) != 0) {
+    if (n - after < headerBytesFor(kind) ||
+        validPayloadLength(kind, s.bytes.data() + after, s.keyFrameSeen) != 0) {
         return Candidate::STOP;
     }
-    if (s.stats != nullptr) {
-        ++s.stats->rejectedHeaders;
-    }
-    return s.n - after < CARRY_BYTES ? Candidate::SHORT_TAIL : Candidate::PASS_OVER;
+    ++s.rejectedHeaders;
+    return n - after < CARRY_BYTES ? Candidate::SHORT_TAIL : Candidate::PASS_OVER;
 }
 
 bool isRecordStartAt(const std::uint8_t* p, std::uint32_t j) noexcept {
     return p[j] == 0x01 && p[j - 1] == 0x00 && p[j - 2] == 0x00 && isRecordKindByte(p[j + 1]);
 }
 
-}  // namespace
-
-SearchResult findRecordStart(const SearchWindow& s) noexcept {
-    const std::uint8_t* const p = s.p;
-    const std::uint32_t n = s.n;
-    const std::uint32_t lastJ = n - 3;  // n >= CARRY_BYTES here
-    auto judged = [&](std::uint32_t j, bool& done) {
-        const Candidate c = judgeCandidate(s, j);
-        done = c != Candidate::PASS_OVER;
-        return SearchResult{j + 2, recordKindOf(p[j + 1]), c == Candidate::SHORT_TAIL};
-    };
-    std::uint32_t j = 2;
-#if defined(__SSE2__) && !defined(TRUNVEX_PORTABLE_SCAN)
+#if defined(__SSE2__)
+// Tests 16 positions a block from j = 2 on, each block reading p[j - 2] .. p[j + 16], while
+// every code it can find has its whole header and at least CARRY_BYTES after it: such a code
+// is judged on its header alone, without branches, so input made of nothing but invalid
+// headers costs no more than a mispredicted branch per 16 bytes. Returns the position of the
+// first valid code's 01 byte, or where the blocks stopped (j, > every code found).
+std::uint32_t searchBlocks(const SearchWindow& s, bool& found) noexcept {
+    const std::uint8_t* const p = s.bytes.data();
+    const auto n = static_cast<std::uint32_t>(s.bytes.size());
     const __m128i zero = _mm_setzero_si128();
     const __m128i one = _mm_set1_epi8(1);
     const __m128i highNibble = _mm_set1_epi8(static_cast<char>(0xF0));
     std::uint64_t rejected = 0;
-    // Each block tests j .. j + 15 and reads p[j - 2] .. p[j + 16]. Every code it finds has
-    // its whole header and at least CARRY_BYTES after it, so a code is judged on its header
-    // alone, without branches: input made of nothing but invalid headers costs no more than
-    // a mispredicted branch per 16 bytes.
+    std::uint32_t j = 2;
+    found = false;
     for (; j + 2 * CARRY_BYTES + 1 <= n; j += 16) {
         const __m128i atJ = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + j));
         const __m128i before1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + j - 1));
@@ -140,48 +131,47 @@ SearchResult findRecordStart(const SearchWindow& s) noexcept {
             continue;
         }
         const HeaderMasks headers = judgeHeaders(p + j, after, s.keyFrameSeen);
-        const auto found = static_cast<std::uint32_t>(_mm_movemask_epi8(hit));
-        const std::uint32_t valid = found & headers.valid;
-        const std::uint32_t passed = found & headers.rejected;
+        const auto codes = static_cast<std::uint32_t>(_mm_movemask_epi8(hit));
+        const std::uint32_t valid = codes & headers.valid;
+        const std::uint32_t passed = codes & headers.rejected;
         if (valid == 0) {
             rejected += static_cast<std::uint32_t>(__builtin_popcount(passed));
             continue;
         }
         const auto lane = static_cast<std::uint32_t>(__builtin_ctz(valid));
         rejected += static_cast<std::uint32_t>(__builtin_popcount(passed & ((1u << lane) - 1)));
-        if (s.stats != nullptr) {
-            s.stats->rejectedHeaders += rejected;
-        }
-        return {j + lane + 2, recordKindOf(p[j + lane + 1]), false};
+        found = true;
+        j += lane;
+        break;
     }
-    if (s.stats != nullptr) {
-        s.stats->rejectedHeaders += rejected;
-    }
+    s.rejectedHeaders += rejected;
+    return j;
+}
 #else
-    while (j <= lastJ) {
-        const void* found = std::memchr(p + j, 0x01, lastJ - j + 1);
-        if (found == nullptr) {
-            j = lastJ + 1;
-            break;
-        }
-        j = static_cast<std::uint32_t>(static_cast<const std::uint8_t*>(found) - p);
-        if (isRecordStartAt(p, j)) {
-            bool done = false;
-            const SearchResult r = judged(j, done);
-            if (done) {
-                return r;
-            }
-        }
-        ++j;
-    }
+// Without vector instructions every position goes through the byte-by-byte tail.
+std::uint32_t searchBlocks(const SearchWindow&, bool& found) noexcept {
+    found = false;
+    return 2;
+}
 #endif
-    for (; j <= lastJ; ++j) {
-        if (isRecordStartAt(p, j)) {
-            bool done = false;
-            const SearchResult r = judged(j, done);
-            if (done) {
-                return r;
-            }
+
+}  // namespace
+
+SearchResult findRecordStart(const SearchWindow& s) noexcept {
+    const std::uint8_t* const p = s.bytes.data();
+    const auto n = static_cast<std::uint32_t>(s.bytes.size());
+    bool found = false;
+    std::uint32_t j = searchBlocks(s, found);
+    if (found) {
+        return {j + 2, recordKindOf(p[j + 1]), false};
+    }
+    for (const std::uint32_t lastJ = n - 3; j <= lastJ; ++j) {  // n >= CARRY_BYTES here
+        if (!isRecordStartAt(p, j)) {
+            continue;
+        }
+        const Candidate c = judgeCandidate(s, j);
+        if (c != Candidate::PASS_OVER) {
+            return {j + 2, recordKindOf(p[j + 1]), c == Candidate::SHORT_TAIL};
         }
     }
     return {n, accumulatorAfter(p, n), false};

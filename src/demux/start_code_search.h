@@ -1,8 +1,7 @@
 #pragma once
 
 #include <cstdint>
-
-#include "demux/conversion_context.h"
+#include <span>
 
 namespace trunvex {
 
@@ -18,10 +17,9 @@ struct SearchResult {
 
 // The bytes a search looks at, and what it needs to judge the headers it passes.
 struct SearchWindow {
-    const std::uint8_t* p;
-    std::uint32_t n;  // at least CARRY_BYTES
+    std::span<const std::uint8_t> bytes;  // at least CARRY_BYTES
     bool keyFrameSeen;
-    DemuxStats* stats;  // rejected headers are counted here when set
+    std::uint64_t& rejectedHeaders;  // every header passed over as invalid is counted here
 };
 
 // Finds where the byte-at-a-time scan, restarted after every rejected header, would stop,

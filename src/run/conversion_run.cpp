@@ -69,20 +69,12 @@ ReadLoopResult feedSource(ConversionContext& ctx, SourceReader& source, RunUi& u
     }
 }
 
-// The whole source through the demultiplexer, and the summary of what it made. The summary needs
-// the demultiplexer's counts: they go to the caller's statistics when it keeps them, else to
-// the run's own.
+// The whole source through the demultiplexer, and the summary of what it made.
 ReadLoopResult convertSource(ConversionContext& ctx, SourceReader& source, RunUi& ui,
                              RunSummary& summary) {
-    DemuxStats runStats;
-    DemuxStats* const callerStats = ctx.stats;
-    if (callerStats == nullptr) {
-        ctx.stats = &runStats;
-    }
     std::uint64_t bytesRead = 0;
     ReadLoopResult loop = feedSource(ctx, source, ui, bytesRead);
-    summary = summarizeRun(ctx.writer, *ctx.stats, bytesRead);
-    ctx.stats = callerStats;
+    summary = summarizeRun(ctx.writer, ctx.stats, bytesRead);
     return loop;
 }
 

@@ -214,12 +214,13 @@ bool writeRun(AviWriter& writer, const std::vector<Sample>& run) {
 
 // Small limits reach every part of the OpenDML layout: AVIX lists, standard index blocks
 // split by count and by RIFF, the super indexes, dmlh; the first RIFF keeps idx1.
-// Samples built in claimed room give the file that writing them gives, empty and odd-sized
-// ones included; a chunk completed after something else was written, or never begun, fails
-// the file instead of writing a chunk whose bytes no one built.
-TEST(AviFileLayout, ChunksBuiltInPlaceMatchWrittenOnes) {
-    const auto run = [](bool inPlace) {
+// A sample built by a fill gives the file that writing it gives, empty and odd-sized ones
+// included, whether the fill works in the output's room or in the spill buffer.
+TEST(AviFileLayout, FilledSamplesMatchWrittenOnes) {
+    enum class Way { WRITTEN, FILLED_IN_ROOM, FILLED_IN_SPILL };
+    const auto run = [](Way way) {
         MemorySinkFactory memory;
+        memory.offerRoom = way != Way::FILLED_IN_SPILL;
         AviWriter writer;
         startWriting(writer, memory, "out.avi");
         EXPECT_TRUE(writer.selectVideoStream(VIDEO_KIND_H264, 16, 16, 25));
@@ -227,36 +228,43 @@ TEST(AviFileLayout, ChunksBuiltInPlaceMatchWrittenOnes) {
         for (std::uint32_t i = 0; i < 6; ++i) {
             const std::vector<std::uint8_t> frame = frameBytes(i * 3, i);
             const std::vector<std::uint8_t> pcm = frameBytes(i * 2 + 1, i + 7);
-            if (!inPlace) {
+            if (way == Way::WRITTEN) {
                 EXPECT_TRUE(writer.writeVideoFrame(frame, i % 3 == 0));
                 EXPECT_TRUE(writer.writeAudioFrame(pcm));
                 continue;
             }
-            const std::span<std::uint8_t> room = writer.beginVideoFrame(frame.size() + 5);
-            EXPECT_EQ(room.size(), frame.size() + 5);
-            std::copy(frame.begin(), frame.end(), room.begin());
-            EXPECT_TRUE(
-                writer.finishVideoFrame(static_cast<std::uint32_t>(frame.size()), i % 3 == 0));
-            const std::span<std::uint8_t> audio = writer.beginAudioFrame(pcm.size());
-            std::copy(pcm.begin(), pcm.end(), audio.begin());
-            EXPECT_TRUE(writer.finishAudioFrame(static_cast<std::uint32_t>(pcm.size())));
+            const auto copyOf = [](const std::vector<std::uint8_t>& bytes) {
+                return [&bytes](std::span<std::uint8_t> room) noexcept {
+                    EXPECT_GE(room.size(), bytes.size());
+                    std::copy(bytes.begin(), bytes.end(), room.begin());
+                    return static_cast<std::uint32_t>(bytes.size());
+                };
+            };
+            EXPECT_TRUE(writer.writeVideoSample(frame.size() + 5, i % 3 == 0, copyOf(frame)));
+            EXPECT_TRUE(writer.writeAudioSample(pcm.size(), copyOf(pcm)));
         }
         EXPECT_TRUE(writer.closeOutput());
         return *memory.find("out.avi");
     };
-    EXPECT_TRUE(run(true) == run(false));
+    const std::vector<std::uint8_t> written = run(Way::WRITTEN);
+    EXPECT_TRUE(run(Way::FILLED_IN_ROOM) == written);
+    EXPECT_TRUE(run(Way::FILLED_IN_SPILL) == written);
 
-    MemorySinkFactory memory;
-    AviWriter writer;
-    startWriting(writer, memory, "broken.avi");
-    ASSERT_TRUE(writer.selectVideoStream(VIDEO_KIND_H264, 16, 16, 25));
-    ASSERT_TRUE(writer.openAudioStream(AUDIO_ENC_PCM16, 2, 25));
-    ASSERT_FALSE(writer.beginVideoFrame(100).empty());
-    ASSERT_TRUE(writer.writeAudioFrame(frameBytes(4, 1)));
-    EXPECT_FALSE(writer.finishVideoFrame(10, true));
-    EXPECT_TRUE(writer.outputBroken());
-    EXPECT_FALSE(writer.closeOutput());
-    EXPECT_EQ(memory.find("broken.avi"), nullptr);
+    // A fill that claims more than its room was given breaks the file instead of writing
+    // bytes no one built.
+    for (const bool room : {true, false}) {
+        MemorySinkFactory memory;
+        memory.offerRoom = room;
+        AviWriter writer;
+        startWriting(writer, memory, "broken.avi");
+        ASSERT_TRUE(writer.selectVideoStream(VIDEO_KIND_H264, 16, 16, 25));
+        EXPECT_FALSE(writer.writeVideoSample(100, true, [](std::span<std::uint8_t> r) noexcept {
+            return static_cast<std::uint32_t>(r.size() + 1);
+        }));
+        EXPECT_TRUE(writer.outputBroken());
+        EXPECT_FALSE(writer.closeOutput());
+        EXPECT_EQ(memory.find("broken.avi"), nullptr);
+    }
 }
 
 TEST(AviFileLayout, OpenDmlIndexesEveryChunkOnce) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "codec/nal_repack.h"
+#include "demux/demux_steps.h"
 #include "demux/record_format.h"
 
 namespace trunvex::reference {
@@ -10,8 +11,8 @@ namespace trunvex::reference {
 SearchResult findRecordStart(const SearchWindow& window) noexcept {
     std::uint32_t acc = 0xFFFFFFFF;
     std::uint32_t i = 0;
-    while (i < window.n && !isRecordStartCode(acc)) {
-        acc = (acc << 8) | window.p[i];
+    while (i < window.bytes.size() && !isRecordStartCode(acc)) {
+        acc = (acc << 8) | window.bytes[i];
         ++i;
     }
     return {i, acc, false};
@@ -45,6 +46,28 @@ std::uint32_t repackNalUnit(std::span<const std::uint8_t> unit,
 std::uint32_t repackNalListFrame(std::span<const std::uint8_t> payload,
                                  std::span<std::uint8_t> out) noexcept {
     return repackNalListFrameWith(payload, out, &repackNalUnit);
+}
+
+namespace {
+
+struct ReferencePaths {
+    static SearchResult findRecordStart(const SearchWindow& window) noexcept {
+        return reference::findRecordStart(window);
+    }
+    static std::uint32_t repackNalUnit(std::span<const std::uint8_t> unit,
+                                       std::span<std::uint8_t> out) noexcept {
+        return reference::repackNalUnit(unit, out);
+    }
+    static std::uint32_t repackNalListFrame(std::span<const std::uint8_t> payload,
+                                            std::span<std::uint8_t> out) noexcept {
+        return reference::repackNalListFrame(payload, out);
+    }
+};
+
+}  // namespace
+
+RunResult processChunk(ConversionContext& ctx, std::span<const std::uint8_t> data) noexcept {
+    return demux_steps::processChunkWith<ReferencePaths>(ctx, data);
 }
 
 RunResult convertRecording(ConversionContext& ctx, std::span<const std::uint8_t> recording,

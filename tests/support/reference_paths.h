@@ -24,8 +24,7 @@ namespace trunvex::reference {
 [[nodiscard]] std::uint32_t repackNalListFrame(std::span<const std::uint8_t> payload,
                                                std::span<std::uint8_t> out) noexcept;
 
-// The demultiplexer's own source built over the three above, writing every sample through
-// the plain buffers rather than into the output's own.
+// The demultiplexer's own steps over the three above.
 [[nodiscard]] RunResult processChunk(ConversionContext& ctx,
                                      std::span<const std::uint8_t> data) noexcept;
 

@@ -30,7 +30,7 @@ void MemorySink::dropClaim() noexcept {
 std::span<std::uint8_t> MemorySink::claim(std::size_t maxBytes) noexcept {
     dropClaim();
     // Room inside earlier bytes would change them before the commit: offered at the end only.
-    if (!open || cursor != bytes.size()) {
+    if (!open || cursor != bytes.size() || !factory->offerRoom) {
         return {};
     }
     sizeBeforeClaim = bytes.size();

@@ -27,6 +27,9 @@ public:
     [[nodiscard]] int openSinks() const noexcept { return liveSinks; }
 
     std::map<std::string, std::vector<std::uint8_t>> files;
+    // Whether sinks offer room to build samples in; without it every sample is built apart
+    // and written.
+    bool offerRoom = true;
 
 private:
     friend class MemorySink;
