@@ -536,9 +536,10 @@ TEST_F(ArchiveTree, MemoryStaysFlatOverTenThousandFiles) {
         fs::remove_all(dir / ("tree" + std::to_string(count)));
         fs::remove_all(dir / ("out" + std::to_string(count)));
     }
-    // Ten times the files: only the list of their names grows (well under 600 bytes a file),
-    // nothing per conversion.
-    EXPECT_LT(peakKb[10000] - peakKb[1000], 9000 * 600 / 1024);
+    // Ten times the files: only the list of their names grows (a few hundred bytes a file, and
+    // up to three times that while the list doubles its room), nothing per conversion, where a
+    // buffer kept per file would be megabytes.
+    EXPECT_LT(peakKb[10000] - peakKb[1000], 9000 * 1024 / 1024);
 }
 
 }  // namespace
