@@ -332,9 +332,7 @@ bool AviWriter::writeAudioSample(std::size_t maxBytes, SampleFill fill) noexcept
 
 bool AviWriter::closeOutput() noexcept {
     audioStream = nullptr;
-    for (std::int32_t i = 0; i < videoStreamCount && i < MAX_VIDEO_STREAMS; ++i) {
-        videoStreams[static_cast<std::size_t>(i)] = nullptr;
-    }
+    videoStreams.fill(nullptr);
     if (aviFile == nullptr) {
         return true;
     }

@@ -21,8 +21,6 @@ namespace trunvex::demux_steps {
 
 // The steps that do not depend on `Paths`, in stream_demuxer.cpp. Each returns false when a
 // writer operation fails.
-[[nodiscard]] bool writeVideo(ConversionContext& ctx, std::span<const std::uint8_t> frame,
-                              bool isKey) noexcept;
 [[nodiscard]] bool writeStoredH264(ConversionContext& ctx, std::span<const std::uint8_t> payload,
                                    bool isKey) noexcept;
 [[nodiscard]] bool writeDecodedAudio(ConversionContext& ctx,
@@ -41,9 +39,6 @@ RunResult holdBytes(ConversionContext& ctx, std::span<const std::uint8_t> bytes)
 template <typename Paths>
 bool writeRepackedH264(ConversionContext& ctx, std::span<const std::uint8_t> payload,
                        bool isKey) noexcept {
-    if (ctx.frameRate != 0) {
-        ctx.stats.videoSeconds += 1.0 / ctx.frameRate;
-    }
     const auto repack = [&](std::span<std::uint8_t> room) noexcept -> std::uint32_t {
         const std::uint32_t length =
             isKey ? Paths::repackNalListFrame(payload, room) : Paths::repackNalUnit(payload, room);
@@ -69,8 +64,11 @@ bool dispatchPayload(ConversionContext& ctx, std::span<const std::uint8_t> paylo
         ++ctx.stats.droppedVideoFrames;
         return true;
     }
+    if (ctx.frameRate != 0) {
+        ctx.stats.videoSeconds += 1.0 / ctx.frameRate;  // every frame keeps its slot
+    }
     if (family == VIDEO_KIND_MPEG4) {
-        return writeVideo(ctx, payload, isKey);
+        return ctx.writer.writeVideoFrame(payload, isKey);
     }
     return ctx.payloadLayout == 0 ? writeRepackedH264<Paths>(ctx, payload, isKey)
                                   : writeStoredH264(ctx, payload, isKey);

@@ -72,19 +72,12 @@ bool acceptHeader(ConversionContext& ctx, std::uint32_t kind,
 // keep their times; `counter` tells the recording's description why.
 bool keepSlotEmpty(ConversionContext& ctx, std::uint64_t DemuxStats::*counter) noexcept {
     ++(ctx.stats.*counter);
-    return demux_steps::writeVideo(ctx, {}, false);
+    return ctx.writer.writeVideoFrame({}, false);
 }
 
 }  // namespace
 
 namespace demux_steps {
-
-bool writeVideo(ConversionContext& ctx, std::span<const std::uint8_t> frame, bool isKey) noexcept {
-    if (ctx.frameRate != 0) {
-        ctx.stats.videoSeconds += 1.0 / ctx.frameRate;
-    }
-    return ctx.writer.writeVideoFrame(frame, isKey);
-}
 
 // An H.264 frame stored in Annex-B form is written as it is. One without a single start code
 // is not H.264 to any reader, and as a stream's first packet it makes common readers refuse
@@ -94,7 +87,7 @@ bool writeStoredH264(ConversionContext& ctx, std::span<const std::uint8_t> paylo
     if (!holdsAnnexBUnit(payload)) {
         return keepSlotEmpty(ctx, &DemuxStats::unreadableStoredFrames);
     }
-    return writeVideo(ctx, payload, isKey);
+    return ctx.writer.writeVideoFrame(payload, isKey);
 }
 
 // The samples are decoded straight into the room the writer gives, which holds every
