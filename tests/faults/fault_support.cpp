@@ -77,15 +77,6 @@ FileSnapshot snapshotOf(const std::filesystem::path& path) {
     return snapshot;
 }
 
-std::vector<std::string> namesIn(const std::filesystem::path& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 ProbeResult probeAvi(const std::filesystem::path& avi, bool skipDecoderMessages) {
     const CommandResult r = runCommand(
         "ffprobe -v error -show_entries stream=index,codec_type:packet=stream_index,size -of csv " +

@@ -15,6 +15,7 @@
 #include "platform/source_reader.h"
 #include "run/conversion_run.h"
 #include "support/riff_walker.h"
+#include "support/test_support.h"
 
 namespace trunvex::test {
 
@@ -56,9 +57,6 @@ struct FileSnapshot {
     bool operator==(const FileSnapshot&) const = default;
 };
 [[nodiscard]] FileSnapshot snapshotOf(const std::filesystem::path& path);
-
-// The names in a directory, sorted (hidden ones included: that is where temporary files go).
-[[nodiscard]] std::vector<std::string> namesIn(const std::filesystem::path& dir);
 
 struct ProbeResult {
     int exitCode = -1;

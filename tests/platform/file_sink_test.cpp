@@ -32,14 +32,7 @@ Bytes patterned(std::size_t size, std::uint32_t seed) {
     return bytes;
 }
 
-std::vector<std::string> namesIn(const fs::path& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
+using test::namesIn;
 
 class FileSinkTest : public ::testing::Test {
 protected:

@@ -15,6 +15,7 @@
 #include "platform/file_sink.h"
 #include "platform/paths.h"
 #include "platform/source_file.h"
+#include "support/test_support.h"
 
 namespace trunvex {
 namespace {
@@ -44,14 +45,7 @@ Bytes readBytes(const fs::path& path) {
     return Bytes(std::istreambuf_iterator<char>(in), {});
 }
 
-std::vector<std::string> namesIn(const fs::path& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir)) {
-        names.push_back(utf8(entry.path().filename()));
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
+using test::namesIn;
 
 // Temporary files of a sink for "out.avi" in `dir`.
 std::ptrdiff_t temporariesIn(const fs::path& dir) {

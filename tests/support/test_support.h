@@ -88,6 +88,8 @@ private:
 };
 
 [[nodiscard]] std::vector<std::uint8_t> readFile(const std::filesystem::path& path);
+// The names in `dir`, in UTF-8, sorted: what a folder holds, to compare with what it should.
+[[nodiscard]] std::vector<std::string> namesIn(const std::filesystem::path& dir);
 [[nodiscard]] bool writeFile(const std::filesystem::path& path,
                              const std::vector<std::uint8_t>& bytes);
 

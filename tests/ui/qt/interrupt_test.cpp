@@ -25,14 +25,7 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 constexpr auto PATIENCE = std::chrono::seconds(60);
 
-std::vector<std::string> namesIn(const fs::path& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
+using trunvex::test::namesIn;
 
 // The dialog on `source`, with the signals at their defaults whatever the test started with.
 pid_t startDialog(const fs::path& source) {
