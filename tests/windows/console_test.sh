@@ -3,16 +3,9 @@
 # Chinese come out as the UTF-8 they are, on standard output and standard error alike.
 #   tests/windows/console_test.sh CLI_EXE PREFIX
 set -euo pipefail
-root=$(cd "$(dirname "$0")/../.." && pwd)
-usage="usage: $0 CLI_EXE PREFIX"
-cli=$(realpath "${1:?$usage}")
-prefix=$(realpath "${2:?$usage}")
+# shellcheck source=tests/windows/cli_test_setup.sh
+source "$(dirname "$0")/cli_test_setup.sh"
 export LC_ALL=C.UTF-8
-
-# The Wine server and its services stay running; they must not hold this script's output open.
-"$root/tools/wine-run.sh" "$prefix" cmd /c exit </dev/null >/dev/null 2>&1
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 mkdir "$work/录像"
 # Two missing recordings: each is named on standard error with its message and the system's
 # reason.

@@ -6,20 +6,8 @@
 # run interrupted is no success either. Last, --help must tell it in Windows' terms.
 #   tests/windows/interrupt_test.sh CLI_EXE PREFIX SAMPLE
 set -euo pipefail
-root=$(cd "$(dirname "$0")/../.." && pwd)
-usage="usage: $0 CLI_EXE PREFIX SAMPLE"
-cli=$(realpath "${1:?$usage}")
-prefix=$(realpath "${2:?$usage}")
-sample=$(realpath "${3:?$usage}")
-
-fail() {
-  echo "interrupt_test: $*" >&2
-  exit 1
-}
-# The Wine server and its services stay running; they must not hold this script's output open.
-"$root/tools/wine-run.sh" "$prefix" cmd /c exit </dev/null >/dev/null 2>&1
-
-work=$(mktemp -d)
+# shellcheck source=tests/windows/cli_test_setup.sh
+source "$(dirname "$0")/cli_test_setup.sh"
 pid=
 cleanup() {
   if [ -n "$pid" ]; then

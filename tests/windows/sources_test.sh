@@ -5,21 +5,8 @@
 # one that waits longer fails the test instead of hanging it.
 #   tests/windows/sources_test.sh CLI_EXE PREFIX SAMPLE
 set -euo pipefail
-root=$(cd "$(dirname "$0")/../.." && pwd)
-usage="usage: $0 CLI_EXE PREFIX SAMPLE"
-cli=$(realpath "${1:?$usage}")
-prefix=$(realpath "${2:?$usage}")
-sample=$(realpath "${3:?$usage}")
-
-fail() {
-  echo "sources_test: $*" >&2
-  exit 1
-}
-# The Wine server and its services stay running; they must not hold this script's output open.
-"$root/tools/wine-run.sh" "$prefix" cmd /c exit </dev/null >/dev/null 2>&1
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+# shellcheck source=tests/windows/cli_test_setup.sh
+source "$(dirname "$0")/cli_test_setup.sh"
 status=0
 run() {
   status=0

@@ -3,20 +3,10 @@
 # changed byte is found at its offset, with its own exit status.
 #   tests/windows/verify_test.sh CLI_EXE PREFIX SAMPLE
 set -euo pipefail
-root=$(cd "$(dirname "$0")/../.." && pwd)
-usage="usage: $0 CLI_EXE PREFIX SAMPLE"
-cli=$(realpath "${1:?$usage}")
-prefix=$(realpath "${2:?$usage}")
-sample=$(realpath "${3:?$usage}")
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+# shellcheck source=tests/windows/cli_test_setup.sh
+source "$(dirname "$0")/cli_test_setup.sh"
 cp "$sample" "$work/rec.264"
 run() { (cd "$work" && "$root/tools/wine-run.sh" "$prefix" "$cli" -q "$@" </dev/null); }
-fail() {
-  echo "verify_test: $*" >&2
-  exit 1
-}
 
 run rec.264 rec.avi >/dev/null 2>&1 || fail "the conversion failed"
 run --verify rec.264 rec.avi --report verified.jsonl >/dev/null 2>&1 ||
