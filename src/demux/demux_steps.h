@@ -19,6 +19,14 @@
 
 namespace trunvex::demux_steps {
 
+// A `Paths` made of three functions, each named once.
+template <auto FindRecordStart, auto RepackNalUnit, auto RepackNalListFrame>
+struct PathsOf {
+    static constexpr auto findRecordStart = FindRecordStart;
+    static constexpr auto repackNalUnit = RepackNalUnit;
+    static constexpr auto repackNalListFrame = RepackNalListFrame;
+};
+
 // The steps that do not depend on `Paths`, in stream_demuxer.cpp. Each returns false when a
 // writer operation fails.
 [[nodiscard]] bool writeStoredH264(ConversionContext& ctx, std::span<const std::uint8_t> payload,

@@ -13,19 +13,8 @@ namespace {
 
 // The program's search and repacking: the vector search that passes over invalid headers,
 // and the repacking that copies the stretches between escapes.
-struct FastPaths {
-    static SearchResult findRecordStart(const SearchWindow& window) noexcept {
-        return trunvex::findRecordStart(window);
-    }
-    static std::uint32_t repackNalUnit(std::span<const std::uint8_t> unit,
-                                       std::span<std::uint8_t> out) noexcept {
-        return trunvex::repackNalUnit(unit, out);
-    }
-    static std::uint32_t repackNalListFrame(std::span<const std::uint8_t> payload,
-                                            std::span<std::uint8_t> out) noexcept {
-        return trunvex::repackNalListFrame(payload, out);
-    }
-};
+using FastPaths = demux_steps::PathsOf<&trunvex::findRecordStart, &trunvex::repackNalUnit,
+                                       &trunvex::repackNalListFrame>;
 
 void noteFrameFormat(DemuxStats& stats, std::uint32_t kind, std::uint32_t width,
                      std::uint32_t height, std::uint32_t frameRate) noexcept {

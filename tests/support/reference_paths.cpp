@@ -48,23 +48,8 @@ std::uint32_t repackNalListFrame(std::span<const std::uint8_t> payload,
     return repackNalListFrameWith(payload, out, &repackNalUnit);
 }
 
-namespace {
-
-struct ReferencePaths {
-    static SearchResult findRecordStart(const SearchWindow& window) noexcept {
-        return reference::findRecordStart(window);
-    }
-    static std::uint32_t repackNalUnit(std::span<const std::uint8_t> unit,
-                                       std::span<std::uint8_t> out) noexcept {
-        return reference::repackNalUnit(unit, out);
-    }
-    static std::uint32_t repackNalListFrame(std::span<const std::uint8_t> payload,
-                                            std::span<std::uint8_t> out) noexcept {
-        return reference::repackNalListFrame(payload, out);
-    }
-};
-
-}  // namespace
+using ReferencePaths = demux_steps::PathsOf<&reference::findRecordStart, &reference::repackNalUnit,
+                                            &reference::repackNalListFrame>;
 
 RunResult processChunk(ConversionContext& ctx, std::span<const std::uint8_t> data) noexcept {
     return demux_steps::processChunkWith<ReferencePaths>(ctx, data);
