@@ -336,13 +336,14 @@ bool AviWriter::closeOutput() noexcept {
     if (aviFile == nullptr) {
         return true;
     }
-    const std::string before = lastFailure;
-    lastFailure.clear();
+    // Swapped, not copied: closing must not need memory to keep an earlier reason.
+    std::string before;
+    before.swap(lastFailure);
     releaseFile(true);
     if (!lastFailure.empty()) {
         return false;
     }
-    lastFailure = before;
+    lastFailure.swap(before);
     return true;
 }
 
